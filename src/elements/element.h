@@ -1,0 +1,302 @@
+// The element core: the interface every grammar node implements, the values matching produces, and the
+// ownership rules they share.
+//
+// An element is an immutable grammar node shared by reference count between the Python objects and the
+// combinator elements that refer to it. The count is atomic and is the only thing that decides an element's
+// life; an element dies through `release()` only (destructors are protected). A grammar that reaches itself
+// through a Forward forms a cycle of references and lives as long as that cycle stands.
+//
+// Positions are byte offsets into the UTF-8 text; callers pass 0 <= pos <= text.size().
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+#include "absl/container/inlined_vector.h"
+
+namespace quillex {
+
+using Pos = std::uint64_t;
+
+// Impossible states and memory exhaustion: write `what` to stderr and abort. Never returns.
+[[noreturn]] void fatal(const char* what);
+
+// ---------------------------------------------------------------------------------------------------------------
+// Intrusive shared handle. `T` provides incref() and decref(). A handle owns exactly one reference when non-empty.
+
+template <class T>
+class Ref {
+ public:
+  Ref() noexcept = default;
+  Ref(std::nullptr_t) noexcept {}
+  // Takes over a reference the caller already owns (for example the creation reference of `new`).
+  static Ref adopt(T* p) noexcept { return Ref(p); }
+  // Adds a reference to an object someone else keeps alive.
+  static Ref share(T* p) noexcept {
+    if (p) p->incref();
+    return Ref(p);
+  }
+  Ref(const Ref& o) noexcept : p_(o.p_) {
+    if (p_) p_->incref();
+  }
+  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  template <class U>
+  Ref(Ref<U>&& o) noexcept : p_(o.release()) {}
+  template <class U>
+  Ref(const Ref<U>& o) noexcept : p_(o.get()) {
+    if (p_) p_->incref();
+  }
+  Ref& operator=(Ref o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  ~Ref() {
+    if (p_) p_->decref();
+  }
+
+  T* get() const noexcept { return p_; }
+  T* operator->() const noexcept { return p_; }
+  T& operator*() const noexcept { return *p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  // Hands the reference to the caller; the handle becomes empty.
+  [[nodiscard]] T* release() noexcept { return std::exchange(p_, nullptr); }
+
+ private:
+  explicit Ref(T* p) noexcept : p_(p) {}
+  T* p_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------------------------
+// SharedStr: an immutable byte string with an atomic reference count, the storage of tokens and messages.
+// One allocation holds the header and the bytes; the bytes are followed by a NUL for C callers.
+
+class SharedStr {
+ public:
+  // New string with one reference (held by the returned handle). Aborts on memory exhaustion.
+  static Ref<const SharedStr> make(std::string_view bytes);
+
+  std::string_view view() const noexcept { return {data(), size_}; }
+  const char* data() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+  std::size_t size() const noexcept { return size_; }
+
+  void incref() const noexcept { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void decref() const noexcept;
+  // Test hook: current count (racy by nature, exact under the interpreter lock).
+  std::size_t use_count() const noexcept { return refs_.load(std::memory_order_relaxed); }
+
+ private:
+  explicit SharedStr(std::size_t n) noexcept : size_(n) {}
+  ~SharedStr() = default;
+  mutable std::atomic<std::size_t> refs_{1};
+  std::size_t size_;
+};
+
+using StrRef = Ref<const SharedStr>;
+
+// ---------------------------------------------------------------------------------------------------------------
+// UTF-8. Texts come from Python str objects, so they are valid UTF-8: a byte is inside a character exactly when
+// it is a continuation byte (10xxxxxx). A non-empty match must start and end on a boundary.
+
+inline bool is_continuation_byte(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
+// True when `pos` is 0, the length, or the first byte of a character.
+inline bool is_char_boundary(std::string_view text, Pos pos) noexcept {
+  return pos >= text.size() || !is_continuation_byte(static_cast<unsigned char>(text[pos]));
+}
+// Byte length of the character whose lead byte is `lead` (1 for ASCII and, defensively, for a stray byte).
+inline unsigned utf8_char_len(unsigned char lead) noexcept {
+  return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Match values. A failed match is a value, never an exception.
+
+// The tokens of one match, in text order. Two inline slots: terminals and short sequences never touch the heap.
+using TokenList = absl::InlinedVector<StrRef, 2>;
+
+// Appends `tail`'s tokens to `head` by moving them (no reference traffic).
+void append_tokens(TokenList& head, TokenList&& tail);
+
+struct ParseError {
+  StrRef message;
+  Pos position = 0;
+};
+
+// Result of `try_match_at`: `end` is meaningful only when `matched`.
+struct MatchResult {
+  bool matched = false;
+  Pos end = 0;
+};
+
+// Result of `parse`: success (end, tokens) or failure (error). The unused half is empty.
+struct [[nodiscard]] ParseOutcome {
+  bool ok = false;
+  Pos end = 0;
+  TokenList tokens;
+  ParseError error;
+
+  static ParseOutcome success(Pos end, TokenList tokens = {}) {
+    ParseOutcome o;
+    o.ok = true;
+    o.end = end;
+    o.tokens = std::move(tokens);
+    return o;
+  }
+  static ParseOutcome failure(StrRef message, Pos position) {
+    ParseOutcome o;
+    o.error.message = std::move(message);
+    o.error.position = position;
+    return o;
+  }
+  static ParseOutcome failure(ParseError error) { return failure(std::move(error.message), error.position); }
+};
+
+// Result of `parse_at_start`: `parse` at 0 without the end position.
+struct [[nodiscard]] StartOutcome {
+  bool ok = false;
+  TokenList tokens;
+  ParseError error;
+
+  static StartOutcome from(ParseOutcome&& o) {
+    StartOutcome s;
+    s.ok = o.ok;
+    s.tokens = std::move(o.tokens);
+    s.error = std::move(o.error);
+    return s;
+  }
+};
+
+// ---------------------------------------------------------------------------------------------------------------
+// Element: the interface of every grammar node. Each kind is a small final class; `kind()` lets the module
+// flatten sequences and pick specialised method bodies without RTTI.
+
+enum class Kind : std::uint8_t {
+  Literal,
+  Keyword,
+  CaselessLiteral,
+  CaselessKeyword,
+  Char,
+  Word,
+  QuotedString,
+  Regex,
+  LineStart,
+  LineEnd,
+  StringStart,
+  StringEnd,
+  RestOfLine,
+  And,
+  MatchFirst,
+  Optional,
+  ZeroOrMore,
+  OneOrMore,
+  Exactly,
+  Group,
+  Suppress,
+  Combine,
+  SkipTo,
+  Forward,
+  Empty,
+  NoMatch,
+};
+
+class Element {
+ public:
+  Element(const Element&) = delete;
+  Element& operator=(const Element&) = delete;
+
+  Kind kind() const noexcept { return kind_; }
+
+  // Matches at `pos` and builds the tokens of the match.
+  [[nodiscard]] virtual ParseOutcome parse(std::string_view text, Pos pos) const = 0;
+  // Whether the element matches at `pos` and where the match ends. Builds no tokens, allocates nothing.
+  [[nodiscard]] virtual MatchResult try_match_at(std::string_view text, Pos pos) const = 0;
+  // `parse` at 0 without the end. Only the common parse_string routine calls it; combinators never do.
+  [[nodiscard]] virtual StartOutcome parse_at_start(std::string_view text) const;
+
+  void incref() const noexcept { refs_.fetch_add(1, std::memory_order_relaxed); }
+  // Releases one reference; the last one destroys the element. Destruction never recurses: children released
+  // by a dying element are queued and destroyed by the outermost release, so a chain of a million nested
+  // elements is torn down in constant stack.
+  void decref() const noexcept;
+  std::size_t use_count() const noexcept { return refs_.load(std::memory_order_relaxed); }
+
+ protected:
+  explicit Element(Kind kind) noexcept : kind_(kind) {}
+  virtual ~Element() = default;
+
+ private:
+  friend void destroy_element(const Element*) noexcept;
+  mutable std::atomic<std::size_t> refs_{1};
+  Kind kind_;
+};
+
+using ElementRef = Ref<const Element>;
+
+// Creates an element of kind T with one reference, owned by the returned handle.
+void note_element_created() noexcept;
+template <class T, class... Args>
+Ref<const T> make_element(Args&&... args) {
+  auto* e = new T(std::forward<Args>(args)...);
+  note_element_created();
+  return Ref<const T>::adopt(e);
+}
+
+// Test hook: number of elements alive in this process (constructed and not yet destroyed).
+std::size_t live_element_count() noexcept;
+
+// ---------------------------------------------------------------------------------------------------------------
+// Recursion guard. Matching nests once per combinator or Forward level; a left-recursive rule, a Forward set to
+// itself or a deeply nested text would otherwise overflow the C stack. Every element that matches a child
+// enters a DepthGuard first. Past the bound (a nesting count, or too little stack left on this thread) the guard
+// fails, the match reports failure, and the thread's `overflowed` flag stays set: from then on every guard
+// fails at once, so the whole match unwinds quickly. The method frame turns the flag into RecursionError.
+
+struct RecursionState {
+  std::uint64_t depth = 0;
+  std::uintptr_t stack_floor = 0;  // lowest frame address we allow; 0 = not yet measured
+  bool overflowed = false;
+};
+
+// initial-exec: the module is loaded once, and a guard must not pay for a TLS lookup call.
+inline thread_local RecursionState g_recursion_state __attribute__((tls_model("initial-exec")));
+inline RecursionState& recursion_state() noexcept { return g_recursion_state; }
+bool guard_enter_slow(RecursionState& s) noexcept;
+
+inline constexpr std::uint64_t MAX_MATCH_DEPTH = 200000;
+
+class [[nodiscard]] DepthGuard {
+ public:
+  DepthGuard() noexcept : state_(recursion_state()) {
+    RecursionState& s = state_;
+    ok_ = !s.overflowed && s.depth < MAX_MATCH_DEPTH && s.stack_floor != 0 &&
+          reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) > s.stack_floor;
+    if (ok_) {
+      ++s.depth;
+    } else {
+      ok_ = guard_enter_slow(s);
+    }
+  }
+  ~DepthGuard() {
+    if (ok_) --state_.depth;
+  }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+  bool ok() const noexcept { return ok_; }
+
+ private:
+  RecursionState& state_;
+  bool ok_;
+};
+
+// True once a guard has failed on this thread since the last `take_recursion_overflow`.
+inline bool recursion_overflowed() noexcept { return recursion_state().overflowed; }
+// Reads and clears the flag; the method frame calls it after every body.
+bool take_recursion_overflow() noexcept;
+
+// The failure a guard-refused match reports. Its text is never shown: the frame raises RecursionError instead.
+ParseOutcome recursion_failure(Pos pos);
+
+}  // namespace quillex
