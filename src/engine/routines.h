@@ -1,0 +1,27 @@
+// The common method routines: every class's methods that have no body of their own run the receiver's element
+// through these. Each takes borrowed arguments and gives a new reference, or nullptr with an exception set.
+#pragma once
+
+#include <string_view>
+
+#include "elements/element.h"
+#include "py/pyref.h"
+
+namespace quillex::engine {
+
+// parse_string: the element's parse_at_start; a list of the token strs, or ValueError
+// "ParseException at position {}: {}".
+[[nodiscard]] PyObject* run_parse_string(const Element& element, std::string_view text);
+// search_string: the scan rule over try_match_at; a list of the non-empty matched slices.
+[[nodiscard]] PyObject* run_search_string(const Element& element, std::string_view text);
+// transform_string: the non-empty matches replaced by `replacement`. `s` is the str object `text` views (handed
+// back unchanged when nothing is replaced), `replacement_obj` the str `replacement` views.
+[[nodiscard]] PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text,
+                                             PyObject* replacement_obj, std::string_view replacement);
+// parse_batch / parse_batch_count over a list of str (borrowed, already checked to be a list).
+[[nodiscard]] PyObject* run_parse_batch(const Element& element, PyObject* inputs);
+[[nodiscard]] PyObject* run_parse_batch_count(const Element& element, PyObject* inputs);
+// parse_batch_count of Group, Combine and Suppress: counted with the inner element's try_match_at.
+[[nodiscard]] PyObject* run_parse_batch_count_inner(const Element& inner, PyObject* inputs);
+
+}  // namespace quillex::engine

@@ -1,0 +1,50 @@
+#include "py/errors.h"
+
+#include "elements/element.h"
+
+namespace quillex::py {
+
+PyObject* raise_error(PyObject* type, std::string_view message) {
+  PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  if (!text) return nullptr;  // the decoding error stands
+  PyErr_SetObject(type, text.get());
+  return nullptr;
+}
+
+PyObject* raise_recursion_error() {
+  return raise_error(PyExc_RecursionError, "maximum grammar recursion depth exceeded");
+}
+
+PyObject* pending_error() {
+  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  return nullptr;
+}
+
+PyObject* new_str_or_die(std::string_view utf8) {
+  PyObject* s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+  if (s == nullptr) {
+    PyErr_Print();
+    fatal("could not create a result str");
+  }
+  return s;
+}
+
+PyObject* new_count_or_die(unsigned long long n) {
+  PyObject* c = PyLong_FromUnsignedLongLong(n);
+  if (c == nullptr) {
+    PyErr_Print();
+    fatal("could not create a count");
+  }
+  return c;
+}
+
+PyObject* new_empty_list_or_die() {
+  PyObject* l = PyList_New(0);
+  if (l == nullptr) {
+    PyErr_Print();
+    fatal("could not create an empty result list");
+  }
+  return l;
+}
+
+}  // namespace quillex::py

@@ -1,0 +1,25 @@
+// The one path from a failure to a Python exception. Every raise in the module goes through these; each returns
+// nullptr so a body can `return raise_value_error(...)`. No C++ exception ever reaches the interpreter.
+#pragma once
+
+#include <string_view>
+
+#include "py/pyref.h"
+
+namespace quillex::py {
+
+[[nodiscard]] PyObject* raise_error(PyObject* type, std::string_view message);
+[[nodiscard]] inline PyObject* raise_value_error(std::string_view m) { return raise_error(PyExc_ValueError, m); }
+[[nodiscard]] inline PyObject* raise_type_error(std::string_view m) { return raise_error(PyExc_TypeError, m); }
+// RecursionError "maximum grammar recursion depth exceeded".
+[[nodiscard]] PyObject* raise_recursion_error();
+// For failures the interpreter reports itself (an allocation of a result list or instance): keeps the pending
+// exception, or sets SystemError "attempted to fetch exception but none was set" when there is none.
+[[nodiscard]] PyObject* pending_error();
+
+// Result objects whose creation cannot fail on ordinary input: a failure stops the process with a message.
+[[nodiscard]] PyObject* new_str_or_die(std::string_view utf8);
+[[nodiscard]] PyObject* new_count_or_die(unsigned long long n);
+[[nodiscard]] PyObject* new_empty_list_or_die();
+
+}  // namespace quillex::py
