@@ -18,6 +18,10 @@ namespace quillex::engine {
 // back unchanged when nothing is replaced), `replacement_obj` the str `replacement` views.
 [[nodiscard]] PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text,
                                              PyObject* replacement_obj, std::string_view replacement);
+// matches and search_string_count of the classes without a specialised body: try_match_at at 0 (a bool), and
+// the count of the scan rule (zero-length matches counted). They build no tokens.
+[[nodiscard]] PyObject* run_matches(const Element& element, std::string_view text);
+[[nodiscard]] PyObject* run_search_string_count(const Element& element, std::string_view text);
 // parse_batch / parse_batch_count over a list of str (borrowed, already checked to be a list).
 [[nodiscard]] PyObject* run_parse_batch(const Element& element, PyObject* inputs);
 [[nodiscard]] PyObject* run_parse_batch_count(const Element& element, PyObject* inputs);
