@@ -16,13 +16,13 @@ namespace {
 // "builtins." + the class name: the classes name no module, so the interpreter reports `__module__` as
 // "builtins" and `__name__` / `__qualname__` as the class name.
 constexpr std::array<const char*, CLASS_COUNT> TYPE_NAMES = {
-    "builtins.Literal",      "builtins.Keyword",     "builtins.Word",         "builtins.Regex",
-    "builtins.And",          "builtins.MatchFirst",  "builtins.ZeroOrMore",   "builtins.OneOrMore",
-    "builtins.Optional",     "builtins.Group",       "builtins.Suppress",     "builtins.Forward",
-    "builtins.Combine",      "builtins.Exactly",     "builtins.CaselessLiteral", "builtins.CaselessKeyword",
-    "builtins.Char",         "builtins.StringStart", "builtins.StringEnd",    "builtins.LineStart",
-    "builtins.LineEnd",      "builtins.rest_of_line", "builtins.QuotedString", "builtins.Empty",
-    "builtins.NoMatch",      "builtins.SkipTo"};
+    "builtins.Literal",         "builtins.Keyword",      "builtins.Word",         "builtins.Regex",
+    "builtins.And",             "builtins.MatchFirst",   "builtins.ZeroOrMore",   "builtins.OneOrMore",
+    "builtins.Optional",        "builtins.Group",        "builtins.Suppress",     "builtins.Forward",
+    "builtins.Combine",         "builtins.Exactly",      "builtins.CaselessLiteral", "builtins.CaselessKeyword",
+    "builtins.Char",            "builtins.StringStart",  "builtins.StringEnd",    "builtins.LineStart",
+    "builtins.LineEnd",         "builtins.rest_of_line", "builtins.QuotedString", "builtins.Empty",
+    "builtins.NoMatch",         "builtins.SkipTo"};
 
 // And has no constructor: `+` is the only way to make one.
 PyObject* and_new(PyTypeObject* type, PyObject*, PyObject*) { return raise_no_constructor(type); }

@@ -59,21 +59,22 @@ inline constexpr std::size_t CLASS_COUNT = 26;
 
 constexpr std::size_t class_index(ClassId c) noexcept { return static_cast<std::size_t>(c); }
 
-// Python names (`__name__` and `__qualname__`) and the type names ("builtins." + name), by ClassId.
+// Python names (`__name__` and `__qualname__`), by ClassId.
 inline constexpr std::array<std::string_view, CLASS_COUNT> CLASS_NAMES = {
-    "Literal",  "Keyword",         "Word",            "Regex", "And",         "MatchFirst", "ZeroOrMore",
-    "OneOrMore", "Optional",       "Group",           "Suppress", "Forward",  "Combine",    "Exactly",
-    "CaselessLiteral", "CaselessKeyword", "Char",     "StringStart", "StringEnd", "LineStart", "LineEnd",
-    "rest_of_line", "QuotedString", "Empty",          "NoMatch", "SkipTo"};
+    "Literal",     "Keyword",         "Word",            "Regex",     "And",       "MatchFirst",   "ZeroOrMore",
+    "OneOrMore",   "Optional",        "Group",           "Suppress",  "Forward",   "Combine",      "Exactly",
+    "CaselessLiteral", "CaselessKeyword", "Char",        "StringStart", "StringEnd", "LineStart",  "LineEnd",
+    "rest_of_line", "QuotedString",   "Empty",           "NoMatch",   "SkipTo"};
 constexpr std::string_view class_name(ClassId c) noexcept { return CLASS_NAMES[class_index(c)]; }
 
 // The element kind behind each class.
 inline constexpr std::array<Kind, CLASS_COUNT> CLASS_ELEMENT_KINDS = {
-    Kind::Literal,   Kind::Keyword,  Kind::Word,     Kind::Regex,   Kind::And,     Kind::MatchFirst,
-    Kind::ZeroOrMore, Kind::OneOrMore, Kind::Optional, Kind::Group, Kind::Suppress, Kind::Forward,
-    Kind::Combine,   Kind::Exactly,  Kind::CaselessLiteral, Kind::CaselessKeyword, Kind::Char,
-    Kind::StringStart, Kind::StringEnd, Kind::LineStart, Kind::LineEnd, Kind::RestOfLine, Kind::QuotedString,
-    Kind::Empty,     Kind::NoMatch,  Kind::SkipTo};
+    Kind::Literal,         Kind::Keyword,         Kind::Word,        Kind::Regex,       Kind::And,
+    Kind::MatchFirst,      Kind::ZeroOrMore,      Kind::OneOrMore,   Kind::Optional,    Kind::Group,
+    Kind::Suppress,        Kind::Forward,         Kind::Combine,     Kind::Exactly,     Kind::CaselessLiteral,
+    Kind::CaselessKeyword, Kind::Char,            Kind::StringStart, Kind::StringEnd,   Kind::LineStart,
+    Kind::LineEnd,         Kind::RestOfLine,      Kind::QuotedString, Kind::Empty,      Kind::NoMatch,
+    Kind::SkipTo};
 constexpr Kind class_element_kind(ClassId c) noexcept { return CLASS_ELEMENT_KINDS[class_index(c)]; }
 
 // The methods of every class, in the order of their records; `Set` exists on `Forward` only.

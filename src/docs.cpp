@@ -14,10 +14,9 @@ namespace {
 #define QX_PARSE_BATCH_COUNT "parse_batch_count($self, inputs)\n--\n\n"
 #define QX_TRANSFORM_STRING "transform_string($self, s, replacement)\n--\n\n"
 
-constexpr const char* PLAIN_METHOD_DOCS[] = {QX_PARSE_STRING,      QX_MATCHES,
-                                             QX_SEARCH_STRING,     QX_SEARCH_STRING_COUNT,
-                                             QX_PARSE_BATCH,       QX_PARSE_BATCH_COUNT,
-                                             QX_TRANSFORM_STRING,  "set($self, expr)\n--\n\n"};
+constexpr const char* PLAIN_METHOD_DOCS[] = {QX_PARSE_STRING,        QX_MATCHES,     QX_SEARCH_STRING,
+                                             QX_SEARCH_STRING_COUNT, QX_PARSE_BATCH, QX_PARSE_BATCH_COUNT,
+                                             QX_TRANSFORM_STRING,    "set($self, expr)\n--\n\n"};
 
 // Texts shared word for word by several classes.
 constexpr const char* MATCH_CHECK_DOC = QX_MATCHES "Zero-allocation match check";
@@ -164,7 +163,9 @@ const char* method_doc(ClassId c, Method m) noexcept {
     case ClassId::Keyword: own = keyword_doc(m); break;
     case ClassId::Literal: own = literal_doc(m); break;
     case ClassId::Forward:
-      if (m == Method::Set) own = "set($self, expr)\n--\n\nSet the inner parser expression (equivalent to <<= in quillet).";
+      if (m == Method::Set) {
+        own = "set($self, expr)\n--\n\nSet the inner parser expression (equivalent to <<= in quillet).";
+      }
       break;
     default: break;
   }

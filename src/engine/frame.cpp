@@ -15,13 +15,13 @@ namespace {
 
 // The class-method tables, by ClassId.
 constexpr std::array<const MethodBodies*, CLASS_COUNT> CLASS_BODIES = {
-    &LITERAL_BODIES,          &KEYWORD_BODIES,         &WORD_BODIES,         &REGEX_BODIES,
-    &AND_BODIES,              &MATCH_FIRST_BODIES,     &ZERO_OR_MORE_BODIES, &ONE_OR_MORE_BODIES,
-    &OPTIONAL_BODIES,         &GROUP_BODIES,           &SUPPRESS_BODIES,     &FORWARD_BODIES,
-    &COMBINE_BODIES,          &EXACTLY_BODIES,         &CASELESS_LITERAL_BODIES, &CASELESS_KEYWORD_BODIES,
-    &CHAR_BODIES,             &STRING_START_BODIES,    &STRING_END_BODIES,   &LINE_START_BODIES,
-    &LINE_END_BODIES,         &REST_OF_LINE_BODIES,    &QUOTED_STRING_BODIES, &EMPTY_BODIES,
-    &NO_MATCH_BODIES,         &SKIP_TO_BODIES};
+    &LITERAL_BODIES,      &KEYWORD_BODIES,          &WORD_BODIES,             &REGEX_BODIES,
+    &AND_BODIES,          &MATCH_FIRST_BODIES,      &ZERO_OR_MORE_BODIES,     &ONE_OR_MORE_BODIES,
+    &OPTIONAL_BODIES,     &GROUP_BODIES,            &SUPPRESS_BODIES,         &FORWARD_BODIES,
+    &COMBINE_BODIES,      &EXACTLY_BODIES,          &CASELESS_LITERAL_BODIES, &CASELESS_KEYWORD_BODIES,
+    &CHAR_BODIES,         &STRING_START_BODIES,     &STRING_END_BODIES,       &LINE_START_BODIES,
+    &LINE_END_BODIES,     &REST_OF_LINE_BODIES,     &QUOTED_STRING_BODIES,    &EMPTY_BODIES,
+    &NO_MATCH_BODIES,     &SKIP_TO_BODIES};
 
 // A guard refused to nest during the body: whatever the body produced (a result, or the failure it reported
 // for the unwound match) gives way to RecursionError.
@@ -103,10 +103,10 @@ PyMethodDef forward_set_record_or_sentinel() {
 
 template <ClassId C>
 PyMethodDef METHOD_RECORDS[STANDARD_METHOD_COUNT + 2] = {
-    method_record<C, Method::ParseString>(),       method_record<C, Method::Matches>(),
-    method_record<C, Method::SearchString>(),      method_record<C, Method::SearchStringCount>(),
-    method_record<C, Method::ParseBatch>(),        method_record<C, Method::ParseBatchCount>(),
-    method_record<C, Method::TransformString>(),   forward_set_record_or_sentinel<C>(),
+    method_record<C, Method::ParseString>(),     method_record<C, Method::Matches>(),
+    method_record<C, Method::SearchString>(),    method_record<C, Method::SearchStringCount>(),
+    method_record<C, Method::ParseBatch>(),      method_record<C, Method::ParseBatchCount>(),
+    method_record<C, Method::TransformString>(), forward_set_record_or_sentinel<C>(),
     {nullptr, nullptr, 0, nullptr}};
 
 template <std::size_t... I>

@@ -55,19 +55,32 @@ def _held_by(value, obj):
     return int(value is obj)
 
 
+@contextlib.contextmanager
+def _collector_paused():
+    # A collection inside the measured window could free unrelated garbage that refers to a tracked object.
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
 def call_checked(func, *args, **kwargs):
     """func(*args, **kwargs), asserting that the reference counts of func's receiver and of every argument are
     the same after the call as before it, on success and on error. Returns the result or re-raises."""
     objs = _tracked(func, args, kwargs)
-    before = [sys.getrefcount(o) for o in objs]
     error = None
     result = None
-    try:
-        result = func(*args, **kwargs)
-    except Exception as exc:  # re-raised below, after the check
-        error = exc
-        error.__traceback__ = None  # its frames would hold the arguments
-    after = [sys.getrefcount(o) - _held_by(result if error is None else error, o) for o in objs]
+    with _collector_paused():
+        before = [sys.getrefcount(o) for o in objs]
+        try:
+            result = func(*args, **kwargs)
+        except Exception as exc:  # re-raised below, after the check
+            error = exc
+            error.__traceback__ = None  # its frames would hold the arguments
+        after = [sys.getrefcount(o) - _held_by(result if error is None else error, o) for o in objs]
     assert after == before, f"reference counts changed by {func!r}: {before} -> {after}"
     if error is not None:
         raise error
@@ -76,12 +89,13 @@ def call_checked(func, *args, **kwargs):
 
 @contextlib.contextmanager
 def refcounts_unchanged(*objs):
-    before = [sys.getrefcount(o) for o in objs]
-    try:
-        yield
-    finally:
-        after = [sys.getrefcount(o) for o in objs]
-        assert after == before, f"reference counts changed: {before} -> {after}"
+    with _collector_paused():
+        before = [sys.getrefcount(o) for o in objs]
+        try:
+            yield
+        finally:
+            after = [sys.getrefcount(o) for o in objs]
+            assert after == before, f"reference counts changed: {before} -> {after}"
 
 
 # CPython 3.11 layouts: PyMethodDescrObject = {ob_refcnt, ob_type, d_type, d_name, d_qualname, d_method, ...};

@@ -1,4 +1,5 @@
 """The module as Python sees it: registration, type objects, functions, documentation, initialisation."""
+import copy
 import importlib
 import inspect
 import sys
@@ -45,6 +46,21 @@ def test_subclassing_is_refused(cls):
 def test_instances_have_no_dict_and_no_weakrefs(cls):
     assert not hasattr(cls, "__dictoffset__") or cls.__dictoffset__ == 0
     assert cls.__weakrefoffset__ == 0
+
+
+@pytest.mark.parametrize("target", [c for c in ALL_CLASSES if c is not quillex.Empty] + [object],
+                         ids=[n for n in ALL_CLASS_NAMES if n != "Empty"] + ["object"])
+def test_class_assignment_is_refused(target):
+    # An object's class decides which body reads its element; no object may change class.
+    obj = quillex.Empty()
+    with pytest.raises(TypeError, match="__class__ assignment"):
+        obj.__class__ = target
+    assert type(obj) is quillex.Empty and obj.matches("")
+
+
+def test_instances_cannot_be_copied_into_existence():
+    with pytest.raises(TypeError, match="cannot pickle"):
+        copy.copy(quillex.Empty())
 
 
 @pytest.mark.parametrize("args, kwargs", [((), {}), ((1,), {}), ((), {"x": 1}), (("a", "b"), {"s": 1})],
