@@ -12,6 +12,7 @@
 
 #include "elements/element.h"
 #include "engine/identity.h"
+#include "py/binder.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 
@@ -27,25 +28,11 @@ inline BatchItems batch_items(PyObject* inputs) noexcept {
   return {reinterpret_cast<PyListObject*>(inputs)->ob_item, static_cast<std::size_t>(PyList_GET_SIZE(inputs))};
 }
 
-// Raises the error of batch item `index`, which has no UTF-8 view, and returns false: TypeError
-// "argument 'inputs': item {index}: '{qualname}' object cannot be converted to 'PyString'" for a non-str, the
-// interpreter's pending error (UnicodeEncodeError) for a str.
-[[nodiscard]] bool raise_batch_item_error(PyObject* item, std::size_t index);
-
-// The UTF-8 view of batch item `index` (the interpreter's cached encoding, valid while the item lives), or
-// false with the item's error raised. Every path that evaluates an item reads it through here, and a shortcut
-// settles an item only by identity with one read earlier in list order, so every path reports the first bad
-// item in list order, as a plain loop over the items would.
+// The UTF-8 view of batch item `index`, or false with the item's error raised (py::extract_batch_item). Every
+// path that evaluates an item reads it through here, and a shortcut settles an item only by identity with one
+// read earlier in list order, so every path reports the first bad item in list order, as a plain loop would.
 [[nodiscard]] inline bool batch_item_text(PyObject* item, std::size_t index, std::string_view& text) {
-  if (PyUnicode_Check(item)) {
-    Py_ssize_t len = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(item, &len);
-    if (data != nullptr) {
-      text = std::string_view(data, static_cast<std::size_t>(len));
-      return true;
-    }
-  }
-  return raise_batch_item_error(item, index);
+  return py::extract_batch_item(item, static_cast<Py_ssize_t>(index), text);
 }
 
 // Raises `object`'s reference count by k in one plain addition (interpreter lock held), for an object stored

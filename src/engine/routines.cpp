@@ -10,6 +10,9 @@
 
 namespace quillex::engine {
 
+// A match that hit the recursion bound fails, and the scans stop at once (scan_matches); whatever these routines
+// then build is dropped by the method frame, which raises RecursionError in its place.
+
 using py::PyRef;
 
 PyObject* new_token_list(const TokenList& tokens) {
@@ -23,7 +26,6 @@ PyObject* new_token_list(const TokenList& tokens) {
 
 PyObject* run_parse_string(const Element& element, std::string_view text) {
   const StartOutcome outcome = element.parse_at_start(text);
-  if (recursion_overflowed()) return py::raise_recursion_error();
   if (outcome.ok) return new_token_list(outcome.tokens);
   const std::string_view message = outcome.error.message ? outcome.error.message->view() : std::string_view();
   std::string formatted = "ParseException at position " + std::to_string(outcome.error.position) + ": ";
@@ -39,7 +41,6 @@ PyObject* run_search_string(const Element& element, std::string_view text) {
   scan_element_matches(element, text, [&spans](Pos start, Pos end) {
     if (end > start) spans.push_back({start, end});
   });
-  if (recursion_overflowed()) return py::raise_recursion_error();
   if (spans.empty()) return py::new_empty_list_or_die();
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
   if (!list) return py::pending_error();
@@ -67,7 +68,6 @@ PyObject* run_transform_string(const Element& element, PyObject* s, std::string_
     out.append(replacement);
     copied = end;
   });
-  if (recursion_overflowed()) return py::raise_recursion_error();
   if (!replaced) {
     // Nothing replaced: the result equals `s`. Only an exact str is handed back; a subclass instance would leak
     // its type into the result.
@@ -79,14 +79,12 @@ PyObject* run_transform_string(const Element& element, PyObject* s, std::string_
 
 PyObject* run_matches(const Element& element, std::string_view text) {
   const bool matched = element.try_match_at(text, 0).matched;
-  if (recursion_overflowed()) return py::raise_recursion_error();
   return Py_NewRef(matched ? Py_True : Py_False);
 }
 
 PyObject* run_search_string_count(const Element& element, std::string_view text) {
   std::uint64_t count = 0;
   scan_element_matches(element, text, [&count](Pos, Pos) { ++count; });
-  if (recursion_overflowed()) return py::raise_recursion_error();
   return py::new_count_or_die(count);
 }
 
