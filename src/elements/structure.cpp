@@ -27,4 +27,292 @@ StartOutcome NoMatchElement::parse_at_start(std::string_view) const {
   return s;
 }
 
+// ---------------------------------------------------------------------------------------------------------------
+// Combinators
+
+namespace {
+
+constexpr std::string_view MATCH_FIRST_MESSAGE = "No match found";
+constexpr std::string_view ONE_OR_MORE_MESSAGE = "Expected at least one match";
+constexpr std::string_view EXACTLY_MESSAGE = "No progress in Exactly";
+constexpr std::string_view SUPPRESS_MESSAGE = "Suppress: no match";
+constexpr std::string_view SKIP_TO_MESSAGE = "SkipTo: target not found";
+
+// The combinators store no message: each failure that reports one of their own makes a new string.
+ParseOutcome fail_with(std::string_view message, Pos pos) {
+  return ParseOutcome::failure(SharedStr::make(message), pos);
+}
+
+TokenList one_token(std::string_view text, Pos from, Pos to) {
+  TokenList t;
+  t.push_back(SharedStr::make(text.substr(from, to - from)));
+  return t;
+}
+
+constexpr MatchResult NO_MATCH{false, 0};
+
+}  // namespace
+
+// And
+
+ParseOutcome AndElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  TokenList tokens;
+  Pos p = pos;
+  for (const ElementRef& child : children_) {
+    ParseOutcome o = child->parse(text, p);
+    if (!o.ok) return o;
+    append_tokens(tokens, std::move(o.tokens));
+    p = o.end;
+  }
+  return ParseOutcome::success(p, std::move(tokens));
+}
+
+MatchResult AndElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  Pos p = pos;
+  for (const ElementRef& child : children_) {
+    MatchResult m = child->try_match_at(text, p);
+    if (!m.matched) return NO_MATCH;
+    p = m.end;
+  }
+  return {true, p};
+}
+
+// MatchFirst
+
+ParseOutcome MatchFirstElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  if (alternatives_.empty()) return fail_with(MATCH_FIRST_MESSAGE, pos);
+  ParseOutcome last;
+  for (const ElementRef& alt : alternatives_) {
+    // Assigning releases the failure remembered from the alternative before.
+    last = alt->parse(text, pos);
+    if (last.ok || recursion_overflowed()) return last;
+  }
+  return last;
+}
+
+MatchResult MatchFirstElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  for (const ElementRef& alt : alternatives_) {
+    MatchResult m = alt->try_match_at(text, pos);
+    if (m.matched) return m;
+    if (recursion_overflowed()) return NO_MATCH;
+  }
+  return NO_MATCH;
+}
+
+// Optional. When the child fails only because matching overflowed, the failure is passed up instead of
+// succeeding empty, so that the parents stop at once.
+
+ParseOutcome OptionalElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  ParseOutcome o = inner()->parse(text, pos);
+  if (o.ok || recursion_overflowed()) return o;
+  return ParseOutcome::success(pos);
+}
+
+MatchResult OptionalElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  MatchResult m = inner()->try_match_at(text, pos);
+  if (m.matched) return m;
+  if (recursion_overflowed()) return NO_MATCH;
+  return {true, pos};
+}
+
+StartOutcome OptionalElement::parse_at_start(std::string_view text) const {
+  DepthGuard guard;
+  if (!guard.ok()) return StartOutcome::from(recursion_failure(0));
+  StartOutcome s = StartOutcome::from(inner()->parse(text, 0));
+  if (!s.ok && !recursion_overflowed()) {
+    s.ok = true;
+    s.error = {};
+  }
+  return s;
+}
+
+// ZeroOrMore and OneOrMore share the token loop; they differ only in what zero advancing iterations give.
+
+namespace {
+
+struct RepeatResult {
+  Pos end;
+  std::uint64_t iterations;
+  TokenList tokens;
+};
+
+RepeatResult parse_repeated(const Element& inner, std::string_view text, Pos pos) {
+  RepeatResult r{pos, 0, {}};
+  while (!recursion_overflowed()) {
+    ParseOutcome o = inner.parse(text, r.end);
+    if (!o.ok || o.end == r.end) break;
+    append_tokens(r.tokens, std::move(o.tokens));
+    r.end = o.end;
+    ++r.iterations;
+  }
+  return r;
+}
+
+// End after the advancing iterations of `inner` from `pos`.
+Pos match_repeated(const Element& inner, std::string_view text, Pos pos) {
+  Pos p = pos;
+  while (!recursion_overflowed()) {
+    MatchResult m = inner.try_match_at(text, p);
+    if (!m.matched || m.end == p) break;
+    p = m.end;
+  }
+  return p;
+}
+
+}  // namespace
+
+ParseOutcome ZeroOrMoreElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  RepeatResult r = parse_repeated(*inner(), text, pos);
+  if (recursion_overflowed()) return recursion_failure(pos);
+  return ParseOutcome::success(r.end, std::move(r.tokens));
+}
+
+MatchResult ZeroOrMoreElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  Pos end = match_repeated(*inner(), text, pos);
+  if (recursion_overflowed()) return NO_MATCH;
+  return {true, end};
+}
+
+ParseOutcome OneOrMoreElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  RepeatResult r = parse_repeated(*inner(), text, pos);
+  if (recursion_overflowed()) return recursion_failure(pos);
+  if (r.iterations == 0) return fail_with(ONE_OR_MORE_MESSAGE, pos);
+  return ParseOutcome::success(r.end, std::move(r.tokens));
+}
+
+MatchResult OneOrMoreElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  MatchResult first = inner()->try_match_at(text, pos);
+  if (!first.matched) return NO_MATCH;
+  Pos end = match_repeated(*inner(), text, first.end);
+  if (recursion_overflowed()) return NO_MATCH;
+  return {true, end};
+}
+
+// Exactly
+
+ParseOutcome ExactlyElement::parse(std::string_view text, Pos pos) const {
+  if (count_ == 0) return ParseOutcome::success(pos);
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  TokenList tokens;
+  Pos p = pos;
+  for (std::uint64_t k = count_; k > 0; --k) {
+    ParseOutcome o = inner()->parse(text, p);
+    if (!o.ok) return o;
+    if (o.end == p) return fail_with(EXACTLY_MESSAGE, p);
+    append_tokens(tokens, std::move(o.tokens));
+    p = o.end;
+  }
+  return ParseOutcome::success(p, std::move(tokens));
+}
+
+MatchResult ExactlyElement::try_match_at(std::string_view text, Pos pos) const {
+  if (count_ == 0) return {true, pos};
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  Pos p = pos;
+  for (std::uint64_t k = count_; k > 0; --k) {
+    MatchResult m = inner()->try_match_at(text, p);
+    if (!m.matched || m.end == p) return NO_MATCH;
+    p = m.end;
+  }
+  return {true, p};
+}
+
+// Group
+
+ParseOutcome GroupElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  return inner()->parse(text, pos);
+}
+
+MatchResult GroupElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  return inner()->try_match_at(text, pos);
+}
+
+StartOutcome GroupElement::parse_at_start(std::string_view text) const {
+  DepthGuard guard;
+  if (!guard.ok()) return StartOutcome::from(recursion_failure(0));
+  return StartOutcome::from(inner()->parse(text, 0));
+}
+
+// Suppress
+
+ParseOutcome SuppressElement::parse(std::string_view text, Pos pos) const {
+  MatchResult m = try_match_at(text, pos);
+  if (m.matched) return ParseOutcome::success(m.end);
+  if (recursion_overflowed()) return recursion_failure(pos);
+  return fail_with(SUPPRESS_MESSAGE, pos);
+}
+
+MatchResult SuppressElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  return inner()->try_match_at(text, pos);
+}
+
+StartOutcome SuppressElement::parse_at_start(std::string_view text) const { return StartOutcome::from(parse(text, 0)); }
+
+// Combine
+
+ParseOutcome CombineElement::parse(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return recursion_failure(pos);
+  ParseOutcome o = inner()->parse(text, pos);
+  if (!o.ok) return o;
+  return ParseOutcome::success(o.end, one_token(text, pos, o.end));
+}
+
+MatchResult CombineElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  return inner()->try_match_at(text, pos);
+}
+
+// SkipTo
+
+MatchResult SkipToElement::try_match_at(std::string_view text, Pos pos) const {
+  DepthGuard guard;
+  if (!guard.ok()) return NO_MATCH;
+  const Element& target = *inner();
+  if (target.try_match_at(text, pos).matched) return {true, pos};
+  // Every further candidate gives a non-empty token starting at pos.
+  if (!is_char_boundary(text, pos)) return NO_MATCH;
+  for (Pos i = pos + 1; i <= text.size(); ++i) {
+    if (recursion_overflowed()) return NO_MATCH;
+    if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return {true, i};
+  }
+  return NO_MATCH;
+}
+
+ParseOutcome SkipToElement::parse(std::string_view text, Pos pos) const {
+  MatchResult m = try_match_at(text, pos);
+  if (m.matched) return ParseOutcome::success(m.end, one_token(text, pos, m.end));
+  if (recursion_overflowed()) return recursion_failure(pos);
+  return fail_with(SKIP_TO_MESSAGE, pos);
+}
+
 }  // namespace quillex

@@ -1,5 +1,20 @@
 // Structure elements: the constant kinds Empty and NoMatch, and the combinators that hold other elements.
+//
+// A combinator holds one reference to each child for its whole life and never changes them. `parse` builds
+// tokens by moving the children's tokens into one list (no token is copied) and releases every outcome it does
+// not return at once; `try_match_at` calls only the children's `try_match_at` and allocates nothing. Every
+// combinator enters a DepthGuard before it matches a child, and the loops (repetitions, SkipTo's scan) also stop
+// once the thread's overflow flag is set, so an overflowing match unwinds in time proportional to its depth.
+//
+// A repetition's iteration advances when it ends at another position than it started; the first one that does
+// not advance ends the loop, so every loop runs at most length + 1 iterations whatever its count says.
+//
+// UTF-8: the combinators cut the text only at their children's ends and at their own start, and a child's
+// non-empty match never starts or ends inside a character, so neither does theirs. SkipTo, which chooses its own
+// end, passes over positions inside a character.
 #pragma once
+
+#include <vector>
 
 #include "elements/element.h"
 
@@ -27,6 +42,158 @@ class NoMatchElement final : public Element {
 
  private:
   ~NoMatchElement() override = default;
+};
+
+using ElementList = std::vector<ElementRef>;
+
+// And: each child from the previous child's end; the tokens of all children in order. Fails with the first
+// failing child's error, unchanged. No children: a zero-length match.
+class AndElement final : public Element {
+ public:
+  explicit AndElement(ElementList children) noexcept : Element(Kind::And), children_(std::move(children)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+  const ElementList& children() const noexcept { return children_; }
+
+ private:
+  ~AndElement() override = default;
+  ElementList children_;
+};
+
+// MatchFirst: the first alternative, in order, that matches; its outcome unchanged. All fail: the last
+// alternative's error; no alternatives: "No match found" at pos.
+class MatchFirstElement final : public Element {
+ public:
+  explicit MatchFirstElement(ElementList alternatives) noexcept
+      : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+  const ElementList& alternatives() const noexcept { return alternatives_; }
+
+ private:
+  ~MatchFirstElement() override = default;
+  ElementList alternatives_;
+};
+
+// The kinds with one child. Not a kind itself: the final classes below derive from it.
+class InnerElement : public Element {
+ public:
+  const ElementRef& inner() const noexcept { return inner_; }
+
+ protected:
+  InnerElement(Kind kind, ElementRef inner) noexcept : Element(kind), inner_(std::move(inner)) {}
+  ~InnerElement() override = default;
+
+ private:
+  ElementRef inner_;
+};
+
+// Optional: the child's match unchanged, or a zero-length match without tokens where the child fails. Never
+// fails.
+class OptionalElement final : public InnerElement {
+ public:
+  explicit OptionalElement(ElementRef inner) noexcept : InnerElement(Kind::Optional, std::move(inner)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  StartOutcome parse_at_start(std::string_view text) const override;
+
+ private:
+  ~OptionalElement() override = default;
+};
+
+// ZeroOrMore: the child repeated while it advances; the advancing iterations' tokens. Never fails.
+class ZeroOrMoreElement final : public InnerElement {
+ public:
+  explicit ZeroOrMoreElement(ElementRef inner) noexcept : InnerElement(Kind::ZeroOrMore, std::move(inner)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+ private:
+  ~ZeroOrMoreElement() override = default;
+};
+
+// OneOrMore: as ZeroOrMore with at least one advancing iteration, else "Expected at least one match" at pos.
+// `try_match_at` accepts a first iteration that does not advance (a zero-length match where `parse` fails), so
+// that it answers with the child's first test alone.
+class OneOrMoreElement final : public InnerElement {
+ public:
+  explicit OneOrMoreElement(ElementRef inner) noexcept : InnerElement(Kind::OneOrMore, std::move(inner)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+ private:
+  ~OneOrMoreElement() override = default;
+};
+
+// Exactly: `count` iterations of the child, each advancing; 0 is a zero-length match. A failing iteration
+// reports the child's error; one that does not advance, "No progress in Exactly" at its start.
+class ExactlyElement final : public InnerElement {
+ public:
+  ExactlyElement(ElementRef inner, std::uint64_t count) noexcept
+      : InnerElement(Kind::Exactly, std::move(inner)), count_(count) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+  std::uint64_t count() const noexcept { return count_; }
+
+ private:
+  ~ExactlyElement() override = default;
+  std::uint64_t count_;
+};
+
+// Group: the child's outcome unchanged (the tokens stay flat).
+class GroupElement final : public InnerElement {
+ public:
+  explicit GroupElement(ElementRef inner) noexcept : InnerElement(Kind::Group, std::move(inner)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  StartOutcome parse_at_start(std::string_view text) const override;
+
+ private:
+  ~GroupElement() override = default;
+};
+
+// Suppress: the child's match without tokens (the child is only tested, its tokens never built); fails with
+// "Suppress: no match" at pos.
+class SuppressElement final : public InnerElement {
+ public:
+  explicit SuppressElement(ElementRef inner) noexcept : InnerElement(Kind::Suppress, std::move(inner)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  StartOutcome parse_at_start(std::string_view text) const override;
+
+ private:
+  ~SuppressElement() override = default;
+};
+
+// Combine: the child's match as one token, the matched text; the child's own tokens are dropped. The child is
+// parsed (not only tested) so that a failure carries its message and position.
+class CombineElement final : public InnerElement {
+ public:
+  explicit CombineElement(ElementRef inner) noexcept : InnerElement(Kind::Combine, std::move(inner)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+ private:
+  ~CombineElement() override = default;
+};
+
+// SkipTo: ends at the first position i from pos to the length (both included) at which the target matches; the
+// one token is the text from pos to i. The target is only tested, never consumed. Positions inside a character
+// are passed over, and from a start inside a character only i == pos can be taken, so the token never splits a
+// character. Fails with "SkipTo: target not found" at pos. Costs one target test per candidate position.
+class SkipToElement final : public InnerElement {
+ public:
+  explicit SkipToElement(ElementRef target) noexcept : InnerElement(Kind::SkipTo, std::move(target)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override;
+  MatchResult try_match_at(std::string_view text, Pos pos) const override;
+
+  const ElementRef& target() const noexcept { return inner(); }
+
+ private:
+  ~SkipToElement() override = default;
 };
 
 // The success body shared by the kinds that always match at position 0 with no tokens (Empty, LineStart,

@@ -1,0 +1,235 @@
+// The batch drivers shared by the common batch routines and the classes' own batch bodies: reading the items of
+// a list, the reference-count helpers for repeated results, the counting steps and the result-sharing steps.
+//
+// Items are read straight from the list's item array, without references: no Python code runs while a batch
+// body works (element operations call none, and the interpreter lock is held), so the list cannot change. Its
+// length is read once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "elements/element.h"
+#include "engine/identity.h"
+#include "py/errors.h"
+#include "py/pyref.h"
+
+namespace quillex::engine {
+
+struct BatchItems {
+  PyObject* const* items;  // borrowed from the list
+  std::size_t n;
+};
+
+// `inputs` is a list or a subclass of list.
+inline BatchItems batch_items(PyObject* inputs) noexcept {
+  return {reinterpret_cast<PyListObject*>(inputs)->ob_item, static_cast<std::size_t>(PyList_GET_SIZE(inputs))};
+}
+
+// Raises the error of batch item `index`, which has no UTF-8 view, and returns false: TypeError
+// "argument 'inputs': item {index}: '{qualname}' object cannot be converted to 'PyString'" for a non-str, the
+// interpreter's pending error (UnicodeEncodeError) for a str.
+[[nodiscard]] bool raise_batch_item_error(PyObject* item, std::size_t index);
+
+// The UTF-8 view of batch item `index` (the interpreter's cached encoding, valid while the item lives), or
+// false with the item's error raised. Every path that evaluates an item reads it through here, and a shortcut
+// settles an item only by identity with one read earlier in list order, so every path reports the first bad
+// item in list order, as a plain loop over the items would.
+[[nodiscard]] inline bool batch_item_text(PyObject* item, std::size_t index, std::string_view& text) {
+  if (PyUnicode_Check(item)) {
+    Py_ssize_t len = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(item, &len);
+    if (data != nullptr) {
+      text = std::string_view(data, static_cast<std::size_t>(len));
+      return true;
+    }
+  }
+  return raise_batch_item_error(item, index);
+}
+
+// Raises `object`'s reference count by k in one plain addition (interpreter lock held), for an object stored
+// into k more slots by raw copies.
+inline void bulk_incref(PyObject* object, Py_ssize_t k) noexcept { Py_SET_REFCNT(object, Py_REFCNT(object) + k); }
+
+// Extends `list`'s filled slots [0, m) to [0, v) by block copies of the prefix (fill_slots_by_doubling); no
+// count changes: the caller raises them with bulk_incref.
+inline void fill_by_doubling(PyObject* list, std::size_t m, std::size_t v) noexcept {
+  fill_slots_by_doubling(reinterpret_cast<PyListObject*>(list)->ob_item, m, v);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Counting. `test(std::string_view text) -> bool` is the verdict of one item. Each step returns false with an
+// exception set when an evaluated item has no text, or when matching overflowed the recursion bound (the scan
+// stops there; RecursionError is raised).
+
+[[nodiscard]] inline bool overflow_stop() {
+  (void)py::raise_recursion_error();
+  return false;
+}
+
+// Evaluates item `index` and adds 1 to `count` when it passes.
+template <class Test>
+[[nodiscard]] inline bool count_item(PyObject* item, std::size_t index, Test& test, std::uint64_t& count) {
+  std::string_view text;
+  if (!batch_item_text(item, index, text)) return false;
+  const bool passed = test(text);
+  if (recursion_overflowed()) return overflow_stop();
+  count += passed ? 1 : 0;
+  return true;
+}
+
+// Items [from, to), each evaluated, in order.
+template <class Test>
+[[nodiscard]] inline bool count_each(const BatchItems& b, std::size_t from, std::size_t to, Test& test,
+                                     std::uint64_t& count) {
+  for (std::size_t i = from; i < to; ++i) {
+    if (!count_item(b.items[i], i, test, count)) return false;
+  }
+  return true;
+}
+
+// A list with input period h: items 0..h-1 evaluated once each and counted n / h times, then the items of the
+// incomplete last period evaluated on their own.
+template <class Test>
+[[nodiscard]] inline bool count_periodic(const BatchItems& b, std::size_t h, Test& test, std::uint64_t& count) {
+  std::uint64_t c = 0;
+  if (!count_each(b, 0, h, test, c)) return false;
+  const std::size_t t = b.n / h;
+  count += c * t;
+  return count_each(b, t * h, b.n, test, count);
+}
+
+// Every item in order through a PointerVerdictCache: the first 31 distinct objects are evaluated once, any
+// further distinct object at each occurrence.
+template <class Test>
+[[nodiscard]] inline bool count_with_verdict_cache(const BatchItems& b, Test& test, std::uint64_t& count) {
+  PointerVerdictCache cache;
+  for (std::size_t i = 0; i < b.n; ++i) {
+    PyObject* item = b.items[i];
+    const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(item));
+    const PointerVerdictCache::Lookup found = cache.lookup(address);
+    if (found.verdict != 0) {
+      count += found.verdict == PointerVerdictCache::MATCHED ? 1 : 0;
+      continue;
+    }
+    std::uint64_t c = 0;
+    if (!count_item(item, i, test, c)) return false;
+    count += c;
+    cache.insert(found, address, c != 0);
+  }
+  return true;
+}
+
+// The common count: an empty list gives 0 with nothing evaluated; a uniform list (n == 1 included) one
+// evaluation; a list with an input period h evaluations plus the tail; any other the verdict cache.
+template <class Test>
+[[nodiscard]] inline bool count_batch_matches(PyObject* inputs, Test&& test, std::uint64_t& count) {
+  count = 0;
+  const BatchItems b = batch_items(inputs);
+  if (b.n == 0) return true;
+  if (detect_uniform_inputs(b.items, b.n)) {
+    std::uint64_t c = 0;
+    if (!count_item(b.items[0], 0, test, c)) return false;
+    count = c != 0 ? b.n : 0;
+    return true;
+  }
+  if (const std::size_t h = detect_input_period(b.items, b.n)) return count_periodic(b, h, test, count);
+  return count_with_verdict_cache(b, test, count);
+}
+
+// count_batch_matches as a method result: a new int, or nullptr with the exception set.
+template <class Test>
+[[nodiscard]] inline PyObject* run_count_batch(PyObject* inputs, Test&& test) {
+  std::uint64_t count = 0;
+  if (!count_batch_matches(inputs, test, count)) return nullptr;
+  return py::new_count_or_die(count);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Result sharing. `make(std::string_view text) -> PyObject*` gives a new reference to one item's result, or
+// nullptr with an exception set. Which slots share one result object:
+//   empty list: a new empty list, nothing evaluated;
+//   uniform (n == 1 included): one result in every slot (a one-slot list repeated by PySequence_Repeat);
+//   input period h: h results, slot i holding result i % h (the h-slot list repeated when h divides n, else
+//     filled by doubling with the tail stored after it and the counts raised in bulk);
+//   otherwise: a run of consecutive slots whose items are one object shares one result (LastPointerCache);
+//     every other slot gets its own, also for an object seen earlier but not just before.
+// A failed creation (of the result list, a repetition, or `make`) releases everything made and returns nullptr
+// with the interpreter's exception.
+
+// The result of item `index`, or nullptr with an exception set (no text, make failed, recursion overflow).
+template <class Make>
+[[nodiscard]] inline PyObject* make_item_result(PyObject* item, std::size_t index, Make& make) {
+  std::string_view text;
+  if (!batch_item_text(item, index, text)) return nullptr;
+  py::PyRef r = py::PyRef::steal(make(text));
+  if (recursion_overflowed()) return py::raise_recursion_error();
+  if (!r) return py::pending_error();
+  return r.release();
+}
+
+template <class Make>
+[[nodiscard]] inline PyObject* build_batch_results(PyObject* inputs, Make&& make) {
+  using py::PyRef;
+  const BatchItems b = batch_items(inputs);
+  if (b.n == 0) return py::new_empty_list_or_die();
+
+  if (detect_uniform_inputs(b.items, b.n)) {
+    PyRef r = PyRef::steal(make_item_result(b.items[0], 0, make));
+    if (!r) return nullptr;
+    PyRef one = PyRef::steal(PyList_New(1));
+    if (!one) return py::pending_error();
+    PyList_SET_ITEM(one.get(), 0, r.release());
+    if (b.n == 1) return one.release();
+    PyObject* repeated = PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(b.n));
+    return repeated != nullptr ? repeated : py::pending_error();
+  }
+
+  if (const std::size_t h = detect_input_period(b.items, b.n)) {
+    std::array<PyRef, INPUT_PERIOD_WINDOW - 1> period;  // the routine's references to results 0..h-1
+    for (std::size_t k = 0; k < h; ++k) {
+      period[k] = PyRef::steal(make_item_result(b.items[k], k, make));
+      if (!period[k]) return nullptr;
+    }
+    const std::size_t t = b.n / h;
+    const std::size_t v = t * h;
+    const std::size_t w = b.n - v;
+    if (w == 0) {
+      PyRef block = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(h)));
+      if (!block) return py::pending_error();
+      for (std::size_t k = 0; k < h; ++k) PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(k), period[k].release());
+      PyObject* repeated = PySequence_Repeat(block.get(), static_cast<Py_ssize_t>(t));
+      return repeated != nullptr ? repeated : py::pending_error();
+    }
+    PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(b.n)));
+    if (!result) return py::pending_error();
+    PyObject** slots = reinterpret_cast<PyListObject*>(result.get())->ob_item;
+    for (std::size_t k = 0; k < h; ++k) slots[k] = period[k].release();
+    fill_by_doubling(result.get(), h, v);
+    for (std::size_t i = 0; i < w; ++i) slots[v + i] = Py_NewRef(slots[i]);
+    if (t >= 2) {
+      for (std::size_t k = 0; k < h; ++k) bulk_incref(slots[k], static_cast<Py_ssize_t>(t - 1));
+    }
+    return result.release();
+  }
+
+  PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(b.n)));
+  if (!result) return py::pending_error();
+  PyObject** slots = reinterpret_cast<PyListObject*>(result.get())->ob_item;
+  LastPointerCache<PyObject*> last;  // its value is owned by the slot that took it
+  for (std::size_t i = 0; i < b.n; ++i) {
+    PyObject* item = b.items[i];
+    if (last.hit(item)) {
+      slots[i] = Py_NewRef(last.value());
+      continue;
+    }
+    PyObject* r = make_item_result(item, i, make);
+    if (r == nullptr) return nullptr;  // the unfilled slots are null, which the list's release skips
+    slots[i] = r;
+    last.remember(item, r);
+  }
+  return result.release();
+}
+
+}  // namespace quillex::engine

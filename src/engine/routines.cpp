@@ -1,0 +1,93 @@
+#include "engine/routines.h"
+
+#include <string>
+#include <vector>
+
+#include "engine/scan.h"
+#include "engine/token_intern.h"
+#include "engine/tokens.h"
+#include "py/errors.h"
+
+namespace quillex::engine {
+
+using py::PyRef;
+
+PyObject* new_token_list(const TokenList& tokens) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(tokens.size()));
+  if (list == nullptr) return py::pending_error();
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), py::new_str_or_die(tokens[i]->view()));
+  }
+  return list;
+}
+
+PyObject* run_parse_string(const Element& element, std::string_view text) {
+  const StartOutcome outcome = element.parse_at_start(text);
+  if (recursion_overflowed()) return py::raise_recursion_error();
+  if (outcome.ok) return new_token_list(outcome.tokens);
+  const std::string_view message = outcome.error.message ? outcome.error.message->view() : std::string_view();
+  std::string formatted = "ParseException at position " + std::to_string(outcome.error.position) + ": ";
+  formatted.append(message);
+  return py::raise_value_error(formatted);
+}
+
+PyObject* run_search_string(const Element& element, std::string_view text) {
+  struct Span {
+    Pos start, end;
+  };
+  std::vector<Span> spans;
+  scan_element_matches(element, text, [&spans](Pos start, Pos end) {
+    if (end > start) spans.push_back({start, end});
+  });
+  if (recursion_overflowed()) return py::raise_recursion_error();
+  if (spans.empty()) return py::new_empty_list_or_die();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
+  TokenInternMap interned;
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    const Span& s = spans[i];
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(s.start, s.end - s.start)));
+  }
+  return list.release();
+}
+
+PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject*,
+                               std::string_view replacement) {
+  // Built lazily: a text without a non-empty match allocates nothing.
+  std::string out;
+  bool replaced = false;
+  Pos copied = 0;  // first byte not yet copied
+  scan_element_matches(element, text, [&](Pos start, Pos end) {
+    if (end == start) return;  // zero-length matches leave their bytes as they are
+    if (!replaced) {
+      out.reserve(text.size());
+      replaced = true;
+    }
+    out.append(text.substr(copied, start - copied));
+    out.append(replacement);
+    copied = end;
+  });
+  if (recursion_overflowed()) return py::raise_recursion_error();
+  if (!replaced) {
+    // Nothing replaced: the result equals `s`. Only an exact str is handed back; a subclass instance would leak
+    // its type into the result.
+    return PyUnicode_CheckExact(s) ? Py_NewRef(s) : py::new_str_or_die(text);
+  }
+  out.append(text.substr(copied));
+  return py::new_str_or_die(out);
+}
+
+PyObject* run_matches(const Element& element, std::string_view text) {
+  const bool matched = element.try_match_at(text, 0).matched;
+  if (recursion_overflowed()) return py::raise_recursion_error();
+  return Py_NewRef(matched ? Py_True : Py_False);
+}
+
+PyObject* run_search_string_count(const Element& element, std::string_view text) {
+  std::uint64_t count = 0;
+  scan_element_matches(element, text, [&count](Pos, Pos) { ++count; });
+  if (recursion_overflowed()) return py::raise_recursion_error();
+  return py::new_count_or_die(count);
+}
+
+}  // namespace quillex::engine

@@ -1,0 +1,44 @@
+// The one search loop of every method that looks for all matches in a text (searching, counting, replacing).
+#pragma once
+
+#include <string_view>
+
+#include "elements/element.h"
+
+namespace quillex::engine {
+
+// scan_matches: tries positions 0 .. size-1 with `try_match(text, pos) -> MatchResult` and reports each match to
+// `on_match(start, end)`; after a match the scan resumes at max(start + 1, end), after a failure at start + 1.
+// Consequences the methods rely on: position size() is never tried (a zero-length match only at the end is never
+// seen); a zero-length match is reported once and the scan steps one byte; non-empty matches never overlap.
+// Cost: one test per position not covered by a non-empty match.
+//
+// A test that can nest (any element matched through a DepthGuard) may set the recursion flag; the scan then
+// stops at once, since every further test would fail and the frame discards the result. Tests that cannot nest
+// (a terminal's byte test inlined by a fast path) pass MayOverflow = false and skip that check.
+template <bool MayOverflow = true, class TryMatch, class OnMatch>
+inline void scan_matches(std::string_view text, TryMatch&& try_match, OnMatch&& on_match) {
+  const Pos n = text.size();
+  Pos pos = 0;
+  while (pos < n) {
+    const MatchResult m = try_match(text, pos);
+    if constexpr (MayOverflow) {
+      if (recursion_overflowed()) return;
+    }
+    if (m.matched) {
+      on_match(pos, m.end);
+      pos = m.end > pos ? m.end : pos + 1;
+    } else {
+      ++pos;
+    }
+  }
+}
+
+// The scan over an element's own try_match_at.
+template <class OnMatch>
+inline void scan_element_matches(const Element& element, std::string_view text, OnMatch&& on_match) {
+  scan_matches(
+      text, [&element](std::string_view t, Pos pos) { return element.try_match_at(t, pos); }, on_match);
+}
+
+}  // namespace quillex::engine

@@ -1,0 +1,14 @@
+// Python results made from match values.
+#pragma once
+
+#include "elements/element.h"
+#include "py/pyref.h"
+
+namespace quillex::engine {
+
+// A new list of one new str per token, in order, created at its final length (equal tokens give separate str
+// objects). nullptr with the interpreter's exception when the list cannot be created; a str that cannot be made
+// stops the process.
+[[nodiscard]] PyObject* new_token_list(const TokenList& tokens);
+
+}  // namespace quillex::engine
