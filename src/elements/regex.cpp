@@ -1,0 +1,83 @@
+#include "elements/regex.h"
+
+namespace quillex {
+
+const re2::RE2::Options& regex_options() {
+  static const re2::RE2::Options options = [] {
+    re2::RE2::Options o;
+    o.set_encoding(re2::RE2::Options::EncodingUTF8);
+    o.set_longest_match(false);
+    o.set_log_errors(false);
+    o.set_max_mem(REGEX_SIZE_LIMIT);
+    return o;
+  }();
+  return options;
+}
+
+std::string regex_anchored_text(std::string_view pattern) {
+  if (!pattern.empty() && pattern[0] == '^') return std::string(pattern);
+  std::string out = "^(?:";
+  out.append(pattern).append(")");
+  return out;
+}
+
+std::string regex_unanchored_text(std::string_view pattern) {
+  std::string out = "(?:";
+  out.append(pattern).append(")");
+  return out;
+}
+
+namespace {
+
+// Compiles `source`; on failure gives nullptr and sets `error` to the ValueError text.
+std::unique_ptr<const re2::RE2> compile(const std::string& source, std::string& error) {
+  auto re = std::make_unique<const re2::RE2>(re2::StringPiece(source.data(), source.size()), regex_options());
+  if (re->ok()) return re;
+  if (re->error_code() == re2::RE2::ErrorPatternTooLarge) {
+    error = "Compiled regex exceeds size limit of " + std::to_string(REGEX_SIZE_LIMIT) + " bytes.";
+  } else {
+    error = "regex parse error:\n    " + source + "\nerror: " + re->error();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+RegexBuild make_regex_element(std::string_view pattern) {
+  RegexBuild build;
+  std::unique_ptr<const re2::RE2> anchored = compile(regex_anchored_text(pattern), build.error);
+  if (!anchored) return build;
+  std::unique_ptr<const re2::RE2> unanchored = compile(regex_unanchored_text(pattern), build.error);
+  if (!unanchored) return build;
+  build.element = make_element<RegexElement>(std::move(anchored), std::move(unanchored), pattern);
+  return build;
+}
+
+RegexElement::RegexElement(std::unique_ptr<const re2::RE2> anchored, std::unique_ptr<const re2::RE2> unanchored,
+                           std::string_view pattern)
+    : Element(Kind::Regex), anchored_(std::move(anchored)), unanchored_(std::move(unanchored)) {
+  std::string message = "Expected match for /";
+  message.append(pattern).append("/");
+  message_ = SharedStr::make(message);
+}
+
+MatchResult RegexElement::try_match_at(std::string_view text, Pos pos) const {
+  if (!is_char_boundary(text, pos)) return {false, 0};
+  // A search borrows RE2's per-expression cache (built on first use); a repeated search allocates nothing.
+  const re2::StringPiece slice(text.data() + pos, text.size() - pos);
+  re2::StringPiece match;
+  if (!anchored_->Match(slice, 0, slice.size(), re2::RE2::ANCHOR_START, &match, 1)) return {false, 0};
+  const Pos end = pos + match.size();
+  if (!is_char_boundary(text, end)) return {false, 0};
+  return {true, end};
+}
+
+ParseOutcome RegexElement::parse(std::string_view text, Pos pos) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (!m.matched) return ParseOutcome::failure(message_, pos);
+  TokenList t;
+  t.push_back(SharedStr::make(text.substr(pos, m.end - pos)));
+  return ParseOutcome::success(m.end, std::move(t));
+}
+
+}  // namespace quillex

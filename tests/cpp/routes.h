@@ -1,0 +1,99 @@
+// The route verifier of the terminal suites: `parse`, `try_match_at` and (at 0) `parse_at_start` must agree,
+// `try_match_at` must allocate nothing, and a non-empty match must start and end on character boundaries.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "alloc_counter.h"
+#include "elements/element.h"
+
+namespace quillex::testing {
+
+inline std::vector<std::string> token_texts(const TokenList& tokens) {
+  std::vector<std::string> out;
+  for (const StrRef& t : tokens) out.emplace_back(t->view());
+  return out;
+}
+
+// Runs every route at `pos` and checks that they agree with each other; gives parse's outcome. `warm` runs
+// try_match_at once before the measured call (a regex builds its search cache on first use).
+inline ParseOutcome parse_by_every_route(const Element& e, std::string_view text, Pos pos, bool warm = false) {
+  ParseOutcome o = e.parse(text, pos);
+  if (warm) (void)e.try_match_at(text, pos);
+  MatchResult m;
+  {
+    AllocationScope scope;
+    m = e.try_match_at(text, pos);
+    EXPECT_EQ(scope.count(), 0u) << "try_match_at allocated";
+  }
+  EXPECT_EQ(m.matched, o.ok) << "try_match_at and parse disagree";
+  if (o.ok && m.matched) {
+    EXPECT_EQ(m.end, o.end) << "try_match_at and parse end apart";
+    EXPECT_GE(o.end, pos);
+    EXPECT_LE(o.end, text.size());
+    if (o.end > pos) {
+      EXPECT_TRUE(is_char_boundary(text, pos)) << "non-empty match starts inside a character";
+      EXPECT_TRUE(is_char_boundary(text, o.end)) << "non-empty match ends inside a character";
+    }
+  }
+  if (!o.ok) {
+    EXPECT_EQ(o.error.position, pos);
+    EXPECT_TRUE(o.error.message);
+  }
+  if (pos == 0) {
+    StartOutcome s = e.parse_at_start(text);
+    EXPECT_EQ(s.ok, o.ok) << "parse_at_start and parse disagree";
+    if (s.ok && o.ok) {
+      EXPECT_EQ(token_texts(s.tokens), token_texts(o.tokens));
+    }
+    if (!s.ok && !o.ok) {
+      EXPECT_EQ(s.error.position, 0u);
+      EXPECT_EQ(s.error.message->view(), o.error.message->view());
+    }
+  }
+  return o;
+}
+
+// One row of a table: an element, a text and a position, and the expected end and tokens, or failure and its
+// message.
+struct RouteCase {
+  const char* name;
+  ElementRef element;
+  std::string text;
+  Pos pos;
+  std::optional<Pos> end;            // nullopt: failure
+  std::vector<std::string> tokens;   // on success
+  std::string message;               // on failure
+};
+
+inline void verify_case(const RouteCase& c, bool warm = false) {
+  SCOPED_TRACE(std::string(c.name) + " on '" + c.text + "' at " + std::to_string(c.pos));
+  ParseOutcome o = parse_by_every_route(*c.element, c.text, c.pos, warm);
+  ASSERT_EQ(o.ok, c.end.has_value());
+  if (o.ok) {
+    EXPECT_EQ(o.end, *c.end);
+    EXPECT_EQ(token_texts(o.tokens), c.tokens);
+  } else {
+    EXPECT_EQ(o.error.message->view(), c.message);
+  }
+}
+
+// Every text of up to `max_chars` characters over `alphabet` (each entry one character, of any byte length).
+inline std::vector<std::string> small_world_texts(const std::vector<std::string>& alphabet, int max_chars) {
+  std::vector<std::string> out{""};
+  std::size_t from = 0;
+  for (int len = 1; len <= max_chars; ++len) {
+    const std::size_t to = out.size();
+    for (std::size_t i = from; i < to; ++i) {
+      for (const std::string& c : alphabet) out.push_back(out[i] + c);
+    }
+    from = to;
+  }
+  return out;
+}
+
+}  // namespace quillex::testing
