@@ -1,5 +1,7 @@
 #include "py/errors.h"
 
+#include <string>
+
 #include "elements/element.h"
 
 namespace quillex::py {
@@ -17,6 +19,25 @@ PyObject* raise_recursion_error() {
 
 PyObject* pending_error() {
   if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  return nullptr;
+}
+
+PyRef type_qualname_or_placeholder(PyObject* obj) {
+  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+  if (name && PyUnicode_Check(name.get())) return name;
+  PyErr_Clear();
+  return PyRef::steal(PyUnicode_FromString("<failed to extract type name>"));
+}
+
+PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
+  PyRef name = type_qualname_or_placeholder(obj);
+  if (!name) return nullptr;
+  std::string tail = "' object cannot be converted to '";
+  tail.append(expected);
+  tail.push_back('\'');
+  PyRef message = PyRef::steal(PyUnicode_FromFormat("'%U%s", name.get(), tail.c_str()));
+  if (!message) return nullptr;
+  PyErr_SetObject(PyExc_TypeError, message.get());
   return nullptr;
 }
 

@@ -16,6 +16,13 @@ namespace quillex::py {
 // For failures the interpreter reports itself (an allocation of a result list or instance): keeps the pending
 // exception, or sets SystemError "attempted to fetch exception but none was set" when there is none.
 [[nodiscard]] PyObject* pending_error();
+// TypeError "'{}' object cannot be converted to '{}'": the `__qualname__` of `obj`'s type (or
+// "<failed to extract type name>" when it cannot be read as a str) and `expected` (a class name for a receiver,
+// "PyString", "PyList" or "PyBool" for an argument conversion).
+[[nodiscard]] PyObject* downcast_type_error(PyObject* obj, std::string_view expected);
+// The `__qualname__` of `obj`'s type as a new str, or "<failed to extract type name>"; never fails on
+// ordinary input (nullptr only on memory exhaustion).
+[[nodiscard]] PyRef type_qualname_or_placeholder(PyObject* obj);
 
 // Result objects whose creation cannot fail on ordinary input: a failure stops the process with a message.
 [[nodiscard]] PyObject* new_str_or_die(std::string_view utf8);

@@ -1,0 +1,123 @@
+#include "engine/frame.h"
+
+#include <array>
+#include <utility>
+
+#include "descriptors.h"
+#include "docs.h"
+#include "engine/bodies.h"
+#include "operators.h"
+#include "py/binder.h"
+
+namespace quillex::engine {
+
+namespace {
+
+// The class-method tables, by ClassId.
+constexpr std::array<const MethodBodies*, CLASS_COUNT> CLASS_BODIES = {
+    &LITERAL_BODIES,      &KEYWORD_BODIES,          &WORD_BODIES,             &REGEX_BODIES,
+    &AND_BODIES,          &MATCH_FIRST_BODIES,      &ZERO_OR_MORE_BODIES,     &ONE_OR_MORE_BODIES,
+    &OPTIONAL_BODIES,     &GROUP_BODIES,            &SUPPRESS_BODIES,         &FORWARD_BODIES,
+    &COMBINE_BODIES,      &EXACTLY_BODIES,          &CASELESS_LITERAL_BODIES, &CASELESS_KEYWORD_BODIES,
+    &CHAR_BODIES,         &STRING_START_BODIES,     &STRING_END_BODIES,       &LINE_START_BODIES,
+    &LINE_END_BODIES,     &REST_OF_LINE_BODIES,     &QUOTED_STRING_BODIES,    &EMPTY_BODIES,
+    &NO_MATCH_BODIES,     &SKIP_TO_BODIES};
+
+// A guard refused to nest during the body: whatever the body produced (a result, or the failure it reported
+// for the unwound match) gives way to RecursionError.
+[[gnu::cold]] PyObject* recursion_overflow_result(PyObject* result) {
+  (void)take_recursion_overflow();
+  Py_XDECREF(result);
+  PyErr_Clear();
+  return py::raise_recursion_error();
+}
+
+inline PyObject* finish_body(PyObject* result) {
+  if (recursion_overflowed()) [[unlikely]]
+    return recursion_overflow_result(result);
+  if (result == nullptr) [[unlikely]]
+    return py::pending_error();
+  return result;
+}
+
+template <Method M>
+TextBody text_body(const MethodBodies& b) noexcept {
+  static_assert(M == Method::ParseString || M == Method::Matches || M == Method::SearchString ||
+                M == Method::SearchStringCount);
+  if constexpr (M == Method::ParseString) {
+    return b.parse_string;
+  } else if constexpr (M == Method::Matches) {
+    return b.matches;
+  } else if constexpr (M == Method::SearchString) {
+    return b.search_string;
+  } else {
+    return b.search_string_count;
+  }
+}
+
+// One entry per (class, method). Order of work, and so of the errors raised: binding, receiver, the
+// parameters in order (`s` before `replacement`), the body. The receiver holder releases the borrow and the
+// reference on every path out.
+template <ClassId C, Method M>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  py::BoundArguments bound(METHOD_DESCRIPTOR<C, M>);
+  if (!bound.bind_fastcall(args, nargs, kwnames)) return nullptr;
+  ClassRef receiver;
+  if (!borrow_class_ref<C>(self, receiver)) return nullptr;
+  const MethodBodies& bodies = *CLASS_BODIES[class_index(C)];
+  const Element& element = receiver.element();
+  if constexpr (M == Method::ParseBatch || M == Method::ParseBatchCount) {
+    PyObject* inputs = nullptr;
+    if (!bound.list(0, inputs)) return nullptr;
+    BatchBody body = M == Method::ParseBatch ? bodies.parse_batch : bodies.parse_batch_count;
+    return finish_body(body(self, element, inputs));
+  } else if constexpr (M == Method::TransformString) {
+    std::string_view text;
+    std::string_view replacement;
+    if (!bound.str(0, text) || !bound.str(1, replacement)) return nullptr;
+    return finish_body(bodies.transform_string(self, element, bound[0], text, bound[1], replacement));
+  } else if constexpr (M == Method::Set) {
+    static_assert(C == ClassId::Forward);
+    return finish_body(forward_set(self, element, bound[0]));
+  } else {
+    std::string_view text;
+    if (!bound.str(0, text)) return nullptr;
+    return finish_body(text_body<M>(bodies)(self, element, bound[0], text));
+  }
+}
+
+template <ClassId C, Method M>
+PyMethodDef method_record() {
+  return {method_name(M).data(), py::as_method_function(&method_entry<C, M>), METH_FASTCALL | METH_KEYWORDS,
+          method_doc(C, M)};
+}
+
+template <ClassId C>
+PyMethodDef forward_set_record_or_sentinel() {
+  if constexpr (C == ClassId::Forward) {
+    return method_record<C, Method::Set>();
+  } else {
+    return {nullptr, nullptr, 0, nullptr};
+  }
+}
+
+template <ClassId C>
+PyMethodDef METHOD_RECORDS[STANDARD_METHOD_COUNT + 2] = {
+    method_record<C, Method::ParseString>(),     method_record<C, Method::Matches>(),
+    method_record<C, Method::SearchString>(),    method_record<C, Method::SearchStringCount>(),
+    method_record<C, Method::ParseBatch>(),      method_record<C, Method::ParseBatchCount>(),
+    method_record<C, Method::TransformString>(), forward_set_record_or_sentinel<C>(),
+    {nullptr, nullptr, 0, nullptr}};
+
+template <std::size_t... I>
+constexpr std::array<PyMethodDef*, CLASS_COUNT> all_method_records(std::index_sequence<I...>) {
+  return {METHOD_RECORDS<static_cast<ClassId>(I)>...};
+}
+constexpr std::array<PyMethodDef*, CLASS_COUNT> CLASS_METHOD_RECORDS =
+    all_method_records(std::make_index_sequence<CLASS_COUNT>{});
+
+}  // namespace
+
+PyMethodDef* class_method_records(ClassId c) { return CLASS_METHOD_RECORDS[class_index(c)]; }
+
+}  // namespace quillex::engine
