@@ -4,6 +4,13 @@
 
 namespace quillex {
 
+ParseOutcome slice_outcome(const MatchResult& m, std::string_view text, Pos pos, const StrRef& message) {
+  if (!m.matched) return ParseOutcome::failure(message, pos);
+  TokenList t;
+  t.push_back(SharedStr::make(text.substr(pos, m.end - pos)));
+  return ParseOutcome::success(m.end, std::move(t));
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // ByteBitSet
 
@@ -72,11 +79,7 @@ MatchResult WordElement::match(std::string_view text, Pos pos) const noexcept {
 MatchResult WordElement::try_match_at(std::string_view text, Pos pos) const { return match(text, pos); }
 
 ParseOutcome WordElement::parse(std::string_view text, Pos pos) const {
-  const MatchResult m = match(text, pos);
-  if (!m.matched) return ParseOutcome::failure(message_, pos);
-  TokenList t;
-  t.push_back(SharedStr::make(text.substr(pos, m.end - pos)));
-  return ParseOutcome::success(m.end, std::move(t));
+  return slice_outcome(match(text, pos), text, pos, message_);
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
-// Word and QuotedString elements: runs of text whose length depends on the text. With ByteBitSet (the character
-// sets of a Word) and scan_quoted_string (the closing-quote scan), the rules that the specialised methods apply
-// in place over a text; they must give exactly what the kinds' operations give.
+// Word and QuotedString elements: runs of text whose length depends on the text (Regex, the third of this
+// family, has regex.h). With ByteBitSet (the character sets of a Word) and scan_quoted_string (the
+// closing-quote scan), the rules that the specialised methods apply in place over a text; they must give
+// exactly what the kinds' operations give.
 #pragma once
 
 #include <array>
@@ -13,6 +14,10 @@
 #include "elements/element.h"
 
 namespace quillex {
+
+// The parse of the kinds whose one token is the matched slice (Word, Regex): success with a new string of
+// text[pos, m.end), else `message` at pos.
+ParseOutcome slice_outcome(const MatchResult& m, std::string_view text, Pos pos, const StrRef& message);
 
 // A set of the values 0-255 as four 64-bit words: v is a member when bit (v % 64) of word (v / 64) is set.
 // Built from the code points below 256 of a str and tested with bytes of the text, which are the same numbers

@@ -20,6 +20,24 @@ std::uint32_t pack_char(const char* p, unsigned n) noexcept {
   return key;
 }
 
+// The outcomes of a fixed-text kind: a copy of the prebuilt tokens (reference increments only), or the stored
+// message at pos.
+ParseOutcome fixed_outcome(bool matched, Pos pos, Pos end, const TokenList& tokens, const StrRef& message) {
+  if (matched) return ParseOutcome::success(end, tokens);
+  return ParseOutcome::failure(message, pos);
+}
+
+StartOutcome fixed_start_outcome(bool matched, const TokenList& tokens, const StrRef& message) {
+  StartOutcome s;
+  s.ok = matched;
+  if (matched) {
+    s.tokens = tokens;
+  } else {
+    s.error.message = message;
+  }
+  return s;
+}
+
 }  // namespace
 
 std::string fold_ascii(std::string_view s) {
@@ -49,8 +67,7 @@ LiteralElement::LiteralElement(std::string_view text)
 Ref<const LiteralElement> make_literal_element(std::string_view s) { return make_element<LiteralElement>(s); }
 
 ParseOutcome LiteralElement::parse(std::string_view text, Pos pos) const {
-  if (matches_at(text, pos)) return ParseOutcome::success(pos + text_.size(), tokens_);
-  return ParseOutcome::failure(message_, pos);
+  return fixed_outcome(matches_at(text, pos), pos, pos + text_.size(), tokens_, message_);
 }
 
 MatchResult LiteralElement::try_match_at(std::string_view text, Pos pos) const {
@@ -58,14 +75,7 @@ MatchResult LiteralElement::try_match_at(std::string_view text, Pos pos) const {
 }
 
 StartOutcome LiteralElement::parse_at_start(std::string_view text) const {
-  StartOutcome s;
-  s.ok = matches_at(text, 0);
-  if (s.ok) {
-    s.tokens = tokens_;
-  } else {
-    s.error.message = message_;
-  }
-  return s;
+  return fixed_start_outcome(matches_at(text, 0), tokens_, message_);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -81,8 +91,7 @@ KeywordElement::KeywordElement(std::string_view text)
       first_(text.empty() ? 0 : static_cast<unsigned char>(text[0])) {}
 
 ParseOutcome KeywordElement::parse(std::string_view text, Pos pos) const {
-  if (matches_at(text, pos)) return ParseOutcome::success(pos + length_, tokens_);
-  return ParseOutcome::failure(message_, pos);
+  return fixed_outcome(matches_at(text, pos), pos, pos + length_, tokens_, message_);
 }
 
 MatchResult KeywordElement::try_match_at(std::string_view text, Pos pos) const {
@@ -99,8 +108,7 @@ CaselessLiteralElement::CaselessLiteralElement(std::string_view text)
       message_(SharedStr::make(format_quoted("Expected '", text, "' (caseless)"))) {}
 
 ParseOutcome CaselessLiteralElement::parse(std::string_view text, Pos pos) const {
-  if (caseless_equal_at(lower_, text, pos)) return ParseOutcome::success(pos + lower_.size(), tokens_);
-  return ParseOutcome::failure(message_, pos);
+  return fixed_outcome(caseless_equal_at(lower_, text, pos), pos, pos + lower_.size(), tokens_, message_);
 }
 
 MatchResult CaselessLiteralElement::try_match_at(std::string_view text, Pos pos) const {
@@ -108,14 +116,7 @@ MatchResult CaselessLiteralElement::try_match_at(std::string_view text, Pos pos)
 }
 
 StartOutcome CaselessLiteralElement::parse_at_start(std::string_view text) const {
-  StartOutcome s;
-  s.ok = caseless_equal_at(lower_, text, 0);
-  if (s.ok) {
-    s.tokens = tokens_;
-  } else {
-    s.error.message = message_;
-  }
-  return s;
+  return fixed_start_outcome(caseless_equal_at(lower_, text, 0), tokens_, message_);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -130,8 +131,7 @@ CaselessKeywordElement::CaselessKeywordElement(std::string_view text)
       length_(text.size()) {}
 
 ParseOutcome CaselessKeywordElement::parse(std::string_view text, Pos pos) const {
-  if (matches_at(text, pos)) return ParseOutcome::success(pos + length_, tokens_);
-  return ParseOutcome::failure(message_, pos);
+  return fixed_outcome(matches_at(text, pos), pos, pos + length_, tokens_, message_);
 }
 
 MatchResult CaselessKeywordElement::try_match_at(std::string_view text, Pos pos) const {

@@ -58,6 +58,16 @@ inline bool caseless_equal_at(std::string_view lower, std::string_view text, Pos
   return true;
 }
 
+// Whether the bytes of `want` (whose first byte is `first`) stand in `text` at `pos`. Rejects most positions on
+// the first byte before comparing the rest; the empty `want` stands everywhere.
+inline bool fixed_bytes_at(std::string_view want, unsigned char first, std::string_view text, Pos pos) noexcept {
+  const std::size_t n = want.size();
+  if (n > text.size() - pos) return false;
+  if (n == 0) return true;
+  return static_cast<unsigned char>(text[pos]) == first &&
+         std::memcmp(text.data() + pos + 1, want.data() + 1, n - 1) == 0;
+}
+
 // A TokenList of one new shared string equal to `s`: the prebuilt result of the fixed-text kinds.
 TokenList single_token(std::string_view s);
 
@@ -71,15 +81,8 @@ class LiteralElement final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
-  // Whether the literal's bytes stand at `pos` (the match then ends at pos + size()). Rejects most positions
-  // on the first byte before comparing the rest.
-  bool matches_at(std::string_view text, Pos pos) const noexcept {
-    const std::size_t n = text_.size();
-    if (n > text.size() - pos) return false;
-    if (n == 0) return true;
-    return static_cast<unsigned char>(text[pos]) == first_ &&
-           std::memcmp(text.data() + pos + 1, text_.data() + 1, n - 1) == 0;
-  }
+  // Whether the literal's bytes stand at `pos` (the match then ends at pos + text().size()).
+  bool matches_at(std::string_view text, Pos pos) const noexcept { return fixed_bytes_at(text_, first_, text, pos); }
 
   const TokenList& tokens() const noexcept { return tokens_; }
   std::string_view text() const noexcept { return text_; }
@@ -110,13 +113,7 @@ class KeywordElement final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
 
   bool matches_at(std::string_view text, Pos pos) const noexcept {
-    const std::size_t n = length_;
-    if (n > text.size() - pos) return false;
-    if (n != 0 && (static_cast<unsigned char>(text[pos]) != first_ ||
-                   std::memcmp(text.data() + pos + 1, text_.data() + 1, n - 1) != 0)) {
-      return false;
-    }
-    return ident_boundary_after(ident_, text, pos + n);
+    return fixed_bytes_at(text_, first_, text, pos) && ident_boundary_after(ident_, text, pos + length_);
   }
 
   const TokenList& tokens() const noexcept { return tokens_; }

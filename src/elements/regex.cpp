@@ -1,5 +1,7 @@
 #include "elements/regex.h"
 
+#include "elements/chars.h"
+
 namespace quillex {
 
 const re2::RE2::Options& regex_options() {
@@ -73,11 +75,7 @@ MatchResult RegexElement::try_match_at(std::string_view text, Pos pos) const {
 }
 
 ParseOutcome RegexElement::parse(std::string_view text, Pos pos) const {
-  const MatchResult m = try_match_at(text, pos);
-  if (!m.matched) return ParseOutcome::failure(message_, pos);
-  TokenList t;
-  t.push_back(SharedStr::make(text.substr(pos, m.end - pos)));
-  return ParseOutcome::success(m.end, std::move(t));
+  return slice_outcome(try_match_at(text, pos), text, pos, message_);
 }
 
 }  // namespace quillex

@@ -285,6 +285,7 @@ class FakeNumpyBoolWithoutTruth:
 
 FakeNumpyBoolWithoutTruth.__module__ = "numpy"
 FakeNumpyBoolWithoutTruth.__name__ = "bool"
+FakeNumpyBoolWithoutTruth.__qualname__ = "bool"  # str() of a class shows its qualified name
 
 
 class Index:
