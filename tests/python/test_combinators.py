@@ -375,3 +375,39 @@ def test_no_method_returns_invalid_text_on_multibyte_input():
                 assert isinstance(result, list)
             assert isinstance(g.transform_string(text, "-"), str)
             assert "".join(g.search_string(text)) == "".join(Group(g).search_string(text))
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# one_of: a MatchFirst of one literal per whitespace-separated word, in text order.
+
+@pytest.mark.parametrize("strs, text, tokens", [
+    ("+ - * /", "*", ["*"]),
+    ("a ab", "ab", ["a"]),  # kept in order: the shorter word wins
+    ("ab a", "ab", ["ab"]),
+    ("  a\tb\n", "b", ["b"]),
+    ("x\u3000y", "y", ["y"]),
+    ("x\u00a0y", "y", ["y"]),
+    ("x\u2028y\u0085z", "z", ["z"]),
+    ("é €", "€", ["€"]),
+    ("x\u200by", "x\u200by", ["x\u200by"]),  # a zero width space is no separator
+], ids=["operators", "order", "order-reversed", "ascii-space", "ideographic-space", "no-break-space",
+        "line-separator-and-nel", "non-ascii-words", "zero-width-space"])
+def test_one_of_words(strs, text, tokens):
+    g = q.one_of(strs)
+    assert type(g) is MatchFirst
+    assert g.parse_string(text) == tokens
+
+
+def test_one_of_keeps_every_word():
+    assert q.one_of("+ - * /").search_string_count("+-*/%") == 4
+    assert q.one_of("a b a").parse_batch_count(["a", "b", "c"]) == 2
+    assert not q.one_of("x\u200by").matches("x")
+    assert q.one_of("x\u00a0y").search_string("x\u00a0y") == ["x", "y"]
+    assert q.one_of(strs="x y").matches("y")
+
+
+@pytest.mark.parametrize("strs", ["", " ", " \t\n", "\u3000\u2029"], ids=["empty", "space", "ascii", "unicode"])
+def test_one_of_needs_a_word(strs):
+    with pytest.raises(ValueError) as info:
+        call_checked(q.one_of, strs)
+    assert str(info.value) == "one_of requires at least one string"
