@@ -136,120 +136,73 @@ PyObject* suppress_parse_batch(PyObject*, const Element& element, PyObject* inpu
   return result.release();
 }
 
+// ---------------------------------------------------------------------------------------------------------------
+// The tables: which body serves each method of each class. Every class here tests in place for `matches` and
+// `search_string_count`; the other methods are the common routines unless a class has its own.
+
+constexpr MethodBodies in_place_tests(TextBody matches, TextBody search_string_count) {
+  MethodBodies b = COMMON_BODIES;
+  b.matches = matches;
+  b.search_string_count = search_string_count;
+  return b;
+}
+
+// The element's own rule for both tests.
+template <class K>
+constexpr MethodBodies tested_by_own_rule() {
+  return in_place_tests(rule_matches<own_rule<K>>, rule_count<own_rule<K>>);
+}
+
+// Group, Combine and Suppress test, search, count and transform exactly as their inner element would.
+constexpr MethodBodies tested_by_inner() {
+  MethodBodies b = in_place_tests(rule_matches<inner_rule>, rule_count<inner_rule>);
+  b.parse_batch_count = inner_parse_batch_count;
+  return b;
+}
+
+constexpr MethodBodies and_bodies() {
+  MethodBodies b = tested_by_own_rule<AndElement>();
+  b.parse_string = and_parse_string;
+  b.search_string = and_search_string;
+  b.parse_batch_count = and_parse_batch_count;
+  return b;
+}
+
+constexpr MethodBodies match_first_bodies() {
+  MethodBodies b = tested_by_own_rule<MatchFirstElement>();
+  b.parse_string = match_first_parse_string;
+  return b;
+}
+
+constexpr MethodBodies optional_bodies() {
+  MethodBodies b = in_place_tests(always_matches, rule_count<optional_rule>);
+  b.parse_string = optional_parse_string;
+  b.parse_batch_count = optional_parse_batch_count;
+  return b;
+}
+
+constexpr MethodBodies suppress_bodies() {
+  MethodBodies b = tested_by_inner();
+  b.parse_string = suppress_parse_string;
+  b.parse_batch = suppress_parse_batch;
+  return b;
+}
+
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------------------------
-// The tables: which body serves each method of each class.
-
-const MethodBodies AND_BODIES = {
-    .parse_string = and_parse_string,
-    .matches = rule_matches<own_rule<AndElement>>,
-    .search_string = and_search_string,
-    .search_string_count = rule_count<own_rule<AndElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = and_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies MATCH_FIRST_BODIES = {
-    .parse_string = match_first_parse_string,
-    .matches = rule_matches<own_rule<MatchFirstElement>>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<own_rule<MatchFirstElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = common_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies OPTIONAL_BODIES = {
-    .parse_string = optional_parse_string,
-    .matches = always_matches,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<optional_rule>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = optional_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies SUPPRESS_BODIES = {
-    .parse_string = suppress_parse_string,
-    .matches = rule_matches<inner_rule>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<inner_rule>,
-    .parse_batch = suppress_parse_batch,
-    .parse_batch_count = inner_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-// Through the Forward's own rule: each test takes its read lock and delegates, and an unset Forward fails.
-const MethodBodies FORWARD_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = rule_matches<own_rule<ForwardElement>>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<own_rule<ForwardElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = common_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies GROUP_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = rule_matches<inner_rule>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<inner_rule>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = inner_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies COMBINE_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = rule_matches<inner_rule>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<inner_rule>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = inner_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies SKIP_TO_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = rule_matches<own_rule<SkipToElement>>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<own_rule<SkipToElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = common_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies EXACTLY_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = rule_matches<own_rule<ExactlyElement>>,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<own_rule<ExactlyElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = common_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies ONE_OR_MORE_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = one_or_more_matches,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<own_rule<OneOrMoreElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = common_parse_batch_count,
-    .transform_string = common_transform_string,
-};
-
-const MethodBodies ZERO_OR_MORE_BODIES = {
-    .parse_string = common_parse_string,
-    .matches = always_matches,
-    .search_string = common_search_string,
-    .search_string_count = rule_count<own_rule<ZeroOrMoreElement>>,
-    .parse_batch = common_parse_batch,
-    .parse_batch_count = common_parse_batch_count,
-    .transform_string = common_transform_string,
-};
+constinit const MethodBodies AND_BODIES = and_bodies();
+constinit const MethodBodies MATCH_FIRST_BODIES = match_first_bodies();
+constinit const MethodBodies OPTIONAL_BODIES = optional_bodies();
+constinit const MethodBodies SUPPRESS_BODIES = suppress_bodies();
+// Each test takes the Forward's read lock and delegates; an unset Forward matches nothing.
+constinit const MethodBodies FORWARD_BODIES = tested_by_own_rule<ForwardElement>();
+constinit const MethodBodies GROUP_BODIES = tested_by_inner();
+constinit const MethodBodies COMBINE_BODIES = tested_by_inner();
+constinit const MethodBodies SKIP_TO_BODIES = tested_by_own_rule<SkipToElement>();
+constinit const MethodBodies EXACTLY_BODIES = tested_by_own_rule<ExactlyElement>();
+constinit const MethodBodies ONE_OR_MORE_BODIES =
+    in_place_tests(one_or_more_matches, rule_count<own_rule<OneOrMoreElement>>);
+constinit const MethodBodies ZERO_OR_MORE_BODIES =
+    in_place_tests(always_matches, rule_count<own_rule<ZeroOrMoreElement>>);
 
 }  // namespace quillex::engine
