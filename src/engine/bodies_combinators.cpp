@@ -100,7 +100,7 @@ PyObject* optional_parse_batch_count(PyObject*, const Element&, PyObject* inputs
   const BatchItems b = batch_items(inputs);
   for (std::size_t i = 0; i < b.n; ++i) {
     if (!PyUnicode_Check(b.items[i])) {
-      (void)raise_batch_item_error(b.items[i], i);
+      (void)py::batch_item_type_error(b.items[i], static_cast<Py_ssize_t>(i));
       return nullptr;
     }
   }
