@@ -5,6 +5,7 @@
 // routine over that element.
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,8 @@ PyObject* word_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
 PyObject* word_parse_batch_count(PyObject*, const Element& e, PyObject* inputs) {
   const WordElement& w = as_word(e);
   const bool bytes = word_uses_byte_rule(w);
-  return engine::run_count_batch(inputs, [&w, bytes](std::string_view text) { return word_starts_text(w, bytes, text); });
+  return engine::run_count_batch(inputs,
+                                 [&w, bytes](std::string_view text) { return word_starts_text(w, bytes, text); });
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -94,7 +96,9 @@ Pos whole_text_period(std::string_view text) noexcept {
   return p != 0 && engine::repeats_with_period(text, p) ? p : 0;
 }
 
-bool word_byte(const WordByteTables& tables, unsigned char b) noexcept { return (tables.INIT[b] | tables.BODY[b]) != 0; }
+bool word_byte(const WordByteTables& tables, unsigned char b) noexcept {
+  return (tables.INIT[b] | tables.BODY[b]) != 0;
+}
 
 // The words of a text with the byte rule. When the text repeats with period p and no word can run across a
 // period's end (t[p-1] or t[0] is no word byte), every period starts from a fresh state and holds the same
@@ -164,7 +168,8 @@ PyObject* word_search_single_pass(std::string_view text, std::uint64_t count, Sc
   std::uint64_t filled = 0;
   scan([&](Pos start, Pos end) {
     if (filled == count) fatal("Word.search_string: the scan found more words than it counted");
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(filled++), interned.get_or_create(text.substr(start, end - start)));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(filled++),
+                    interned.get_or_create(text.substr(start, end - start)));
   });
   if (filled != count) fatal("Word.search_string: the scan found fewer words than it counted");
   return list.release();
@@ -229,21 +234,17 @@ struct Span {
 // word_search_periodic: the text is its first p bytes repeated r = n / p >= 2 times plus an incomplete last
 // period of o = n % p bytes, and the words of every period are `spans` (none running into the next period). The
 // result is the period's words repeated (PySequence_Repeat when o == 0, else fill_by_doubling with the tail's
-// words after it); each distinct word is one str, its count raised once by its number of slots. nullptr without
-// an error set when the text holds more distinct words than the cache has slots: the caller takes the single
-// pass.
-PyObject* word_search_periodic(const WordByteTables& tables, std::string_view text, Pos p,
-                               const std::vector<Span>& spans, bool& overflow) {
-  overflow = false;
+// words after it); each distinct word is one str, its count raised once by its number of slots. The result (a
+// new list, or nullptr with the interpreter's error), or nothing when the text holds more distinct words than the
+// cache has slots: the caller then takes the single pass.
+std::optional<PyObject*> word_search_periodic(const WordByteTables& tables, std::string_view text, Pos p,
+                                              const std::vector<Span>& spans) {
   WordKeyCache cache;
   std::vector<std::uint8_t> period;  // slot per span
   period.reserve(spans.size());
   for (const Span& s : spans) {
     const unsigned slot = cache.slot_of(text.substr(s.start, s.end - s.start));
-    if (slot == WordKeyCache::FULL) {
-      overflow = true;
-      return nullptr;
-    }
+    if (slot == WordKeyCache::FULL) return std::nullopt;
     period.push_back(static_cast<std::uint8_t>(slot));
   }
   const std::size_t m = period.size();
@@ -253,12 +254,15 @@ PyObject* word_search_periodic(const WordByteTables& tables, std::string_view te
   if (o == 0) {
     PyRef block = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(m)));
     if (!block) return py::pending_error();
-    for (std::size_t i = 0; i < m; ++i) PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(i), Py_NewRef(cache.word(period[i])));
+    for (std::size_t i = 0; i < m; ++i) {
+      PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(i), Py_NewRef(cache.word(period[i])));
+    }
     PyObject* repeated = PySequence_Repeat(block.get(), static_cast<Py_ssize_t>(r));
     return repeated != nullptr ? repeated : py::pending_error();
   }
   // The last period starts from a fresh state too; its words run on to the text's end.
   std::vector<std::uint8_t> tail;
+  bool overflow = false;
   const Pos tail_start = r * p;
   scan_words(tables, text.substr(tail_start), [&](Pos start, Pos end) {
     if (overflow) return;
@@ -269,7 +273,7 @@ PyObject* word_search_periodic(const WordByteTables& tables, std::string_view te
     }
     tail.push_back(static_cast<std::uint8_t>(slot));
   });
-  if (overflow) return nullptr;
+  if (overflow) return std::nullopt;
   const std::size_t full = m * r;
   PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(full + tail.size())));
   if (!result) return py::pending_error();
@@ -314,9 +318,8 @@ PyObject* word_search_string(PyObject*, const Element& e, PyObject*, std::string
   const std::vector<Span> spans = period_spans(tables, text, p);
   // A last word that reaches the period's end and runs on into the next period makes the periods differ.
   if (spans.empty() || (spans.back().end == p && tables.BODY[byte_at(text, p)] != 0)) return single_pass();
-  bool overflow = false;
-  PyObject* result = word_search_periodic(tables, text, p, spans, overflow);
-  return overflow ? single_pass() : result;
+  const std::optional<PyObject*> result = word_search_periodic(tables, text, p, spans);
+  return result ? *result : single_pass();
 }
 
 }  // namespace
@@ -325,9 +328,9 @@ PyObject* word_search_string(PyObject*, const Element& e, PyObject*, std::string
 
 namespace quillex::engine {
 
-const MethodBodies WORD_BODIES = {fastpaths::word_parse_string,       fastpaths::word_matches,
-                                  fastpaths::word_search_string,      fastpaths::word_search_string_count,
-                                  fastpaths::word_parse_batch,        fastpaths::word_parse_batch_count,
+const MethodBodies WORD_BODIES = {fastpaths::word_parse_string,    fastpaths::word_matches,
+                                  fastpaths::word_search_string,   fastpaths::word_search_string_count,
+                                  fastpaths::word_parse_batch,     fastpaths::word_parse_batch_count,
                                   fastpaths::word_transform_string};
 
 }  // namespace quillex::engine

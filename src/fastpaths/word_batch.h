@@ -114,7 +114,9 @@ template <class Token>
     if (c == 0) return py::new_empty_list_or_die();
     py::PyRef block = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(c)));
     if (!block) return py::pending_error();
-    for (std::size_t j = 0; j < c; ++j) PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(j), Py_NewRef(table.token(j)));
+    for (std::size_t j = 0; j < c; ++j) {
+      PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(j), Py_NewRef(table.token(j)));
+    }
     PyObject* repeated = PySequence_Repeat(block.get(), static_cast<Py_ssize_t>(r));
     return repeated != nullptr ? repeated : py::pending_error();
   }

@@ -36,7 +36,8 @@ namespace quillex::fastpaths {
 struct WordByteTables {
   ByteTable INIT;
   ByteTable BODY;
-  explicit WordByteTables(const WordElement& w) noexcept : INIT(expand_byte_set(w.init())), BODY(expand_byte_set(w.body())) {}
+  explicit WordByteTables(const WordElement& w) noexcept
+      : INIT(expand_byte_set(w.init())), BODY(expand_byte_set(w.body())) {}
 };
 
 inline bool member(const ByteBitSet& set, unsigned char b) noexcept { return set.contains(b); }
@@ -61,8 +62,8 @@ template <class Body>
 //   in    = cont | INIT[c]
 // Example with init {a, b}, body {a}: "ab" counts 2 ('b' is no body byte, so it starts a word); with init {a},
 // body {a, b}: "ab" counts 1. Two loads and a few bit operations per byte, no branch on the text.
-[[nodiscard]] inline std::uint64_t count_words_branchless(const WordByteTables& tables, std::string_view text,
-                                                          Pos from, Pos to) noexcept {
+[[nodiscard]] inline std::uint64_t count_words_branchless(const WordByteTables& tables, std::string_view text, Pos from,
+                                                          Pos to) noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const std::uint8_t* init = tables.INIT.data();
   const std::uint8_t* body = tables.BODY.data();

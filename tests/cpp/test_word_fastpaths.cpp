@@ -134,7 +134,8 @@ TEST(WordByteRule, AgreesWithTheElementOnEverySmallWorld) {
           const std::string_view view(text);
           ASSERT_EQ(count_words_branchless(tables, text, 0, k), byte_rule_words(tables, view.substr(0, k)).size())
               << "range [0, " << k << ")";
-          ASSERT_EQ(count_words_branchless(tables, text, k, text.size()), byte_rule_words(tables, view.substr(k)).size())
+          ASSERT_EQ(count_words_branchless(tables, text, k, text.size()),
+                    byte_rule_words(tables, view.substr(k)).size())
               << "range [" << k << ", n)";
         }
       }
