@@ -1,35 +1,20 @@
 """And.parse_batch: one list of slice-walk tokens per input, equal to a loop over And.parse_string (an input
 that fails gives []). Which item lists and token strs are one object follows the step that served the call:
 a uniform list shares one list and its tokens are separate strs; the input-period and identity-cache steps
-share every token text as one str across the whole result, the period step shares one list per period slot
-and gives the tail lists of their own, the cache step gives every slot a list of its own. Reference counts are
+share each token text as one str across the whole result (the first 256 texts of a call, past which a new text
+gets a str per occurrence), the period step shares one list per period slot and gives the tail lists of their
+own, the cache step gives every slot a list of its own. Reference counts are
 exact: every list and token is held by the result alone, on error paths nothing is left behind."""
-import collections
 import random
 import sys
 
 import pytest
-from conftest import call_checked, refcounts_unchanged
+from conftest import assert_shared_by_groups, call_checked, fresh, loop_parse, refcounts_unchanged
 
 import quillex as q
 from quillex import CaselessLiteral, Forward, LineEnd, OneOrMore, Optional, SkipTo, Suppress, Word
 
 L = q.Literal
-
-
-def fresh(text):
-    """A new str object equal to `text` (texts of two or more characters are never shared by the interpreter)."""
-    return (text + "!")[:-1]
-
-
-def loop_parse(g, items):
-    out = []
-    for s in items:
-        try:
-            out.append(g.parse_string(s))
-        except ValueError:
-            out.append([])
-    return out
 
 
 def step_of(items):
@@ -82,19 +67,8 @@ def assert_tokens_held_by_their_slots(lists):
 
 def assert_shared_as_its_step_says(result, items, tokens_shared_by_text=True):
     groups = list_groups(items)
-    first = {}
-    for i, group in enumerate(groups):
-        if group in first:
-            assert result[i] is result[first[group]], f"slots {first[group]} and {i} should be one list"
-        else:
-            first[group] = i
-    assert len({id(result[i]) for i in first.values()}) == len(first), "lists shared beyond the step's rule"
-    sizes = collections.Counter(groups)
-    for group, i in first.items():
-        held = sys.getrefcount(result[i]) - 1  # read outside the assertion, whose rewriting keeps temporaries
-        assert held == sizes[group], f"list of slot {i}"
-
-    lists = [result[i] for i in first.values()]
+    assert_shared_by_groups(result, groups)
+    lists = list({id(r): r for r in result}.values())
     step, _ = step_of(items)
     if step == "uniform":
         # One walk, one new str per slice: equal slices are separate strs.
