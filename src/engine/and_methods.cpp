@@ -93,8 +93,8 @@ PyObject* and_parse_batch_count(PyObject*, const Element& element, PyObject* inp
 // once and every slot holds that one list; a list with input period h walks the h inputs of one period and the
 // n % h of the tail, slot j < n - n % h holding the list of input j % h and every tail input a list of its own;
 // any other list walks each input in order, the first 31 distinct objects once each (PointerSpanCache), and
-// every slot gets a list of its own. On the period and cache steps every token str comes from one
-// TokenIndexTable, so equal token texts are one str in the whole result.
+// every slot gets a list of its own. On the period and cache steps the token strs come from one TokenIndexTable,
+// so equal token texts (the first 256 texts of the call) are one str in the whole result.
 
 namespace {
 
@@ -335,6 +335,5 @@ PyObject* and_parse_batch(PyObject*, const Element& element, PyObject* inputs) {
   if (const std::size_t h = detect_input_period(b.items, b.n)) return periodic_parse_batch(e, b, h);
   return cached_parse_batch(e, b);
 }
-
 
 }  // namespace quillex::engine
