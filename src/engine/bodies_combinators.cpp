@@ -164,6 +164,7 @@ constexpr MethodBodies and_bodies() {
   MethodBodies b = tested_by_own_rule<AndElement>();
   b.parse_string = and_parse_string;
   b.search_string = and_search_string;
+  b.parse_batch = and_parse_batch;
   b.parse_batch_count = and_parse_batch_count;
   return b;
 }
