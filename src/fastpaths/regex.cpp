@@ -40,22 +40,21 @@ PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std:
   return py::new_count_or_die(fastpaths::count_regex_matches(as_regex(e).unanchored(), text));
 }
 
-// Counted first, so the list is made at its final length and filled by a second iteration (the same matches:
-// a search is deterministic); no array of texts in between. Equal match texts share one str.
+// One iteration records the spans (no texts), so the list is made at its final length and filled in place.
+// Equal match texts share one str.
 PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
-  const re2::RE2& re = as_regex(e).unanchored();
-  const std::uint64_t count = fastpaths::count_regex_matches(re, text);
-  if (count == 0) return py::new_empty_list_or_die();
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!list) return py::pending_error();
+  absl::InlinedVector<RegexMatch, 16> spans;
+  fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
+                                  [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
+  if (spans.empty()) return py::new_empty_list_or_die();
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
+  if (list == nullptr) return py::pending_error();
   TokenInternMap interned;
-  std::uint64_t i = 0;
-  fastpaths::for_each_regex_match(re, text, [&](Pos start, Pos end) {
-    if (i == count) fatal("Regex.search_string: the second iteration found more matches than the first");
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++), interned.get_or_create(text.substr(start, end - start)));
-  });
-  if (i != count) fatal("Regex.search_string: the second iteration found fewer matches than the first");
-  return list.release();
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    const RegexMatch& m = spans[i];
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(m.start, m.end - m.start)));
+  }
+  return list;
 }
 
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
