@@ -5,6 +5,5 @@ namespace quillex::engine {
 
 const MethodBodies LITERAL_BODIES = COMMON_BODIES;
 const MethodBodies KEYWORD_BODIES = COMMON_BODIES;
-const MethodBodies WORD_BODIES = COMMON_BODIES;
 
 }  // namespace quillex::engine

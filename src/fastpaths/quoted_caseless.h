@@ -31,20 +31,15 @@ inline Pos find_folded_byte(std::string_view text, Pos from, unsigned char first
   return hit != nullptr ? static_cast<Pos>(static_cast<const unsigned char*>(hit) - t) : n;
 }
 
-// CaselessLiteral: matches every `lower`-sized stretch that folds to `lower`. Non-empty matches never overlap:
-// the scan resumes at their end. The empty literal matches with zero length at every byte position below L
-// (inside characters too: zero-length matches keep their byte-position count), so it counts L.
-inline bool caseless_literal_matches(const CaselessLiteralElement& e, std::string_view text) noexcept {
-  return caseless_equal_at(e.lower(), text, 0);
-}
-inline std::uint64_t count_caseless_literal(const CaselessLiteralElement& e, std::string_view text) noexcept {
-  const std::string_view lower = e.lower();
+// The scan rule over the positions whose byte folds to lower[0] (any other position cannot match a non-empty
+// `lower`): `accept(p)` is the rule at p, and a match resumes the scan at its end, p + lower.size().
+template <class Accept>
+inline std::uint64_t count_folded_candidates(std::string_view text, std::string_view lower, Accept accept) noexcept {
   const std::size_t n = text.size();
-  if (lower.empty()) return n;
   const auto first = static_cast<unsigned char>(lower[0]);
   std::uint64_t count = 0;
   for (Pos p = find_folded_byte(text, 0, first); p < n; p = find_folded_byte(text, p, first)) {
-    if (caseless_equal_at(lower, text, p)) {
+    if (accept(p)) {
       ++count;
       p += lower.size();
     } else {
@@ -54,6 +49,18 @@ inline std::uint64_t count_caseless_literal(const CaselessLiteralElement& e, std
   return count;
 }
 
+// CaselessLiteral: matches every `lower`-sized stretch that folds to `lower`. Non-empty matches never overlap:
+// the scan resumes at their end. The empty literal matches with zero length at every byte position below L
+// (inside characters too: zero-length matches keep their byte-position count), so it counts L.
+inline bool caseless_literal_matches(const CaselessLiteralElement& e, std::string_view text) noexcept {
+  return caseless_equal_at(e.lower(), text, 0);
+}
+inline std::uint64_t count_caseless_literal(const CaselessLiteralElement& e, std::string_view text) noexcept {
+  const std::string_view lower = e.lower();
+  if (lower.empty()) return text.size();
+  return count_folded_candidates(text, lower, [&](Pos p) { return caseless_equal_at(lower, text, p); });
+}
+
 // CaselessKeyword: the caseless test, accepted only where no identifier byte follows. The byte before a match
 // is never looked at, so 'backend end' holds two matches of 'end'. The empty keyword matches with zero length
 // at every position below L whose byte is not an identifier byte.
@@ -61,24 +68,12 @@ inline bool caseless_keyword_matches(const CaselessKeywordElement& e, std::strin
   return e.matches_at(text, 0);
 }
 inline std::uint64_t count_caseless_keyword(const CaselessKeywordElement& e, std::string_view text) noexcept {
-  const std::string_view lower = e.lower();
-  const ByteTable& ident = e.ident();
-  const std::size_t n = text.size();
-  std::uint64_t count = 0;
-  if (lower.empty()) {
-    for (unsigned char b : text) count += ident[b] == 0;
+  if (e.lower().empty()) {
+    std::uint64_t count = 0;
+    for (unsigned char b : text) count += e.ident()[b] == 0;
     return count;
   }
-  const auto first = static_cast<unsigned char>(lower[0]);
-  for (Pos p = find_folded_byte(text, 0, first); p < n; p = find_folded_byte(text, p, first)) {
-    if (e.matches_at(text, p)) {
-      ++count;
-      p += e.length();
-    } else {
-      ++p;
-    }
-  }
-  return count;
+  return count_folded_candidates(text, e.lower(), [&](Pos p) { return e.matches_at(text, p); });
 }
 
 // QuotedString. A scan that fails after opening at p gave up at f (a line break without multiline, or the

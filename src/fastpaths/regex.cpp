@@ -11,7 +11,7 @@
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/token_intern.h"
-#include "fastpaths/flat_batch.h"
+#include "fastpaths/word_batch.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -86,13 +86,14 @@ PyObject* regex_parse_batch_count(PyObject*, const Element& e, PyObject* inputs)
   return run_count_batch(inputs, [&re](std::string_view text) { return re.match_at(text, 0).matched; });
 }
 
-// The token of one input: the match text at 0; the input itself when the match covers it whole.
+// The token of one input: the match text at 0. A match spanning its whole input is the input itself, when that
+// is an exact str: a subclass instance would carry its type into the result.
 PyObject* regex_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
   const RegexElement& re = as_regex(e);
   return fastpaths::build_flat_batch(inputs, [&re](PyObject* item, std::string_view text) -> PyObject* {
     const MatchResult m = re.match_at(text, 0);
     if (!m.matched) return nullptr;
-    if (m.end == text.size()) return fastpaths::whole_input_token(item, text);
+    if (m.end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
     return py::new_str_or_die(text.substr(0, m.end));
   });
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "alloc_counter.h"
+#include "routes.h"
 #include "elements/chars.h"
 #include "elements/literals.h"
 #include "elements/regex.h"
@@ -65,20 +66,6 @@ TEST(RegexIteration, ReportsTheSearchMatchesInOrder) {
   }
 }
 
-// Every text of up to `longest` pieces of `alphabet`.
-std::vector<std::string> texts_over(const std::vector<std::string>& alphabet, int longest) {
-  std::vector<std::string> out = {""};
-  std::size_t from = 0;
-  for (int len = 1; len <= longest; ++len) {
-    const std::size_t to = out.size();
-    for (std::size_t i = from; i < to; ++i) {
-      for (const std::string& piece : alphabet) out.push_back(out[i] + piece);
-    }
-    from = to;
-  }
-  return out;
-}
-
 std::uint64_t scan_count(const Element& e, std::string_view text) {
   std::uint64_t count = 0;
   engine::scan_element_matches(e, text, [&count](Pos, Pos) { ++count; });
@@ -117,9 +104,9 @@ TEST(QuotedCaselessRules, EqualTheScanOverTryMatchAt) {
     auto q = make_element<QuotedStringElement>(c.quote, c.escape, c.multiline, true);
     std::vector<std::string> alphabet = {c.quote, "a", "\n", E_ACUTE, "\\"};
     if (c.escape) alphabet.push_back(*c.escape);
-    check_world(*q, texts_over(alphabet, 4), fastpaths::quoted_string_matches, fastpaths::count_quoted_strings);
+    check_world(*q, testing::small_world_texts(alphabet, 4), fastpaths::quoted_string_matches, fastpaths::count_quoted_strings);
   }
-  const std::vector<std::string> texts = texts_over({"a", "A", "b", "_", " ", E_ACUTE}, 4);
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "A", "b", "_", " ", E_ACUTE}, 4);
   for (const char* word : {"", "a", "Ab", "a_", "b ", "\xC3\xA9", "a\xC3\xA9"}) {
     SCOPED_TRACE(word);
     check_world(*make_element<CaselessLiteralElement>(word), texts, fastpaths::caseless_literal_matches,

@@ -16,6 +16,7 @@ import pytest
 
 import quillex as q
 from conftest import call_checked, refcounts_unchanged
+from test_batch import BAD_ITEMS
 
 E = "\u00e9"  # é, two bytes in UTF-8
 
@@ -329,17 +330,6 @@ def test_million_item_batches():
     assert len(r) == n // 3 + 1 and all(t is a for t in r[:5])
     assert q.Regex("ab").parse_batch_count([a, c, c] * (n // 3) + [a]) == n // 3 + 1
     del r
-
-
-BAD_ITEMS = [
-    pytest.param(lambda a, b: [5], 0, "int", id="only-item"),
-    pytest.param(lambda a, b: [None] * 10, 0, "NoneType", id="uniform"),
-    pytest.param(lambda a, b: [a, b, 5], 2, "int", id="no-period"),
-    pytest.param(lambda a, b: [a, 5, a, 5, a], 1, "int", id="inside-period"),
-    pytest.param(lambda a, b: [a, b, a, b, a, b"x"], 5, "bytes", id="breaks-period-at-end"),
-    pytest.param(lambda a, b: [a] * 10 + [1.5], 10, "float", id="after-uniform-run"),
-    pytest.param(lambda a, b: [a, 3, "\ud800"], 1, "int", id="before-a-surrogate"),
-]
 
 
 @pytest.mark.parametrize("make, index, type_name", BAD_ITEMS)
