@@ -42,7 +42,7 @@ def mbps(nbytes, seconds):
 def row(name, nbytes, own, baseline, common):
     """Each entry: (label, callable). Answers were checked by the caller."""
     t_own = best(own[1])
-    cells = [f"{name:<44} {mbps(nbytes, t_own):9.1f} MB/s"]
+    cells = [f"{name:<48} {mbps(nbytes, t_own):9.1f} MB/s"]
     for label, fn in (baseline, common):
         if fn is None:
             continue

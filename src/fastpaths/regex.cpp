@@ -40,8 +40,9 @@ PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std:
   return py::new_count_or_die(fastpaths::count_regex_matches(as_regex(e).unanchored(), text));
 }
 
-// One iteration records the spans (no texts), so the list is made at its final length and filled in place.
-// Equal match texts share one str.
+// One iteration records the spans (offsets, no texts), so the list is made at its final length and filled in
+// place; a counting pass followed by a second iteration would pay every RE2 search twice (about 1.8x slower on
+// texts with many short matches). Equal match texts share one str.
 PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   absl::InlinedVector<RegexMatch, 16> spans;
   fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
