@@ -114,17 +114,23 @@ class QuotedStringElement final : public Element {
   bool unquote_;
 };
 
-// Whether a quoted string of `q` starts at `pos` and, if so, the position of its closing quote (the match ends
-// at that position + q.quote().size()). Needs at least one byte after the opening quote. One forward pass;
-// every byte is tested in this order: a line break (no match unless multiline), the escape (skip it and the
-// byte after it), the quote (closed). Running off the end is no match. Multi-byte quote and escape characters
-// are compared whole, and a continuation byte never equals their first byte, so the scan can stop only on a
-// character boundary.
-inline std::optional<Pos> scan_quoted_string(const QuotedStringElement& q, std::string_view text, Pos pos) noexcept {
+// One closing-quote scan from `pos`: `closed` with the closing quote at `at` (the match ends at
+// at + q.quote().size()), or not closed. A scan that opened and then met a line break (without multiline) or
+// ran off the end gives up with `at` = that line break's position or the length; a scan that could not open
+// (no quote at pos, or nothing after it) gives `at` = pos. Needs at least one byte after the opening quote.
+// One forward pass; every byte is tested in this order: a line break (no match unless multiline), the escape
+// (skip it and the byte after it), the quote (closed). Multi-byte quote and escape characters are compared
+// whole, and a continuation byte never equals their first byte, so the scan can stop only on a character
+// boundary.
+struct QuotedScan {
+  bool closed;
+  Pos at;
+};
+inline QuotedScan scan_quoted_string_from(const QuotedStringElement& q, std::string_view text, Pos pos) noexcept {
   const std::string_view quote = q.quote();
   const std::string_view escape = q.escape();
   const std::size_t n = text.size();
-  if (pos >= n || quote.size() >= n - pos || text.compare(pos, quote.size(), quote) != 0) return std::nullopt;
+  if (pos >= n || quote.size() >= n - pos || text.compare(pos, quote.size(), quote) != 0) return {false, pos};
   const auto quote0 = static_cast<unsigned char>(quote[0]);
   const int escape0 = escape.empty() ? -1 : static_cast<unsigned char>(escape[0]);
   const bool multiline = q.multiline();
@@ -135,16 +141,23 @@ inline std::optional<Pos> scan_quoted_string(const QuotedStringElement& q, std::
   Pos i = pos + quote.size();
   while (i < n) {
     const unsigned char b = t[i];
-    if (b == '\n' && !multiline) return std::nullopt;
+    if (b == '\n' && !multiline) return {false, i};
     if (b == escape0 && at(i, escape)) {
       i += escape.size() + 1;
     } else if (b == quote0 && at(i, quote)) {
-      return i;
+      return {true, i};
     } else {
       ++i;
     }
   }
-  return std::nullopt;
+  return {false, n};
+}
+
+// Whether a quoted string of `q` starts at `pos` and, if so, the position of its closing quote.
+inline std::optional<Pos> scan_quoted_string(const QuotedStringElement& q, std::string_view text, Pos pos) noexcept {
+  const QuotedScan r = scan_quoted_string_from(q, text, pos);
+  if (!r.closed) return std::nullopt;
+  return r.at;
 }
 
 }  // namespace quillex

@@ -63,16 +63,7 @@ RegexElement::RegexElement(std::unique_ptr<const re2::RE2> anchored, std::unique
   message_ = SharedStr::make(message);
 }
 
-MatchResult RegexElement::try_match_at(std::string_view text, Pos pos) const {
-  if (!is_char_boundary(text, pos)) return {false, 0};
-  // A search borrows RE2's per-expression cache (built on first use); a repeated search allocates nothing.
-  const re2::StringPiece slice(text.data() + pos, text.size() - pos);
-  re2::StringPiece match;
-  if (!anchored_->Match(slice, 0, slice.size(), re2::RE2::ANCHOR_START, &match, 1)) return {false, 0};
-  const Pos end = pos + match.size();
-  if (!is_char_boundary(text, end)) return {false, 0};
-  return {true, end};
-}
+MatchResult RegexElement::try_match_at(std::string_view text, Pos pos) const { return match_at(text, pos); }
 
 ParseOutcome RegexElement::parse(std::string_view text, Pos pos) const {
   return slice_outcome(try_match_at(text, pos), text, pos, message_);

@@ -31,6 +31,18 @@ class RegexElement final : public Element {
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
 
+  // The rule of try_match_at, for the methods that apply it in place. A search borrows RE2's per-expression
+  // cache (built on first use); a repeated search allocates nothing.
+  MatchResult match_at(std::string_view text, Pos pos) const noexcept {
+    if (!is_char_boundary(text, pos)) return {false, 0};
+    const re2::StringPiece slice(text.data() + pos, text.size() - pos);
+    re2::StringPiece match;
+    if (!anchored_->Match(slice, 0, slice.size(), re2::RE2::ANCHOR_START, &match, 1)) return {false, 0};
+    const Pos end = pos + match.size();
+    if (!is_char_boundary(text, end)) return {false, 0};
+    return {true, end};
+  }
+
   const re2::RE2& anchored() const noexcept { return *anchored_; }
   const re2::RE2& unanchored() const noexcept { return *unanchored_; }
   const StrRef& message() const noexcept { return message_; }

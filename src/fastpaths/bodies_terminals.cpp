@@ -5,9 +5,5 @@ namespace quillex::engine {
 
 const MethodBodies LITERAL_BODIES = COMMON_BODIES;
 const MethodBodies KEYWORD_BODIES = COMMON_BODIES;
-const MethodBodies REGEX_BODIES = COMMON_BODIES;
-const MethodBodies CASELESS_LITERAL_BODIES = COMMON_BODIES;
-const MethodBodies CASELESS_KEYWORD_BODIES = COMMON_BODIES;
-const MethodBodies QUOTED_STRING_BODIES = COMMON_BODIES;
 
 }  // namespace quillex::engine
