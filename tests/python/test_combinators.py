@@ -355,6 +355,24 @@ def test_batch_items_must_be_str(make, method, inputs, index, name):
     assert str(info.value) == f"argument 'inputs': item {index}: '{name}' object cannot be converted to 'PyString'"
 
 
+@pytest.mark.parametrize("make, method", [c[1:] for c in CLASSES_WITH_OWN_BATCH_BODIES],
+                         ids=[c[0] for c in CLASSES_WITH_OWN_BATCH_BODIES])
+@pytest.mark.parametrize("shape, index", [
+    (lambda ok, bad: [bad], 0),
+    (lambda ok, bad: [ok, bad, 3], 1),
+    (lambda ok, bad: [bad] * 4, 0),
+    (lambda ok, bad: [ok, bad] * 3, 1),
+], ids=["only", "before-a-non-str", "uniform", "period"])
+def test_batch_item_without_utf8_form_raises_the_interpreters_error(make, method, shape, index):
+    # Also where the answer needs no text (every input matches an Optional): a batch never counts what it
+    # could not read.
+    ok, bad = "ab", "a\ud800"
+    inputs = shape(ok, bad)
+    with pytest.raises(UnicodeEncodeError) as info:
+        getattr(make(), method)(inputs)
+    assert info.value.object is bad
+
+
 @pytest.mark.parametrize("cls, receiver", [(And, L("a")), (Optional, Empty()), (Suppress, Group(L("a"))),
                                            (MatchFirst, L("a") + L("b"))], ids=["And", "Optional", "Suppress",
                                                                                  "MatchFirst"])
