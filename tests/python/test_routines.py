@@ -174,6 +174,44 @@ def test_transform_string_without_a_replacement_hands_back_the_exact_str():
     assert type(empty_sub) is str and empty_sub == ""
 
 
+# Grammars that match only with zero length on texts without 'x': the scan counts one match at every byte
+# position, inside a multi-byte character too (only a non-empty match must start and end on a boundary), and
+# the searches and transforms see none of them.
+ZERO_LENGTH_EVERYWHERE = [
+    pytest.param(q.Empty, id="Empty"),
+    pytest.param(lambda: q.Optional(q.Literal("x")), id="Optional"),
+    pytest.param(lambda: q.Literal(""), id="empty-Literal"),
+    pytest.param(lambda: q.Keyword(""), id="empty-Keyword"),
+    pytest.param(lambda: q.ZeroOrMore(q.Char("x")), id="ZeroOrMore"),
+    pytest.param(lambda: q.Group(q.Regex("x?")), id="Regex-x?"),
+    pytest.param(lambda: q.Group(q.Regex("")), id="Regex-empty"),
+    pytest.param(lambda: q.Group(q.Regex("^")), id="Regex-caret"),
+    pytest.param(lambda: q.SkipTo(q.Regex("x*")), id="SkipTo-Regex"),
+    pytest.param(lambda: q.Regex("x*") + q.Optional(q.Regex("(?:x)?")), id="And-of-Regex"),
+]
+
+
+@pytest.mark.parametrize("make", ZERO_LENGTH_EVERYWHERE)
+def test_zero_length_matches_count_at_every_byte_position(make):
+    g = make()
+    for s in ["\u00e9", "\u20ac\U0001f600", "(\u00e9 \u20ac", ""]:
+        assert g.search_string_count(s) == len(s.encode()), repr(s)
+        assert g.search_string(s) == [], repr(s)
+        assert g.transform_string(s, "-") == s, repr(s)
+
+
+@pytest.mark.parametrize("pattern, found", [
+    (r"\C", []),
+    (r"\C?", []),  # the byte alternative wins, and a match from a continuation byte is refused whole
+    (r"\C\C?", ["\u00e9"]),
+    (r"[^a]|", ["\u00e9", "\u20ac"]),
+])
+def test_a_regex_child_never_starts_or_ends_a_match_inside_a_character(pattern, found):
+    g = q.Group(q.Regex(pattern))
+    assert g.search_string("\u00e9\u20ac") == found
+    assert g.search_string_count("\u00e9\u20ac") == len(found)
+
+
 @pytest.mark.parametrize("grammar", sorted(KINDS) + ["Forward"])
 def test_no_call_gains_or_loses_a_reference(grammar):
     g = KINDS.get(grammar, q.Forward)()
