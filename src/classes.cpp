@@ -25,9 +25,12 @@ constexpr std::array<const char*, CLASS_COUNT> TYPE_NAMES = {
     "builtins.NoMatch",         "builtins.SkipTo"};
 
 // And has no constructor: `+` is the only way to make one.
-PyObject* and_new(PyTypeObject* type, PyObject*, PyObject*) { return raise_no_constructor(type); }
+PyObject* and_new(PyTypeObject* type, PyObject*, PyObject*) noexcept { return raise_no_constructor(type); }
 
-constexpr newfunc constructor_of(ClassId c) noexcept {
+// A tp_new entry; noexcept, as every function the interpreter calls (py::FastcallEntry says why).
+using ConstructorEntry = PyObject* (*)(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+
+constexpr ConstructorEntry constructor_of(ClassId c) noexcept {
   switch (c) {
     case ClassId::Literal: return literal_new;
     case ClassId::Keyword: return keyword_new;
@@ -75,7 +78,7 @@ void destroy_fields(LiteralObject& o) noexcept {
 
 // An instance of a heap type holds a reference to its type, released after the memory.
 template <class Layout>
-void dealloc_object(PyObject* self) {
+void dealloc_object(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   destroy_fields(*reinterpret_cast<Layout*>(self));
   type->tp_free(self);
@@ -101,19 +104,20 @@ void construct_element_and_flag(Layout& o, ElementRef&& element) noexcept {
 PyObject* binary_slot_result(PyObject* r) { return r != nullptr || PyErr_Occurred() ? r : py::pending_error(); }
 
 template <ClassId C>
-PyObject* add_slot(PyObject* self, PyObject* other) {
+PyObject* add_slot(PyObject* self, PyObject* other) noexcept {
   return binary_slot_result(add_operator(C, self, other));
 }
 template <ClassId C>
-PyObject* or_slot(PyObject* self, PyObject* other) {
+PyObject* or_slot(PyObject* self, PyObject* other) noexcept {
   return binary_slot_result(or_operator(C, self, other));
 }
-PyObject* ilshift_slot(PyObject* self, PyObject* other) {
+PyObject* ilshift_slot(PyObject* self, PyObject* other) noexcept {
   return binary_slot_result(forward_inplace_lshift(self, other));
 }
 
-template <class F>
-void* slot_function(F* f) noexcept {
+// Only a noexcept function can fill a slot (py::FastcallEntry says why).
+template <class R, class... Args>
+void* slot_function(R (*f)(Args...) noexcept) noexcept {
   return reinterpret_cast<void*>(f);
 }
 

@@ -16,32 +16,32 @@
 
 namespace quillex {
 
-[[nodiscard]] PyObject* empty_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* no_match_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* line_end_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* line_start_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* string_end_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* string_start_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* rest_of_line_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* forward_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
+[[nodiscard]] PyObject* empty_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* no_match_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* line_end_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* line_start_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* string_end_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* string_start_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* rest_of_line_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* forward_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
 
-[[nodiscard]] PyObject* literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* caseless_literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* caseless_keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* char_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* quoted_string_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
+[[nodiscard]] PyObject* literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* caseless_literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* caseless_keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* char_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* quoted_string_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
 
-[[nodiscard]] PyObject* match_first_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* zero_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* one_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* optional_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* group_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* suppress_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* combine_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
-[[nodiscard]] PyObject* skip_to_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
+[[nodiscard]] PyObject* match_first_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* zero_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* one_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* optional_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* group_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* suppress_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* combine_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+[[nodiscard]] PyObject* skip_to_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
 
 }  // namespace quillex

@@ -26,13 +26,13 @@ constexpr std::string_view ALPHAS_UPPER = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 static_assert(PRINTABLES.size() == 94);
 
 // Each call makes a new str.
-PyObject* nums(PyObject*, PyObject*) { return py::new_str_or_die(NUMS); }
-PyObject* alphas(PyObject*, PyObject*) { return py::new_str_or_die(ALPHAS); }
-PyObject* alphanums(PyObject*, PyObject*) { return py::new_str_or_die(ALPHANUMS); }
-PyObject* hexnums(PyObject*, PyObject*) { return py::new_str_or_die(HEXNUMS); }
-PyObject* printables(PyObject*, PyObject*) { return py::new_str_or_die(PRINTABLES); }
-PyObject* alphas_lower(PyObject*, PyObject*) { return py::new_str_or_die(ALPHAS_LOWER); }
-PyObject* alphas_upper(PyObject*, PyObject*) { return py::new_str_or_die(ALPHAS_UPPER); }
+PyObject* nums(PyObject*, PyObject*) noexcept { return py::new_str_or_die(NUMS); }
+PyObject* alphas(PyObject*, PyObject*) noexcept { return py::new_str_or_die(ALPHAS); }
+PyObject* alphanums(PyObject*, PyObject*) noexcept { return py::new_str_or_die(ALPHANUMS); }
+PyObject* hexnums(PyObject*, PyObject*) noexcept { return py::new_str_or_die(HEXNUMS); }
+PyObject* printables(PyObject*, PyObject*) noexcept { return py::new_str_or_die(PRINTABLES); }
+PyObject* alphas_lower(PyObject*, PyObject*) noexcept { return py::new_str_or_die(ALPHAS_LOWER); }
+PyObject* alphas_upper(PyObject*, PyObject*) noexcept { return py::new_str_or_die(ALPHAS_UPPER); }
 
 // one_of's separators: the 25 characters with the Unicode White_Space property.
 bool is_white_space(char32_t c) noexcept {
@@ -55,7 +55,7 @@ char32_t decode_at(std::string_view s, std::size_t i, unsigned& len) noexcept {
 // A MatchFirst of one literal element per whitespace-separated word, in text order: not sorted, not made
 // unique, no longer word moved first (one_of('a ab') on 'ab' gives 'a'). A word is the exact bytes between
 // separators.
-PyObject* one_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* one_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   py::BoundArguments bound(ONE_OF_DESCRIPTOR);
   std::string_view strs;
   if (!bound.bind_fastcall(args, nargs, kwnames) || !bound.str(0, strs)) return nullptr;

@@ -116,7 +116,7 @@ bool register_module_members(PyObject* module) {
   return add_version_attribute(module);
 }
 
-PyObject* initialise_module() {
+PyObject* initialise_module() noexcept {
   std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id == -1) return py::pending_error();
   std::int64_t recorded = -1;
@@ -136,4 +136,6 @@ PyObject* initialise_module() {
 
 }  // namespace quillex
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_quillex() { return quillex::initialise_module(); }
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_quillex() noexcept {
+  return quillex::initialise_module();
+}

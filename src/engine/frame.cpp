@@ -76,7 +76,7 @@ TextBody text_body(const MethodBodies& b) noexcept {
 // parameters in order (`s` before `replacement`), the body. The receiver holder releases the borrow and the
 // reference on every path out.
 template <ClassId C, Method M>
-PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   py::BoundArguments bound(METHOD_DESCRIPTOR<C, M>);
   if (!bound.bind_fastcall(args, nargs, kwnames)) return nullptr;
   ClassRef receiver;

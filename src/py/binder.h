@@ -43,8 +43,11 @@ struct ArgumentDescriptor {
   std::uint8_t required_count;  // the leading parameters that must be supplied; the rest have defaults
 };
 
-// The signature of a METH_FASTCALL | METH_KEYWORDS entry, and its cast to the type of a method record.
-using FastcallEntry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+// The signature of a METH_FASTCALL | METH_KEYWORDS entry, and its cast to the type of a method record. Entries
+// are noexcept, as every function the interpreter calls: a C++ exception (std::bad_alloc is the only one that
+// can arise) then stops the process at the boundary instead of unwinding through the interpreter's frames.
+using FastcallEntry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) noexcept;
 inline PyCFunction as_method_function(FastcallEntry entry) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
 }
