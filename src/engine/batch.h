@@ -108,6 +108,32 @@ template <class Test>
   return true;
 }
 
+// Every item in order, an item that is the very object just before it counting as that item did
+// (LastPointerCache): a run of one object is evaluated once.
+template <class Test>
+[[nodiscard]] inline bool count_with_last_verdict(const BatchItems& b, Test& test, std::uint64_t& count) {
+  LastPointerCache<bool> last;
+  for (std::size_t i = 0; i < b.n; ++i) {
+    PyObject* item = b.items[i];
+    if (!last.hit(item)) {
+      std::uint64_t c = 0;
+      if (!count_item(item, i, test, c)) return false;
+      last.remember(item, c != 0);
+    }
+    count += last.value() ? 1 : 0;
+  }
+  return true;
+}
+
+// A uniform list (n >= 1): one evaluation counted n times.
+template <class Test>
+[[nodiscard]] inline bool count_uniform(const BatchItems& b, Test& test, std::uint64_t& count) {
+  std::uint64_t c = 0;
+  if (!count_item(b.items[0], 0, test, c)) return false;
+  count += c != 0 ? b.n : 0;
+  return true;
+}
+
 // The common count: an empty list gives 0 with nothing evaluated; a uniform list (n == 1 included) one
 // evaluation; a list with an input period h evaluations plus the tail; any other the verdict cache.
 template <class Test>
@@ -115,12 +141,7 @@ template <class Test>
   count = 0;
   const BatchItems b = batch_items(inputs);
   if (b.n == 0) return true;
-  if (detect_uniform_inputs(b.items, b.n)) {
-    std::uint64_t c = 0;
-    if (!count_item(b.items[0], 0, test, c)) return false;
-    count = c != 0 ? b.n : 0;
-    return true;
-  }
+  if (detect_uniform_inputs(b.items, b.n)) return count_uniform(b, test, count);
   if (const std::size_t h = detect_input_period(b.items, b.n)) return count_periodic(b, h, test, count);
   return count_with_verdict_cache(b, test, count);
 }

@@ -3,8 +3,6 @@
 
 namespace quillex::engine {
 
-const MethodBodies LITERAL_BODIES = COMMON_BODIES;
-const MethodBodies KEYWORD_BODIES = COMMON_BODIES;
 const MethodBodies WORD_BODIES = COMMON_BODIES;
 const MethodBodies REGEX_BODIES = COMMON_BODIES;
 const MethodBodies CASELESS_LITERAL_BODIES = COMMON_BODIES;
