@@ -74,7 +74,7 @@ PyObject* literal_transform_string(PyObject*, const Element& element, PyObject* 
   bool replaced = false;
   std::size_t copied = 0;  // first byte not yet copied
   if (!literal.empty()) {
-    const fastpaths::SubstringFinder finder(literal);
+    fastpaths::SubstringFinder finder(literal);
     (void)fastpaths::find_literal_occurrences(finder, text, 0, text.size(), [&](std::size_t h) {
       if (!replaced) {
         out.reserve(text.size());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "engine/text_period.h"
@@ -18,7 +19,7 @@ namespace quillex::fastpaths {
 // of scan_matches over the literal's try_match_at. Returns the end of the last occurrence, or `from` when
 // there is none.
 template <class OnOccurrence>
-inline std::size_t find_literal_occurrences(const SubstringFinder& finder, std::string_view text, std::size_t from,
+inline std::size_t find_literal_occurrences(SubstringFinder& finder, std::string_view text, std::size_t from,
                                             std::size_t to, OnOccurrence&& on_occurrence) {
   const std::size_t n = finder.needle().size();
   std::size_t pos = from;
@@ -30,13 +31,22 @@ inline std::size_t find_literal_occurrences(const SubstringFinder& finder, std::
   }
 }
 
-// The number of occurrences in text[from, to) and the end of the last of them.
+// The number of occurrences in text[from, to) and the end of the last of them (`from` when there is none).
+// A one-byte literal's occurrences are simply its bytes, counted in one vectorised pass.
 struct OccurrenceCount {
   std::uint64_t count;
   std::size_t end;
 };
-[[nodiscard]] inline OccurrenceCount count_occurrences(const SubstringFinder& finder, std::string_view text,
+[[nodiscard]] inline OccurrenceCount count_occurrences(SubstringFinder& finder, std::string_view text,
                                                        std::size_t from, std::size_t to) noexcept {
+  if (finder.needle().size() == 1) {
+    const char c = finder.needle()[0];
+    const auto* bytes = text.data();
+    const std::uint64_t count = count_byte(bytes + from, to - from, c);
+    if (count == 0) return {0, from};
+    const void* last = ::memrchr(bytes + from, c, to - from);
+    return {count, static_cast<std::size_t>(static_cast<const char*>(last) - bytes) + 1};
+  }
   std::uint64_t count = 0;
   const std::size_t end = find_literal_occurrences(finder, text, from, to, [&count](std::size_t) { ++count; });
   return {count, end};
@@ -58,7 +68,7 @@ struct OccurrenceCount {
   const std::size_t n = literal.size();
   const std::size_t length = text.size();
   if (n == 0) return length;
-  const SubstringFinder finder(literal);
+  SubstringFinder finder(literal);
   const std::uint64_t p = engine::detect_text_period(text, length);
   if (p < n || !engine::repeats_with_period(text, p)) return count_occurrences(finder, text, 0, length).count;
   const std::uint64_t c1 = count_occurrences(finder, text, 0, p).count;
