@@ -130,7 +130,7 @@ class SubstringFinder {
     const char c1 = needle_[offset1_];
     const char c2 = needle_[offset2_];
     std::size_t h = from;
-    if (last - from >= 15) {
+    if (from + 15 <= last) {
       const __m128i v1 = _mm_set1_epi8(c1);
       const __m128i v2 = _mm_set1_epi8(c2);
       // The bits of the starts at .. at + 15 (all at most `last`, so every byte loaded lies below `to`) at
@@ -144,11 +144,11 @@ class SubstringFinder {
       // loads, four compares and one test per 32 starts); then one chunk at h, or, when fewer than 16 starts
       // remain, the chunk ending at `last` with its bits for the starts below h dropped.
       while (h <= last) {
-        while (last - h >= 31 && (candidates(h) | candidates(h + 16)) == 0) h += 32;
+        while (h + 31 <= last && (candidates(h) | candidates(h + 16)) == 0) h += 32;
         if (h > last) break;
         std::size_t at = h;
         unsigned mask;
-        if (last - h >= 15) {
+        if (h + 15 <= last) {
           mask = candidates(h);
         } else {
           at = last - 15;

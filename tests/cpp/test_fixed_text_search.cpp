@@ -3,6 +3,8 @@
 // periodic worlds, and texts that repeat only at their start.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -45,6 +47,40 @@ std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_
   return s;
 }
 
+// A copy of `s` in a heap block of exactly its size, so that the sanitizer build reports any read past the
+// text's last byte (a std::string may have spare capacity, or hold short texts inside itself).
+class ExactText {
+ public:
+  explicit ExactText(std::string_view s) : bytes_(new char[s.size() + (s.empty() ? 1 : 0)]), size_(s.size()) {
+    std::memcpy(bytes_.get(), s.data(), s.size());
+  }
+  std::string_view view() const noexcept { return {bytes_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_;
+};
+
+// Every text length up to 200 around the 16- and 32-start steps of the filter, with the needle absent, at the
+// very end, or at the start: the search must stop exactly at the window's end.
+TEST(SubstringFinder, StopsAtTheEndOfEveryWindowLength) {
+  for (const std::string needle : {"zq", "q", "zqx", "abcdefghijklmnopqrstu"}) {
+    SubstringFinder finder(needle);
+    for (std::size_t length = 0; length <= 200; ++length) {
+      const std::string filler(length, 'a');
+      const std::string texts[] = {filler, filler + needle, needle + filler};
+      for (const std::string& t : texts) {
+        const ExactText exact(t);
+        for (std::size_t from : {std::size_t{0}, std::size_t{1}, std::size_t{17}}) {
+          if (from > t.size()) continue;
+          SCOPED_TRACE("needle '" + needle + "' text of " + std::to_string(t.size()) + " from " + std::to_string(from));
+          EXPECT_EQ(finder.find(exact.view(), from, t.size()), naive_find(t, needle, from, t.size()));
+        }
+      }
+    }
+  }
+}
+
 TEST(SubstringFinder, FindsTheLeftmostOccurrenceInEveryWindow) {
   std::mt19937 rng(7);
   for (std::string_view alphabet : {std::string_view("ab"), std::string_view("abc"), std::string_view("a b\xc3\xa9")}) {
@@ -60,7 +96,8 @@ TEST(SubstringFinder, FindsTheLeftmostOccurrenceInEveryWindow) {
         if (from > to) std::swap(from, to);
         SCOPED_TRACE("text '" + text + "' needle '" + needle + "' [" + std::to_string(from) + ", " +
                      std::to_string(to) + ")");
-        EXPECT_EQ(finder.find(text, from, to), naive_find(text, needle, from, to));
+        const ExactText exact(text.substr(0, to));
+        EXPECT_EQ(finder.find(exact.view(), from, to), naive_find(text, needle, from, to));
       }
     }
   }

@@ -1,0 +1,308 @@
+"""The Keyword methods: every method against Python models of the keyword rule (and the common routines through
+a Group when they can be built), over exhaustive small worlds, periodic texts and batch list shapes; the cached
+token and the shared result lists by identity; reference counts unchanged on every path."""
+import sys
+
+import pytest
+
+import quillex as q
+from conftest import call_checked, refcounts_unchanged
+from fixed_text_models import (BATCH_SHAPES, IDENT, batch_shapes, common_route, count_by_matches, fresh,
+                               keyword_at, model_batch, model_count, model_search, model_transform, small_world)
+
+E = "\u00e9"  # two bytes in UTF-8, neither an identifier byte
+
+
+def token_of_keyword(g):
+    """The cached token of Keyword('ab'), as parse_string hands it out."""
+    return g.parse_string("ab")[0]
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Behaviour by example
+
+EXAMPLES = [
+    ("if", "parse_string", ("if(x)",), ["if"]),
+    ("if", "matches", ("if",), True),
+    ("if", "matches", ("ifx",), False),
+    ("if", "matches", ("if_",), False),
+    ("if", "matches", ("if" + E,), True),
+    ("if", "search_string_count", ("elif if ifx if",), 3),
+    ("if", "search_string", ("elif if ifx if",), [["if"]] * 3),
+    ("if", "search_string", ("",), []),
+    ("if", "search_string_count", ("",), 0),
+    ("aa", "search_string_count", ("aaaa",), 1),
+    ("caf", "search_string_count", ("caf" + E,), 1),
+    ("a-b", "matches", ("a-bc",), False),
+    ("a-b", "parse_string", ("a-b c",), ["a-b"]),
+    ("if", "transform_string", ("elif if x", "IF"), "elIF IF x"),
+    ("if", "transform_string", ("ifx", "IF"), "ifx"),
+    ("", "parse_string", ("",), [""]),
+    ("", "parse_string", (" x",), [""]),
+    ("", "search_string_count", ("a b",), 1),
+    ("", "search_string_count", (E,), 2),  # both bytes of the character are non-identifier positions
+    ("", "search_string", ("a b",), [[""]]),
+    ("", "transform_string", ("a b", "X"), "a b"),
+    ("", "matches", ("x",), False),
+]
+
+
+@pytest.mark.parametrize("kw, method, args, expected", EXAMPLES,
+                         ids=[f"{c[0] or 'empty'}-{c[1]}-{i}" for i, c in enumerate(EXAMPLES)])
+def test_examples(kw, method, args, expected):
+    g = q.Keyword(kw)
+    assert call_checked(getattr(g, method), *args) == expected
+
+
+@pytest.mark.parametrize("kw, text", [("if", "ifx"), ("if", ""), ("if", "i"), ("", "x"), (E, "e"), ("if", "if_")],
+                         ids=["ident-follows", "empty-text", "short", "empty-keyword", "e-acute", "underscore"])
+def test_parse_string_failure_is_the_fixed_text(kw, text):
+    g = q.Keyword(kw)
+    with pytest.raises(ValueError) as info:
+        call_checked(g.parse_string, text)
+    assert type(info.value) is ValueError
+    assert info.value.args == ("Expected keyword",)
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Exhaustive small world over 'a', 'b', ' ', '_', 'é'
+
+WORLD_KEYWORDS = ["", "a", "b", "ab", "aa", "ba", "a b", " ", "_", "a_", E, "a" + E, E + "a", E + E]
+WORLD_TEXTS = list(small_world(["a", "b", " ", "_", E], 4))
+
+
+@pytest.mark.parametrize("kw", WORLD_KEYWORDS, ids=[repr(s) for s in WORLD_KEYWORDS])
+def test_small_world_every_method_agrees_with_the_model(kw):
+    g = q.Keyword(kw)
+    token = None
+    for text in WORLD_TEXTS:
+        count = model_count(keyword_at, kw, text)
+        assert g.search_string_count(text) == count, text
+        if kw:
+            assert count == count_by_matches(g, kw, text), text
+        else:
+            assert count == sum(b not in IDENT for b in text.encode()), text
+        found = g.search_string(text)
+        assert found == model_search(keyword_at, kw, text), text
+        assert all(item is found[0] for item in found), text
+        assert g.transform_string(text, "X") == model_transform(keyword_at, kw, text, "X"), text
+        matched = keyword_at(kw.encode(), text.encode(), 0)
+        assert g.matches(text) is matched, text
+        if matched:
+            result = g.parse_string(text)
+            assert result == [kw], text
+            token = token if token is not None else result[0]
+            assert result[0] is token, text
+            assert not found or found[0][0] is token, text
+        else:
+            with pytest.raises(ValueError, match="^Expected keyword$"):
+                g.parse_string(text)
+    items = [fresh(t) for t in WORLD_TEXTS]
+    assert g.parse_batch(items) == model_batch(keyword_at, kw, items)
+    assert g.parse_batch_count(items) == sum(keyword_at(kw.encode(), s.encode(), 0) for s in items)
+
+
+@pytest.mark.parametrize("kw", ["a", "ab", "a b", E, ""], ids=["a", "ab", "a-b", "e-acute", "empty"])
+def test_small_world_agrees_with_the_common_routines(kw):
+    g = q.Keyword(kw)
+    common = common_route(g)
+    for text in WORLD_TEXTS:
+        assert g.search_string_count(text) == common.search_string_count(text), text
+        assert g.transform_string(text, "X") == common.transform_string(text, "X"), text
+        assert g.matches(text) is common.matches(text), text
+        if kw:  # the common search drops zero-length matches; the Keyword search lists them
+            assert g.search_string(text) == [[s] for s in common.search_string(text)], text
+    items = [fresh(t) for t in WORLD_TEXTS]
+    assert g.parse_batch(items) == common.parse_batch(items)
+    assert g.parse_batch_count(items) == common.parse_batch_count(items)
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Long and periodic texts, where most candidates are refused by the boundary
+
+@pytest.mark.parametrize("kw, text", [
+    ("if", "elif if ifx if_ (if)" * 300),
+    ("if", "if" * 2000),
+    ("if", "if " * 2000 + "if"),
+    ("aa", "a" * 5001),
+    ("ab", ("ab" * 700 + " ") * 5),
+    ("the", "the theme then the" * 500 + "the"),
+    ("é", ("é" * 600 + "x") * 3),
+    ("x", "x" * 1023 + " " + "x" * 1025 + " "),
+], ids=["mixed", "no-boundary", "spaced", "runs", "long-runs", "prose", "e-acute", "single-byte"])
+def test_long_texts_agree_with_the_model(kw, text):
+    g = q.Keyword(kw)
+    count = model_count(keyword_at, kw, text)
+    assert call_checked(g.search_string_count, text) == count
+    found = g.search_string(text)
+    assert len(found) == count and all(item is found[0] for item in found)
+    assert g.transform_string(text, "<>") == model_transform(keyword_at, kw, text, "<>")
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The cached token and the shared result lists
+
+def test_every_result_hands_out_the_cached_token_itself():
+    g = q.Keyword("ab")
+    token = token_of_keyword(g)
+    assert g.parse_string("ab c")[0] is token
+    assert g.search_string("ab ab")[1][0] is token
+    assert g.parse_batch([fresh("ab"), fresh("x"), fresh("ab-")])[2][0] is token
+    assert g.parse_batch([fresh("ab")] * 3)[0][0] is token
+    held = sys.getrefcount(token)
+    kept = g.search_string("ab ab")
+    assert sys.getrefcount(token) == held + 1  # one inner list, however many items
+    del kept
+    assert sys.getrefcount(token) == held
+
+
+def test_search_string_items_are_one_list_and_nothing_outlives_the_call():
+    g = q.Keyword("if")
+    found = call_checked(g.search_string, "elif if ifx if")
+    assert len(found) == 3 and found[0] is found[1] is found[2]
+    held = sys.getrefcount(found[0]) - 1  # read outside an assertion, whose rewriting keeps temporaries
+    assert held == 3
+    found[0].append("z")
+    assert found[2] == ["if", "z"]
+    assert g.search_string("elif if ifx if") == [["if"]] * 3
+
+
+@pytest.mark.parametrize("name", BATCH_SHAPES)
+def test_parse_batch_hands_out_two_shared_lists(name):
+    g = q.Keyword("ab")
+    token = token_of_keyword(g)
+    items = batch_shapes("ab", "x")[name]  # 'ab' alone, or followed by a space: a keyword match
+    distinct = list({id(x): x for x in items}.values())
+    with refcounts_unchanged(token, *distinct):
+        result = call_checked(g.parse_batch, items)
+        assert type(result) is list
+        assert result == model_batch(keyword_at, "ab", items)
+        hits = [r for r in result if r]
+        misses = [r for r in result if not r]
+        assert all(r is hits[0] for r in hits) and all(r is misses[0] for r in misses)
+        # Each shared list is held by its slots (and the two lists built here) alone.
+        held = [sys.getrefcount(x[0]) - 1 for x in (hits, misses) if x]
+        assert held == [2 * len(x) for x in (hits, misses) if x]
+        assert not hits or hits[0][0] is token
+        del result, hits, misses
+    want = sum(keyword_at(b"ab", s.encode(), 0) for s in items)
+    assert call_checked(g.parse_batch_count, items) == want
+
+
+def test_count_with_more_distinct_objects_than_the_cache_holds():
+    # 40 distinct objects in an order with no period: the first 31 are cached, the other 9 evaluated at each
+    # occurrence; the count is exact either way.
+    forty = [fresh(f"ab {i}") if i % 3 else fresh(f"ab{i}") for i in range(40)]
+    items = []
+    for k in range(200):
+        items.extend(forty[(k * 7 + j) % 40] for j in range(k % 5 + 1))
+    g = q.Keyword("ab")
+    assert call_checked(g.parse_batch_count, items) == sum(s.startswith("ab ") for s in items)
+
+
+def test_parse_batch_lists_are_fresh_for_each_call():
+    g = q.Keyword("ab")
+    a, b = fresh("ab"), fresh("abc")
+    first = g.parse_batch([a, b, a])
+    first[0].append("z")
+    first[1].append("y")
+    assert first[2] == ["ab", "z"]
+    assert g.parse_batch([a, b, a]) == [["ab"], [], ["ab"]]
+
+
+def test_empty_inputs():
+    g = q.Keyword("ab")
+    assert call_checked(g.parse_batch, []) == []
+    assert call_checked(g.parse_batch_count, []) == 0
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Bad batch items: the TypeError of the first one in list order, on every shortcut
+
+class Other:
+    pass
+
+
+def _forty_then(bad):
+    forty = [fresh(f"ab {i}") for i in range(40)]
+    items = []
+    for k in range(100):
+        items.extend(forty[(k * 7 + j) % 40] for j in range(k % 5 + 1))
+    return items + [bad]
+
+
+BAD_ITEMS = [
+    pytest.param(lambda a, b: [5], 0, "int", id="only-item"),
+    pytest.param(lambda a, b: [None] * 10, 0, "NoneType", id="uniform"),
+    pytest.param(lambda a, b: [a, b, 5], 2, "int", id="walk"),
+    pytest.param(lambda a, b: [a, 5, a, 5, a], 1, "int", id="inside-period"),
+    pytest.param(lambda a, b: [a] * 10 + [Other()], 10, "Other", id="after-uniform-run"),
+    pytest.param(lambda a, b: [a, a, 1.5, 1.5], 2, "float", id="run-of-bad-items"),
+    pytest.param(lambda a, b: [a, b, b"ab"] * 3, 2, "bytes", id="periodic-bytes"),
+    pytest.param(lambda a, b: _forty_then([a]), len(_forty_then(None)) - 1, "list", id="cache-full"),
+    pytest.param(lambda a, b: [a, 3, "\ud800"], 1, "int", id="before-a-surrogate"),
+]
+
+
+@pytest.mark.parametrize("make, index, type_name", BAD_ITEMS)
+@pytest.mark.parametrize("method", ["parse_batch", "parse_batch_count"])
+def test_non_str_item_is_a_type_error_naming_the_first_one(method, make, index, type_name):
+    a, b = fresh("ab"), fresh("x")
+    g = q.Keyword("ab")
+    token = token_of_keyword(g)
+    items = make(a, b)
+    with refcounts_unchanged(a, b, token), pytest.raises(TypeError) as info:
+        call_checked(getattr(g, method), items)
+    assert type(info.value) is TypeError
+    assert str(info.value) == f"argument 'inputs': item {index}: '{type_name}' object cannot be converted to 'PyString'"
+
+
+@pytest.mark.parametrize("make", [
+    pytest.param(lambda a, s: [s], id="only-item"),
+    pytest.param(lambda a, s: [s] * 7, id="uniform"),
+    pytest.param(lambda a, s: [a, s, a, s], id="walk"),
+    pytest.param(lambda a, s: [a, a, s, 5], id="before-a-non-str"),
+])
+@pytest.mark.parametrize("method", ["parse_batch", "parse_batch_count"])
+def test_str_without_utf8_form_raises_the_interpreters_error(method, make):
+    a, bad = fresh("ab"), "x\ud800y"
+    items = make(a, bad)
+    before = [sys.getrefcount(x) for x in (a, bad, items)]
+    with pytest.raises(UnicodeEncodeError) as info:
+        getattr(q.Keyword("ab"), method)(items)
+    assert info.value.object is bad
+    del info
+    assert [sys.getrefcount(x) for x in (a, bad, items)] == before
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Reference counts
+
+REFCOUNT_CALLS = [
+    ("parse_string", ("ab c",)),
+    ("parse_string", ("abc",)),
+    ("matches", ("ab",)),
+    ("search_string", ("ab ab",)),
+    ("search_string", ("",)),
+    ("search_string_count", ("ab " * 600,)),
+    ("transform_string", ("ab ab", "x")),
+    ("transform_string", ("abab", "x")),
+    ("transform_string", ("ab", None)),
+    ("parse_batch", ([fresh("ab"), fresh("x")] * 3,)),
+    ("parse_batch", ([fresh("ab")] * 3,)),
+    ("parse_batch", ([fresh("ab"), 5],)),
+    ("parse_batch_count", ([fresh("ab"), fresh("x"), fresh("x")],)),
+    ("parse_batch_count", ([fresh("x"), None],)),
+]
+
+
+@pytest.mark.parametrize("method, args", REFCOUNT_CALLS, ids=[f"{m}-{i}" for i, (m, _) in enumerate(REFCOUNT_CALLS)])
+def test_reference_counts_are_unchanged(method, args):
+    g = q.Keyword("ab")
+    token = token_of_keyword(g)
+    with refcounts_unchanged(token):
+        try:
+            result = call_checked(getattr(g, method), *args)
+        except (ValueError, TypeError):
+            result = None
+        del result
