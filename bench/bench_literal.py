@@ -156,7 +156,7 @@ def keyword_section(text, kw):
 
 def batch_section(n=200_000):
     rnd = random.Random(2)
-    distinct = [("ab" if rnd.random() < 0.5 else "xy") + str(i) for i in range(n)]
+    distinct = [("ab-" if rnd.random() < 0.5 else "xy-") + str(i) for i in range(n)]
     uniform = [distinct[0]] * n
     runs = [distinct[i // 4] for i in range(n)]  # each object four times in a row
     nbytes = sum(len(s) for s in distinct)

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "elements/element.h"
 #include "engine/identity.h"
@@ -166,6 +167,17 @@ template <class Test>
 // A failed creation (of the result list, a repetition, or `make`) releases everything made and returns nullptr
 // with the interpreter's exception.
 
+// A new list of n slots that all hold `item` (n >= 1): a one-slot list of it, repeated by PySequence_Repeat
+// when n > 1. Takes over the reference `item`; nullptr with the interpreter's error when a list cannot be made.
+[[nodiscard]] inline PyObject* one_item_repeated(py::PyRef item, std::size_t n) {
+  py::PyRef one = py::PyRef::steal(PyList_New(1));
+  if (!one) return py::pending_error();
+  PyList_SET_ITEM(one.get(), 0, item.release());
+  if (n == 1) return one.release();
+  PyObject* repeated = PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(n));
+  return repeated != nullptr ? repeated : py::pending_error();
+}
+
 // The result of item `index`, or nullptr with an exception set (no text, make failed, recursion overflow).
 template <class Make>
 [[nodiscard]] inline PyObject* make_item_result(PyObject* item, std::size_t index, Make& make) {
@@ -186,12 +198,7 @@ template <class Make>
   if (detect_uniform_inputs(b.items, b.n)) {
     PyRef r = PyRef::steal(make_item_result(b.items[0], 0, make));
     if (!r) return nullptr;
-    PyRef one = PyRef::steal(PyList_New(1));
-    if (!one) return py::pending_error();
-    PyList_SET_ITEM(one.get(), 0, r.release());
-    if (b.n == 1) return one.release();
-    PyObject* repeated = PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(b.n));
-    return repeated != nullptr ? repeated : py::pending_error();
+    return one_item_repeated(std::move(r), b.n);
   }
 
   if (const std::size_t h = detect_input_period(b.items, b.n)) {

@@ -47,15 +47,10 @@ PyObject* keyword_parse_batch(PyObject* self, const Element& element, PyObject* 
 
 // Empty, uniform, then the verdict cache; no input-period step.
 PyObject* keyword_parse_batch_count(PyObject*, const Element& element, PyObject* inputs) {
-  KeywordAtStart test{as_keyword(element)};
-  const BatchItems b = batch_items(inputs);
-  std::uint64_t count = 0;
-  if (b.n != 0) {
-    const bool ok = detect_uniform_inputs(b.items, b.n) ? count_uniform(b, test, count)
-                                                        : count_with_verdict_cache(b, test, count);
-    if (!ok) return nullptr;
-  }
-  return py::new_count_or_die(count);
+  return fastpaths::count_match_lists_batch(inputs, KeywordAtStart{as_keyword(element)},
+                                            [](const BatchItems& b, KeywordAtStart& test, std::uint64_t& count) {
+                                              return count_with_verdict_cache(b, test, count);
+                                            });
 }
 
 }  // namespace

@@ -53,15 +53,10 @@ PyObject* literal_parse_batch(PyObject* self, const Element& element, PyObject* 
 
 // Empty, uniform, then the previous-item cache; no input-period step and no verdict cache.
 PyObject* literal_parse_batch_count(PyObject*, const Element& element, PyObject* inputs) {
-  LiteralAtStart test{as_literal(element)};
-  const BatchItems b = batch_items(inputs);
-  std::uint64_t count = 0;
-  if (b.n != 0) {
-    const bool ok = detect_uniform_inputs(b.items, b.n) ? count_uniform(b, test, count)
-                                                        : count_with_last_verdict(b, test, count);
-    if (!ok) return nullptr;
-  }
-  return py::new_count_or_die(count);
+  return fastpaths::count_match_lists_batch(inputs, LiteralAtStart{as_literal(element)},
+                                            [](const BatchItems& b, LiteralAtStart& test, std::uint64_t& count) {
+                                              return count_with_last_verdict(b, test, count);
+                                            });
 }
 
 // Every occurrence replaced, the other bytes copied once into a buffer reserved at the text's length. When

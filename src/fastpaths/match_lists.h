@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "engine/batch.h"
 #include "py/errors.h"
@@ -26,12 +27,7 @@ namespace quillex::fastpaths {
   if (c == 0) return py::new_empty_list_or_die();
   py::PyRef inner = py::PyRef::steal(new_cached_token_list(cached_text));
   if (!inner) return nullptr;
-  py::PyRef outer = py::PyRef::steal(PyList_New(1));
-  if (!outer) return py::pending_error();
-  PyList_SET_ITEM(outer.get(), 0, inner.release());
-  if (c == 1) return outer.release();
-  PyObject* repeated = PySequence_Repeat(outer.get(), static_cast<Py_ssize_t>(c));
-  return repeated != nullptr ? repeated : py::pending_error();
+  return engine::one_item_repeated(std::move(inner), static_cast<std::size_t>(c));
 }
 
 // MatchListPair: the two results that parse_batch hands out, for one call. `matched` is [cached_text],
@@ -67,12 +63,7 @@ template <class Test>
     if (!engine::batch_item_text(b.items[0], 0, text)) return nullptr;
     PyRef chosen = PyRef::steal(test(text) ? new_cached_token_list(cached_text) : PyList_New(0));
     if (!chosen) return py::pending_error();
-    PyRef one = PyRef::steal(PyList_New(1));
-    if (!one) return py::pending_error();
-    PyList_SET_ITEM(one.get(), 0, chosen.release());
-    if (b.n == 1) return one.release();
-    PyObject* repeated = PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(b.n));
-    return repeated != nullptr ? repeated : py::pending_error();
+    return engine::one_item_repeated(std::move(chosen), b.n);
   }
 
   MatchListPair pair;
@@ -108,6 +99,20 @@ template <class Test>
   engine::bulk_incref(matched, matched_taken);
   engine::bulk_incref(failed, failed_taken);
   return ok ? result.release() : nullptr;
+}
+
+// parse_batch_count of a fixed text: an empty list gives 0, a uniform one (one item included) one test counted
+// n times, any other `walk(items, test, count)`, the class's own step (engine/batch.h).
+template <class Test, class Walk>
+[[nodiscard]] inline PyObject* count_match_lists_batch(PyObject* inputs, Test test, Walk&& walk) {
+  const engine::BatchItems b = engine::batch_items(inputs);
+  std::uint64_t count = 0;
+  if (b.n != 0) {
+    const bool ok = engine::detect_uniform_inputs(b.items, b.n) ? engine::count_uniform(b, test, count)
+                                                                : walk(b, test, count);
+    if (!ok) return nullptr;
+  }
+  return py::new_count_or_die(count);
 }
 
 }  // namespace quillex::fastpaths

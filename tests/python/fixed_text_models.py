@@ -5,10 +5,12 @@ The models work on UTF-8 bytes, as the module does: a position is a byte offset.
 """
 import itertools
 import random
+import sys
 
 import pytest
 
 import quillex as q
+from conftest import call_checked, refcounts_unchanged
 
 IDENT = frozenset(b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_")
 
@@ -131,3 +133,169 @@ def batch_shapes(hit, miss):
 
 BATCH_SHAPES = list(batch_shapes("ab", "x"))
 
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The contract that Literal('ab') and Keyword('ab') share: checks that both test files run with their class.
+# 'ab' followed by a space, or alone, passes both rules; 'x' passes neither.
+
+BATCH_METHODS = ["parse_batch", "parse_batch_count"]
+
+
+def cached_token(g):
+    """The cached token of an object of the text 'ab', as parse_string hands it out."""
+    return g.parse_string("ab ")[0]
+
+
+def check_shared_match_lists(g, rule, items):
+    """parse_batch equals the model, its matched slots are one list holding the cached token and its failed
+    slots one empty list, each held by its slots alone; parse_batch_count equals the model's count."""
+    token = cached_token(g)
+    distinct = list({id(x): x for x in items}.values())
+    with refcounts_unchanged(token, *distinct):
+        result = call_checked(g.parse_batch, items)
+        assert type(result) is list
+        assert result == model_batch(rule, "ab", items)
+        hits = [r for r in result if r]
+        misses = [r for r in result if not r]
+        assert all(r is hits[0] for r in hits) and all(r is misses[0] for r in misses)
+        # Held by the result's slots and the two lists built here; read outside an assertion, whose rewriting
+        # keeps temporaries.
+        held = [sys.getrefcount(x[0]) - 1 for x in (hits, misses) if x]
+        assert held == [2 * len(x) for x in (hits, misses) if x]
+        assert not hits or hits[0][0] is token
+        del result, hits, misses
+    want = sum(rule(b"ab", s.encode(), 0) for s in items)
+    assert call_checked(g.parse_batch_count, items) == want
+
+
+def check_every_result_hands_out_the_cached_token(g):
+    token = cached_token(g)
+    assert g.parse_string("ab")[0] is token
+    assert g.search_string("ab ab")[1][0] is token
+    assert g.parse_batch([fresh("ab"), fresh("x"), fresh("ab ")])[2][0] is token
+    assert g.parse_batch([fresh("ab")] * 3)[0][0] is token
+    held = sys.getrefcount(token)
+    kept = [g.parse_string("ab"), g.search_string("ab ab ab")]
+    assert sys.getrefcount(token) == held + 2  # one inner list for all the search items
+    del kept
+    assert sys.getrefcount(token) == held
+
+
+def check_search_items_are_one_list(g, text, count):
+    """search_string's items are one list, held by the items alone; a change to it shows in every item and
+    not in the next call's result."""
+    found = call_checked(g.search_string, text)
+    assert len(found) == count and all(item is found[0] for item in found)
+    held = sys.getrefcount(found[0]) - 1
+    assert held == count
+    found[0].append("z")
+    assert found[-1] == ["ab", "z"]
+    assert g.search_string(text) == [["ab"]] * count
+
+
+def check_batch_lists_are_fresh_for_each_call(g):
+    a, b = fresh("ab"), fresh("x")
+    first = g.parse_batch([a, b, a])
+    first[0].append("z")
+    first[1].append("y")
+    assert first[2] == ["ab", "z"]
+    assert g.parse_batch([a, b, a]) == [["ab"], [], ["ab"]]
+    assert g.parse_batch([a] * 4) == [["ab"]] * 4
+    assert call_checked(g.parse_batch, []) == []
+    assert call_checked(g.parse_batch_count, []) == 0
+
+
+def check_list_subclass_is_read_like_a_list(g):
+    class Inputs(list):
+        def __getitem__(self, i):
+            raise AssertionError("items are read directly")
+
+    a, b = fresh("ab"), fresh("x")
+    assert g.parse_batch(Inputs([a, b, a])) == [["ab"], [], ["ab"]]
+    assert g.parse_batch_count(Inputs([a, a, b, a])) == 3
+
+
+class Other:
+    pass
+
+
+def _forty_then(bad):
+    """40 distinct matching objects, in an order with no period (so a verdict cache fills), then `bad`."""
+    forty = [fresh(f"ab {i}") for i in range(40)]
+    items = []
+    for k in range(100):
+        items.extend(forty[(k * 7 + j) % 40] for j in range(k % 5 + 1))
+    return items + [bad]
+
+
+BAD_ITEMS = [
+    pytest.param(lambda a, b: [5], 0, "int", id="only-item"),
+    pytest.param(lambda a, b: [None] * 10, 0, "NoneType", id="uniform"),
+    pytest.param(lambda a, b: [a, b, 5], 2, "int", id="walk"),
+    pytest.param(lambda a, b: [a, 5, a, 5, a], 1, "int", id="inside-period"),
+    pytest.param(lambda a, b: [a] * 10 + [Other()], 10, "Other", id="after-uniform-run"),
+    pytest.param(lambda a, b: [a, a, 1.5, 1.5], 2, "float", id="run-of-bad-items"),
+    pytest.param(lambda a, b: [a, b, b"ab"] * 3, 2, "bytes", id="periodic-bytes"),
+    pytest.param(lambda a, b: _forty_then([a]), len(_forty_then(None)) - 1, "list", id="after-forty-distinct"),
+    pytest.param(lambda a, b: [a, 3, "\ud800"], 1, "int", id="before-a-surrogate"),
+]
+
+
+def check_bad_item(g, method, make, index, type_name):
+    a, b = fresh("ab"), fresh("x")
+    token = cached_token(g)
+    items = make(a, b)
+    with refcounts_unchanged(a, b, token), pytest.raises(TypeError) as info:
+        call_checked(getattr(g, method), items)
+    assert type(info.value) is TypeError
+    assert str(info.value) == f"argument 'inputs': item {index}: '{type_name}' object cannot be converted to 'PyString'"
+
+
+UNENCODABLE_ITEMS = [
+    pytest.param(lambda a, s: [s], id="only-item"),
+    pytest.param(lambda a, s: [s] * 7, id="uniform"),
+    pytest.param(lambda a, s: [a, s, a, s], id="walk"),
+    pytest.param(lambda a, s: [a, a, s, 5], id="before-a-non-str"),
+]
+
+
+def check_unencodable_item(g, method, make):
+    a, bad = fresh("ab"), "x\ud800y"
+    items = make(a, bad)
+    before = [sys.getrefcount(x) for x in (a, bad, items)]
+    with pytest.raises(UnicodeEncodeError) as info:
+        getattr(g, method)(items)
+    assert info.value.object is bad
+    del info  # the error holds the str
+    assert [sys.getrefcount(x) for x in (a, bad, items)] == before
+
+
+REFCOUNT_CALLS = [
+    ("parse_string", ("ab c",)),
+    ("parse_string", ("xbc",)),
+    ("matches", ("ab",)),
+    ("search_string", ("ab ab",)),
+    ("search_string", ("",)),
+    ("search_string_count", ("ab " * 600,)),
+    ("transform_string", ("ab ab", "x")),
+    ("transform_string", ("zz", "x")),
+    ("transform_string", ("ab", 5)),
+    ("parse_batch", ([fresh("ab"), fresh("x")] * 3,)),
+    ("parse_batch", ([fresh("ab")] * 3,)),
+    ("parse_batch", ([fresh("ab"), 5],)),
+    ("parse_batch_count", ([fresh("ab"), fresh("x"), fresh("x")],)),
+    ("parse_batch_count", ([fresh("x"), None],)),
+]
+REFCOUNT_IDS = [f"{m}-{i}" for i, (m, _) in enumerate(REFCOUNT_CALLS)]
+
+
+def check_refcounts(g, method, args):
+    """Counts of the receiver, the arguments and the cached token unchanged, on success and on error."""
+    token = cached_token(g)
+    with refcounts_unchanged(token):
+        try:
+            result = call_checked(getattr(g, method), *args)
+        except (ValueError, TypeError):
+            result = None
+        del result

@@ -1,21 +1,18 @@
 """The Keyword methods: every method against Python models of the keyword rule (and the common routines through
 a Group when they can be built), over exhaustive small worlds, periodic texts and batch list shapes; the cached
 token and the shared result lists by identity; reference counts unchanged on every path."""
-import sys
-
 import pytest
 
 import quillex as q
-from conftest import call_checked, refcounts_unchanged
-from fixed_text_models import (BATCH_SHAPES, IDENT, batch_shapes, common_route, count_by_matches, fresh,
-                               keyword_at, model_batch, model_count, model_search, model_transform, small_world)
+from conftest import call_checked
+from fixed_text_models import (BAD_ITEMS, BATCH_METHODS, BATCH_SHAPES, IDENT, REFCOUNT_CALLS, REFCOUNT_IDS,
+                               UNENCODABLE_ITEMS, batch_shapes, check_bad_item, check_batch_lists_are_fresh_for_each_call,
+                               check_every_result_hands_out_the_cached_token, check_list_subclass_is_read_like_a_list,
+                               check_refcounts, check_search_items_are_one_list, check_shared_match_lists,
+                               check_unencodable_item, common_route, count_by_matches, fresh, keyword_at, model_batch,
+                               model_count, model_search, model_transform, small_world)
 
 E = "\u00e9"  # two bytes in UTF-8, neither an identifier byte
-
-
-def token_of_keyword(g):
-    """The cached token of Keyword('ab'), as parse_string hands it out."""
-    return g.parse_string("ab")[0]
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -140,53 +137,24 @@ def test_long_texts_agree_with_the_model(kw, text):
 
 
 # ---------------------------------------------------------------------------------------------------------------
-# The cached token and the shared result lists
+# The cached token, the shared result lists, bad batch items and reference counts (the contract Literal shares)
 
 def test_every_result_hands_out_the_cached_token_itself():
-    g = q.Keyword("ab")
-    token = token_of_keyword(g)
-    assert g.parse_string("ab c")[0] is token
-    assert g.search_string("ab ab")[1][0] is token
-    assert g.parse_batch([fresh("ab"), fresh("x"), fresh("ab-")])[2][0] is token
-    assert g.parse_batch([fresh("ab")] * 3)[0][0] is token
-    held = sys.getrefcount(token)
-    kept = g.search_string("ab ab")
-    assert sys.getrefcount(token) == held + 1  # one inner list, however many items
-    del kept
-    assert sys.getrefcount(token) == held
+    check_every_result_hands_out_the_cached_token(q.Keyword("ab"))
 
 
 def test_search_string_items_are_one_list_and_nothing_outlives_the_call():
-    g = q.Keyword("if")
-    found = call_checked(g.search_string, "elif if ifx if")
-    assert len(found) == 3 and found[0] is found[1] is found[2]
-    held = sys.getrefcount(found[0]) - 1  # read outside an assertion, whose rewriting keeps temporaries
-    assert held == 3
-    found[0].append("z")
-    assert found[2] == ["if", "z"]
-    assert g.search_string("elif if ifx if") == [["if"]] * 3
+    check_search_items_are_one_list(q.Keyword("ab"), "ab abab ab_ (ab)", 3)  # "abab" ends with one
+    check_search_items_are_one_list(q.Keyword("ab"), "ab " * 100_000, 100_000)
 
 
 @pytest.mark.parametrize("name", BATCH_SHAPES)
 def test_parse_batch_hands_out_two_shared_lists(name):
-    g = q.Keyword("ab")
-    token = token_of_keyword(g)
-    items = batch_shapes("ab", "x")[name]  # 'ab' alone, or followed by a space: a keyword match
-    distinct = list({id(x): x for x in items}.values())
-    with refcounts_unchanged(token, *distinct):
-        result = call_checked(g.parse_batch, items)
-        assert type(result) is list
-        assert result == model_batch(keyword_at, "ab", items)
-        hits = [r for r in result if r]
-        misses = [r for r in result if not r]
-        assert all(r is hits[0] for r in hits) and all(r is misses[0] for r in misses)
-        # Each shared list is held by its slots (and the two lists built here) alone.
-        held = [sys.getrefcount(x[0]) - 1 for x in (hits, misses) if x]
-        assert held == [2 * len(x) for x in (hits, misses) if x]
-        assert not hits or hits[0][0] is token
-        del result, hits, misses
-    want = sum(keyword_at(b"ab", s.encode(), 0) for s in items)
-    assert call_checked(g.parse_batch_count, items) == want
+    check_shared_match_lists(q.Keyword("ab"), keyword_at, batch_shapes("ab", "x")[name])
+
+
+def test_parse_batch_on_texts_the_boundary_refuses():
+    check_shared_match_lists(q.Keyword("ab"), keyword_at, [fresh(t) for t in ["ab", "abc", "ab_", "ab-", "ab" + E]] * 9)
 
 
 def test_count_with_more_distinct_objects_than_the_cache_holds():
@@ -201,108 +169,25 @@ def test_count_with_more_distinct_objects_than_the_cache_holds():
 
 
 def test_parse_batch_lists_are_fresh_for_each_call():
-    g = q.Keyword("ab")
-    a, b = fresh("ab"), fresh("abc")
-    first = g.parse_batch([a, b, a])
-    first[0].append("z")
-    first[1].append("y")
-    assert first[2] == ["ab", "z"]
-    assert g.parse_batch([a, b, a]) == [["ab"], [], ["ab"]]
+    check_batch_lists_are_fresh_for_each_call(q.Keyword("ab"))
 
 
-def test_empty_inputs():
-    g = q.Keyword("ab")
-    assert call_checked(g.parse_batch, []) == []
-    assert call_checked(g.parse_batch_count, []) == 0
-
-
-# ---------------------------------------------------------------------------------------------------------------
-# Bad batch items: the TypeError of the first one in list order, on every shortcut
-
-class Other:
-    pass
-
-
-def _forty_then(bad):
-    forty = [fresh(f"ab {i}") for i in range(40)]
-    items = []
-    for k in range(100):
-        items.extend(forty[(k * 7 + j) % 40] for j in range(k % 5 + 1))
-    return items + [bad]
-
-
-BAD_ITEMS = [
-    pytest.param(lambda a, b: [5], 0, "int", id="only-item"),
-    pytest.param(lambda a, b: [None] * 10, 0, "NoneType", id="uniform"),
-    pytest.param(lambda a, b: [a, b, 5], 2, "int", id="walk"),
-    pytest.param(lambda a, b: [a, 5, a, 5, a], 1, "int", id="inside-period"),
-    pytest.param(lambda a, b: [a] * 10 + [Other()], 10, "Other", id="after-uniform-run"),
-    pytest.param(lambda a, b: [a, a, 1.5, 1.5], 2, "float", id="run-of-bad-items"),
-    pytest.param(lambda a, b: [a, b, b"ab"] * 3, 2, "bytes", id="periodic-bytes"),
-    pytest.param(lambda a, b: _forty_then([a]), len(_forty_then(None)) - 1, "list", id="cache-full"),
-    pytest.param(lambda a, b: [a, 3, "\ud800"], 1, "int", id="before-a-surrogate"),
-]
+def test_list_subclass_is_read_like_a_list():
+    check_list_subclass_is_read_like_a_list(q.Keyword("ab"))
 
 
 @pytest.mark.parametrize("make, index, type_name", BAD_ITEMS)
-@pytest.mark.parametrize("method", ["parse_batch", "parse_batch_count"])
+@pytest.mark.parametrize("method", BATCH_METHODS)
 def test_non_str_item_is_a_type_error_naming_the_first_one(method, make, index, type_name):
-    a, b = fresh("ab"), fresh("x")
-    g = q.Keyword("ab")
-    token = token_of_keyword(g)
-    items = make(a, b)
-    with refcounts_unchanged(a, b, token), pytest.raises(TypeError) as info:
-        call_checked(getattr(g, method), items)
-    assert type(info.value) is TypeError
-    assert str(info.value) == f"argument 'inputs': item {index}: '{type_name}' object cannot be converted to 'PyString'"
+    check_bad_item(q.Keyword("ab"), method, make, index, type_name)
 
 
-@pytest.mark.parametrize("make", [
-    pytest.param(lambda a, s: [s], id="only-item"),
-    pytest.param(lambda a, s: [s] * 7, id="uniform"),
-    pytest.param(lambda a, s: [a, s, a, s], id="walk"),
-    pytest.param(lambda a, s: [a, a, s, 5], id="before-a-non-str"),
-])
-@pytest.mark.parametrize("method", ["parse_batch", "parse_batch_count"])
+@pytest.mark.parametrize("make", UNENCODABLE_ITEMS)
+@pytest.mark.parametrize("method", BATCH_METHODS)
 def test_str_without_utf8_form_raises_the_interpreters_error(method, make):
-    a, bad = fresh("ab"), "x\ud800y"
-    items = make(a, bad)
-    before = [sys.getrefcount(x) for x in (a, bad, items)]
-    with pytest.raises(UnicodeEncodeError) as info:
-        getattr(q.Keyword("ab"), method)(items)
-    assert info.value.object is bad
-    del info
-    assert [sys.getrefcount(x) for x in (a, bad, items)] == before
+    check_unencodable_item(q.Keyword("ab"), method, make)
 
 
-# ---------------------------------------------------------------------------------------------------------------
-# Reference counts
-
-REFCOUNT_CALLS = [
-    ("parse_string", ("ab c",)),
-    ("parse_string", ("abc",)),
-    ("matches", ("ab",)),
-    ("search_string", ("ab ab",)),
-    ("search_string", ("",)),
-    ("search_string_count", ("ab " * 600,)),
-    ("transform_string", ("ab ab", "x")),
-    ("transform_string", ("abab", "x")),
-    ("transform_string", ("ab", None)),
-    ("parse_batch", ([fresh("ab"), fresh("x")] * 3,)),
-    ("parse_batch", ([fresh("ab")] * 3,)),
-    ("parse_batch", ([fresh("ab"), 5],)),
-    ("parse_batch_count", ([fresh("ab"), fresh("x"), fresh("x")],)),
-    ("parse_batch_count", ([fresh("x"), None],)),
-]
-
-
-@pytest.mark.parametrize("method, args", REFCOUNT_CALLS, ids=[f"{m}-{i}" for i, (m, _) in enumerate(REFCOUNT_CALLS)])
+@pytest.mark.parametrize("method, args", REFCOUNT_CALLS, ids=REFCOUNT_IDS)
 def test_reference_counts_are_unchanged(method, args):
-    g = q.Keyword("ab")
-    token = token_of_keyword(g)
-    with refcounts_unchanged(token):
-        try:
-            result = call_checked(getattr(g, method), *args)
-        except (ValueError, TypeError):
-            result = None
-        del result
+    check_refcounts(q.Keyword("ab"), method, args)

@@ -1,21 +1,18 @@
 """The Literal methods: every method against Python models of the literal rule (and the common routines through
 a Group when they can be built), over exhaustive small worlds, periodic texts and batch list shapes; the cached
 token and the shared result lists by identity; reference counts unchanged on every path."""
-import sys
-
 import pytest
 
 import quillex as q
-from conftest import call_checked, refcounts_unchanged
-from fixed_text_models import (BATCH_SHAPES, batch_shapes, common_route, count_by_matches, fresh, literal_at,
-                               model_batch, model_count, model_search, model_transform, small_world)
+from conftest import call_checked
+from fixed_text_models import (BAD_ITEMS, BATCH_METHODS, BATCH_SHAPES, REFCOUNT_CALLS, REFCOUNT_IDS,
+                               UNENCODABLE_ITEMS, batch_shapes, check_bad_item, check_batch_lists_are_fresh_for_each_call,
+                               check_every_result_hands_out_the_cached_token, check_list_subclass_is_read_like_a_list,
+                               check_refcounts, check_search_items_are_one_list, check_shared_match_lists,
+                               check_unencodable_item, common_route, count_by_matches, fresh, literal_at, model_count,
+                               model_search, model_transform, small_world)
 
 E = "\u00e9"  # two bytes in UTF-8
-
-
-def token_of_literal(g):
-    """The cached token of Literal('ab'), as parse_string hands it out."""
-    return g.parse_string("ab")[0]
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -190,153 +187,52 @@ def test_long_periodic_texts(block, tail, lits):
 
 
 # ---------------------------------------------------------------------------------------------------------------
-# The cached token and the shared result lists
+# The cached token, the shared result lists, bad batch items and reference counts (the contract Keyword shares)
 
 def test_every_result_hands_out_the_cached_token_itself():
-    g = q.Literal("ab")
-    token = g.parse_string("ab")[0]
-    assert g.parse_string("abc")[0] is token
-    assert g.search_string("ab ab")[1][0] is token
-    assert g.parse_batch([fresh("ab"), fresh("x"), fresh("abz")])[2][0] is token
-    assert g.parse_batch([fresh("ab")] * 3)[0][0] is token
-    held = sys.getrefcount(token)
-    kept = g.parse_string("ab")
-    assert sys.getrefcount(token) == held + 1
-    del kept
-    assert sys.getrefcount(token) == held
+    check_every_result_hands_out_the_cached_token(q.Literal("ab"))
 
 
 def test_search_string_items_are_one_list_and_nothing_outlives_the_call():
-    g = q.Literal("ab")
-    found = call_checked(g.search_string, "ab-ab-ab")
-    assert len(found) == 3 and found[0] is found[1] is found[2]
-    held = sys.getrefcount(found[0]) - 1  # read outside an assertion, whose rewriting keeps temporaries
-    assert held == 3  # by the three slots alone
-    found[0].append("z")
-    assert found[2] == ["ab", "z"]
-    assert g.search_string("ab-ab-ab") == [["ab"]] * 3
+    check_search_items_are_one_list(q.Literal("ab"), "ab-ab-ab", 3)
 
 
 def test_a_million_occurrences_share_one_list():
-    g = q.Literal("ab")
-    text = "ab" * 1_000_000
-    found = g.search_string(text)
-    assert len(found) == 1_000_000 and found[-1] is found[0] == ["ab"]
-    held = sys.getrefcount(found[0]) - 1
-    assert held == 1_000_000
-    del found
+    check_search_items_are_one_list(q.Literal("ab"), "ab" * 1_000_000, 1_000_000)
 
 
 @pytest.mark.parametrize("name", BATCH_SHAPES)
 def test_parse_batch_hands_out_two_shared_lists(name):
-    g = q.Literal("ab")
-    token = token_of_literal(g)
-    items = batch_shapes("ab", "x")[name]
-    distinct = list({id(x): x for x in items}.values())
-    with refcounts_unchanged(token, *distinct):
-        result = call_checked(g.parse_batch, items)
-        assert type(result) is list
-        assert result == model_batch(literal_at, "ab", items)
-        hits = [r for r in result if r]
-        misses = [r for r in result if not r]
-        assert all(r is hits[0] for r in hits) and all(r is misses[0] for r in misses)
-        # Each shared list is held by its slots (and the two lists built here) alone.
-        held = [sys.getrefcount(x[0]) - 1 for x in (hits, misses) if x]
-        assert held == [2 * len(x) for x in (hits, misses) if x]
-        assert not hits or hits[0][0] is token
-        del result, hits, misses
-    assert call_checked(g.parse_batch_count, items) == sum(s.startswith("ab") for s in items)
+    check_shared_match_lists(q.Literal("ab"), literal_at, batch_shapes("ab", "x")[name])
 
 
 def test_parse_batch_lists_are_fresh_for_each_call():
-    g = q.Literal("ab")
-    a, b = fresh("ab"), fresh("x")
-    first = g.parse_batch([a, b, a])
-    first[0].append("z")
-    first[1].append("y")
-    assert first[2] == ["ab", "z"]
-    assert g.parse_batch([a, b, a]) == [["ab"], [], ["ab"]]
-    assert g.parse_batch([a] * 4) == [["ab"]] * 4
-
-
-def test_empty_inputs():
-    g = q.Literal("ab")
-    assert call_checked(g.parse_batch, []) == []
-    assert call_checked(g.parse_batch_count, []) == 0
+    check_batch_lists_are_fresh_for_each_call(q.Literal("ab"))
 
 
 def test_list_subclass_is_read_like_a_list():
-    class Inputs(list):
-        def __getitem__(self, i):
-            raise AssertionError("items are read directly")
-
-    a, b = fresh("ab"), fresh("x")
-    g = q.Literal("ab")
-    assert g.parse_batch(Inputs([a, b, a])) == [["ab"], [], ["ab"]]
-    assert g.parse_batch_count(Inputs([a, a, b, a])) == 3
-
-
-# ---------------------------------------------------------------------------------------------------------------
-# Bad batch items: the TypeError of the first one in list order, on every shortcut
-
-class Other:
-    pass
-
-
-def _forty(a):
-    forty = [fresh(f"ab{i}") for i in range(40)]
-    items = []
-    for k in range(100):
-        items.extend(forty[(k * 7 + j) % 40] for j in range(k % 5 + 1))
-    return items
-
-
-BAD_ITEMS = [
-    pytest.param(lambda a, b: [5], 0, "int", id="only-item"),
-    pytest.param(lambda a, b: [None] * 10, 0, "NoneType", id="uniform"),
-    pytest.param(lambda a, b: [a, b, 5], 2, "int", id="walk"),
-    pytest.param(lambda a, b: [a, 5, a, 5, a], 1, "int", id="inside-period"),
-    pytest.param(lambda a, b: [a] * 10 + [Other()], 10, "Other", id="after-uniform-run"),
-    pytest.param(lambda a, b: [a, a, 1.5, 1.5], 2, "float", id="run-of-bad-items"),
-    pytest.param(lambda a, b: [a, b, b"ab"] * 3, 2, "bytes", id="periodic-bytes"),
-    pytest.param(lambda a, b: _forty(a) + [a, [a]], len(_forty("")) + 1, "list", id="after-forty-distinct"),
-    pytest.param(lambda a, b: [a, 3, "\ud800"], 1, "int", id="before-a-surrogate"),
-]
+    check_list_subclass_is_read_like_a_list(q.Literal("ab"))
 
 
 @pytest.mark.parametrize("make, index, type_name", BAD_ITEMS)
-@pytest.mark.parametrize("method", ["parse_batch", "parse_batch_count"])
+@pytest.mark.parametrize("method", BATCH_METHODS)
 def test_non_str_item_is_a_type_error_naming_the_first_one(method, make, index, type_name):
-    a, b = fresh("ab"), fresh("x")
-    g = q.Literal("ab")
-    token = token_of_literal(g)
-    items = make(a, b)
-    with refcounts_unchanged(a, b, token), pytest.raises(TypeError) as info:
-        call_checked(getattr(g, method), items)
-    assert type(info.value) is TypeError
-    assert str(info.value) == f"argument 'inputs': item {index}: '{type_name}' object cannot be converted to 'PyString'"
+    check_bad_item(q.Literal("ab"), method, make, index, type_name)
 
 
-@pytest.mark.parametrize("make", [
-    pytest.param(lambda a, s: [s], id="only-item"),
-    pytest.param(lambda a, s: [s] * 7, id="uniform"),
-    pytest.param(lambda a, s: [a, s, a, s], id="walk"),
-    pytest.param(lambda a, s: [a, a, s, 5], id="before-a-non-str"),
-])
-@pytest.mark.parametrize("method", ["parse_batch", "parse_batch_count"])
+@pytest.mark.parametrize("make", UNENCODABLE_ITEMS)
+@pytest.mark.parametrize("method", BATCH_METHODS)
 def test_str_without_utf8_form_raises_the_interpreters_error(method, make):
-    a, bad = fresh("ab"), "x\ud800y"
-    items = make(a, bad)
-    before = [sys.getrefcount(x) for x in (a, bad, items)]
-    with pytest.raises(UnicodeEncodeError) as info:
-        getattr(q.Literal("ab"), method)(items)
-    assert info.value.object is bad
-    del info
-    assert [sys.getrefcount(x) for x in (a, bad, items)] == before
+    check_unencodable_item(q.Literal("ab"), method, make)
+
+
+@pytest.mark.parametrize("method, args", REFCOUNT_CALLS, ids=REFCOUNT_IDS)
+def test_reference_counts_are_unchanged(method, args):
+    check_refcounts(q.Literal("ab"), method, args)
 
 
 # ---------------------------------------------------------------------------------------------------------------
-# transform_string results and reference counts
+# transform_string results
 
 class StrSub(str):
     pass
@@ -355,33 +251,3 @@ def test_transform_string_gives_an_exact_str(lit, text, replacement, expected):
         assert type(result) is str and result == expected
         if result == text and type(s) is str:
             assert result is s  # nothing replaced: the text itself, as the common routine gives
-
-
-REFCOUNT_CALLS = [
-    ("parse_string", ("abc",)),
-    ("parse_string", ("xbc",)),
-    ("matches", ("ab",)),
-    ("search_string", ("ab ab",)),
-    ("search_string", ("",)),
-    ("search_string_count", ("abab" * 600,)),
-    ("transform_string", ("ab ab", "x")),
-    ("transform_string", ("zz", "x")),
-    ("transform_string", ("ab", 5)),
-    ("parse_batch", ([fresh("ab"), fresh("x")] * 3,)),
-    ("parse_batch", ([fresh("ab")] * 3,)),
-    ("parse_batch", ([fresh("ab"), 5],)),
-    ("parse_batch_count", ([fresh("ab"), fresh("x"), fresh("x")],)),
-    ("parse_batch_count", ([fresh("x"), None],)),
-]
-
-
-@pytest.mark.parametrize("method, args", REFCOUNT_CALLS, ids=[f"{m}-{i}" for i, (m, _) in enumerate(REFCOUNT_CALLS)])
-def test_reference_counts_are_unchanged(method, args):
-    g = q.Literal("ab")
-    token = token_of_literal(g)
-    with refcounts_unchanged(token):
-        try:
-            result = call_checked(getattr(g, method), *args)
-        except (ValueError, TypeError):
-            result = None
-        del result
