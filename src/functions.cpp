@@ -4,6 +4,8 @@
 
 #include "descriptors.h"
 #include "docs.h"
+#include "elements/literals.h"
+#include "elements/structure.h"
 #include "py/binder.h"
 
 namespace quillex {
@@ -32,14 +34,44 @@ PyObject* printables(PyObject*, PyObject*) { return py::new_str_or_die(PRINTABLE
 PyObject* alphas_lower(PyObject*, PyObject*) { return py::new_str_or_die(ALPHAS_LOWER); }
 PyObject* alphas_upper(PyObject*, PyObject*) { return py::new_str_or_die(ALPHAS_UPPER); }
 
-// Placeholder until the literal and MatchFirst elements land: binds and converts `strs`, then refuses.
+// one_of's separators: the 25 characters with the Unicode White_Space property.
+bool is_white_space(char32_t c) noexcept {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// The code point at `i` of valid UTF-8 (the text of a str) and its byte length.
+char32_t decode_at(std::string_view s, std::size_t i, unsigned& len) noexcept {
+  const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k])); };
+  len = utf8_char_len(static_cast<unsigned char>(s[i]));
+  switch (len) {
+    case 1: return b(0);
+    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+  }
+}
+
+// A MatchFirst of one literal element per whitespace-separated word, in text order: not sorted, not made
+// unique, no longer word moved first (one_of('a ab') on 'ab' gives 'a'). A word is the exact bytes between
+// separators.
 PyObject* one_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   py::BoundArguments bound(ONE_OF_DESCRIPTOR);
   std::string_view strs;
   if (!bound.bind_fastcall(args, nargs, kwnames) || !bound.str(0, strs)) return nullptr;
-  return py::raise_error(PyExc_NotImplementedError, "one_of is not available yet");
+  ElementList words;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= strs.size();) {
+    unsigned len = 1;
+    if (i == strs.size() || is_white_space(decode_at(strs, i, len))) {
+      if (i > start) words.push_back(make_literal_element(strs.substr(start, i - start)));
+      start = i + len;
+    }
+    i += len;
+  }
+  if (words.empty()) return py::raise_value_error("one_of requires at least one string");
+  return new_match_first_object(make_element<MatchFirstElement>(std::move(words)));
 }
-
 
 }  // namespace
 

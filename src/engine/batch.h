@@ -189,44 +189,64 @@ template <class Make>
   return r.release();
 }
 
+// The uniform step (n == 1 included): item 0's result in every one of the n slots, through a one-slot list
+// repeated by PySequence_Repeat when n > 1, so that the result's only references are the n slots.
+template <class Make>
+[[nodiscard]] inline PyObject* uniform_batch_result(const BatchItems& b, Make& make) {
+  py::PyRef r = py::PyRef::steal(make_item_result(b.items[0], 0, make));
+  if (!r) return nullptr;
+  return one_item_repeated(std::move(r), b.n);
+}
+
+// The results of a list of n items with input period h, from the h results of the first period and the
+// n % h results of the tail, in the caller's owning holders (each reference passes to the result, or stays with
+// its holder when the assembly fails). With v = n - n % h, slot j < v holds
+// period[j % h] and slot v + i holds tail[i]. A whole number of periods is the h-slot list repeated; otherwise
+// the prefix is filled by doubling, the tail stored after it and each period result's count raised once
+// (bulk_incref).
+[[nodiscard]] inline PyObject* assemble_periodic_results(py::PyRef* period, std::size_t h, py::PyRef* tail,
+                                                         std::size_t n) {
+  using py::PyRef;
+  const std::size_t t = n / h;
+  const std::size_t v = t * h;
+  const std::size_t w = n - v;
+  if (w == 0) {
+    PyRef block = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(h)));
+    if (!block) return py::pending_error();
+    for (std::size_t k = 0; k < h; ++k) PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(k), period[k].release());
+    PyObject* repeated = PySequence_Repeat(block.get(), static_cast<Py_ssize_t>(t));
+    return repeated != nullptr ? repeated : py::pending_error();
+  }
+  PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!result) return py::pending_error();
+  PyObject** slots = reinterpret_cast<PyListObject*>(result.get())->ob_item;
+  for (std::size_t k = 0; k < h; ++k) slots[k] = period[k].release();
+  fill_by_doubling(result.get(), h, v);
+  for (std::size_t i = 0; i < w; ++i) slots[v + i] = tail[i].release();
+  if (t >= 2) {
+    for (std::size_t k = 0; k < h; ++k) bulk_incref(slots[k], static_cast<Py_ssize_t>(t - 1));
+  }
+  return result.release();
+}
+
 template <class Make>
 [[nodiscard]] inline PyObject* build_batch_results(PyObject* inputs, Make&& make) {
   using py::PyRef;
   const BatchItems b = batch_items(inputs);
   if (b.n == 0) return py::new_empty_list_or_die();
 
-  if (detect_uniform_inputs(b.items, b.n)) {
-    PyRef r = PyRef::steal(make_item_result(b.items[0], 0, make));
-    if (!r) return nullptr;
-    return one_item_repeated(std::move(r), b.n);
-  }
+  if (detect_uniform_inputs(b.items, b.n)) return uniform_batch_result(b, make);
 
   if (const std::size_t h = detect_input_period(b.items, b.n)) {
-    std::array<PyRef, INPUT_PERIOD_WINDOW - 1> period;  // the routine's references to results 0..h-1
+    // The routine's references to results 0..h-1; the tail reuses them, slot v + i taking result i.
+    std::array<PyRef, INPUT_PERIOD_WINDOW - 1> period;
+    std::array<PyRef, INPUT_PERIOD_WINDOW - 1> tail;
     for (std::size_t k = 0; k < h; ++k) {
       period[k] = PyRef::steal(make_item_result(b.items[k], k, make));
       if (!period[k]) return nullptr;
     }
-    const std::size_t t = b.n / h;
-    const std::size_t v = t * h;
-    const std::size_t w = b.n - v;
-    if (w == 0) {
-      PyRef block = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(h)));
-      if (!block) return py::pending_error();
-      for (std::size_t k = 0; k < h; ++k) PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(k), period[k].release());
-      PyObject* repeated = PySequence_Repeat(block.get(), static_cast<Py_ssize_t>(t));
-      return repeated != nullptr ? repeated : py::pending_error();
-    }
-    PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(b.n)));
-    if (!result) return py::pending_error();
-    PyObject** slots = reinterpret_cast<PyListObject*>(result.get())->ob_item;
-    for (std::size_t k = 0; k < h; ++k) slots[k] = period[k].release();
-    fill_by_doubling(result.get(), h, v);
-    for (std::size_t i = 0; i < w; ++i) slots[v + i] = Py_NewRef(slots[i]);
-    if (t >= 2) {
-      for (std::size_t k = 0; k < h; ++k) bulk_incref(slots[k], static_cast<Py_ssize_t>(t - 1));
-    }
-    return result.release();
+    for (std::size_t i = 0; i < b.n % h; ++i) tail[i] = PyRef::borrow(period[i].get());
+    return assemble_periodic_results(period.data(), h, tail.data(), b.n);
   }
 
   PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(b.n)));

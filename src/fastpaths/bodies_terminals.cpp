@@ -3,7 +3,6 @@
 
 namespace quillex::engine {
 
-const MethodBodies WORD_BODIES = COMMON_BODIES;
 const MethodBodies REGEX_BODIES = COMMON_BODIES;
 const MethodBodies CASELESS_LITERAL_BODIES = COMMON_BODIES;
 const MethodBodies CASELESS_KEYWORD_BODIES = COMMON_BODIES;

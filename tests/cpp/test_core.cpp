@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "alloc_counter.h"
+#include "routes.h"
 #include "elements/forward.h"
 #include "elements/positional.h"
 #include "elements/structure.h"
@@ -13,53 +14,9 @@
 namespace quillex {
 namespace {
 
-struct Case {
-  const char* name;
-  ElementRef element;
-  std::string text;
-  Pos pos;
-  std::optional<Pos> end;               // nullopt: failure
-  std::vector<std::string> tokens;      // on success
-  std::string message;                  // on failure
-};
-
-std::vector<std::string> texts_of(const TokenList& tokens) {
-  std::vector<std::string> out;
-  for (const StrRef& t : tokens) out.emplace_back(t->view());
-  return out;
-}
-
-// Every route agrees: parse, try_match_at, and (at 0) parse_at_start.
-void verify(const Case& c) {
-  SCOPED_TRACE(std::string(c.name) + " on '" + c.text + "' at " + std::to_string(c.pos));
-  ParseOutcome o = c.element->parse(c.text, c.pos);
-  MatchResult m{};
-  {
-    testing::AllocationScope scope;
-    m = c.element->try_match_at(c.text, c.pos);
-    EXPECT_EQ(scope.count(), 0u) << "try_match_at allocated";
-  }
-  ASSERT_EQ(o.ok, c.end.has_value());
-  ASSERT_EQ(m.matched, c.end.has_value());
-  if (c.end) {
-    EXPECT_EQ(o.end, *c.end);
-    EXPECT_EQ(m.end, *c.end);
-    EXPECT_EQ(texts_of(o.tokens), c.tokens);
-  } else {
-    EXPECT_EQ(o.error.message->view(), c.message);
-    EXPECT_EQ(o.error.position, c.pos);
-  }
-  if (c.pos == 0) {
-    StartOutcome s = c.element->parse_at_start(c.text);
-    ASSERT_EQ(s.ok, o.ok);
-    if (s.ok) {
-      EXPECT_EQ(texts_of(s.tokens), c.tokens);
-    } else {
-      EXPECT_EQ(s.error.message->view(), c.message);
-      EXPECT_EQ(s.error.position, 0u);
-    }
-  }
-}
+using testing::RouteCase;
+using testing::token_texts;
+using testing::verify_case;
 
 TEST(PositionalAndConstantKinds, AllRoutesAgree) {
   ElementRef empty = make_element<EmptyElement>();
@@ -70,7 +27,7 @@ TEST(PositionalAndConstantKinds, AllRoutesAgree) {
   ElementRef se = make_element<StringEndElement>();
   ElementRef rol = make_element<RestOfLineElement>();
   const std::string nomatch = "NoMatch will never match";
-  const Case cases[] = {
+  const RouteCase cases[] = {
       {"Empty", empty, "", 0, 0, {}, ""},
       {"Empty", empty, "xyz", 3, 3, {}, ""},
       {"Empty", empty, "xyz", 0, 0, {}, ""},
@@ -103,7 +60,7 @@ TEST(PositionalAndConstantKinds, AllRoutesAgree) {
       {"rest_of_line", rol, "\xC3\xA9x", 1, std::nullopt, {}, "Expected rest of line"},
       {"rest_of_line", rol, "\xC3\xA9x", 0, 3, {"\xC3\xA9x"}, ""},
   };
-  for (const Case& c : cases) verify(c);
+  for (const RouteCase& c : cases) verify_case(c);
 }
 
 TEST(RestOfLine, FindsNewlinesPastTheFirstBlockAndInTheTail) {
@@ -153,7 +110,7 @@ TEST(Forward, EmptySetAndReplaced) {
   ParseOutcome m = fwd->parse("\n", 0);
   ASSERT_TRUE(m.ok);
   EXPECT_EQ(m.end, 1u);
-  EXPECT_EQ(texts_of(m.tokens), std::vector<std::string>{"\n"});
+  EXPECT_EQ(token_texts(m.tokens), std::vector<std::string>{"\n"});
   ParseOutcome f = fwd->parse("x", 0);
   ASSERT_FALSE(f.ok);
   EXPECT_EQ(f.error.message->view(), "Expected end of line");

@@ -7,9 +7,13 @@
   method descriptor refuses a foreign receiver before the module's own check could run).
 - `raised(func, *args, **kwargs)`: the exception a call raises; skips the test while a constructor it meets is
   still a placeholder ("No constructor defined for ...").
+- `fresh(text)`: a new str object equal to `text`; `loop_parse(g, items)`: the batch answer of a plain loop
+  over `g.parse_string` (a failing input gives []); `assert_shared_by_groups(result, groups)`: which slots of a
+  batch result hold one object, and that each is held by those slots alone.
 - `NOARG_CLASSES`, `ALL_CLASS_NAMES`: the classes made without arguments, and the 26 class names in
   registration order.
 """
+import collections
 import contextlib
 import ctypes
 import gc
@@ -139,3 +143,36 @@ def raised(func, *args, **kwargs):
 
 
 PLACEHOLDER_CONSTRUCTOR = "No constructor defined for "
+
+
+def fresh(text):
+    """A new str object equal to `text` (texts of two or more characters are never shared by the interpreter)."""
+    return (text + "!")[:-1]
+
+
+def loop_parse(g, items):
+    """[g.parse_string(s) for s in items], with [] for an input that raises ValueError."""
+    out = []
+    for s in items:
+        try:
+            out.append(g.parse_string(s))
+        except ValueError:
+            out.append([])
+    return out
+
+
+def assert_shared_by_groups(result, groups):
+    """Slots i and j of `result` hold one object exactly when groups[i] == groups[j], and each such object is
+    held by its group's slots alone."""
+    first = {}
+    for i, group in enumerate(groups):
+        if group in first:
+            assert result[i] is result[first[group]], f"slots {first[group]} and {i} should share"
+        else:
+            first[group] = i
+    assert len({id(result[i]) for i in first.values()}) == len(first), "results shared beyond the groups"
+    sizes = collections.Counter(groups)
+    for group, i in first.items():
+        # Plus the getrefcount argument; read outside the assertion, whose rewriting keeps temporaries.
+        held = sys.getrefcount(result[i]) - 1
+        assert held == sizes[group], f"slot {i}"

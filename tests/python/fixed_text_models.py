@@ -10,14 +10,9 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked, refcounts_unchanged
+from conftest import assert_shared_by_groups, call_checked, fresh, refcounts_unchanged
 
 IDENT = frozenset(b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_")
-
-
-def fresh(text):
-    """A new str object equal to `text`."""
-    return (text + "!")[:-1]
 
 
 def literal_at(lit, b, pos):
@@ -155,16 +150,11 @@ def check_shared_match_lists(g, rule, items):
     with refcounts_unchanged(token, *distinct):
         result = call_checked(g.parse_batch, items)
         assert type(result) is list
-        assert result == model_batch(rule, "ab", items)
-        hits = [r for r in result if r]
-        misses = [r for r in result if not r]
-        assert all(r is hits[0] for r in hits) and all(r is misses[0] for r in misses)
-        # Held by the result's slots and the two lists built here; read outside an assertion, whose rewriting
-        # keeps temporaries.
-        held = [sys.getrefcount(x[0]) - 1 for x in (hits, misses) if x]
-        assert held == [2 * len(x) for x in (hits, misses) if x]
-        assert not hits or hits[0][0] is token
-        del result, hits, misses
+        want = model_batch(rule, "ab", items)
+        assert result == want
+        assert_shared_by_groups(result, [bool(w) for w in want])
+        assert all(r[0] is token for r in result if r)
+        del result
     want = sum(rule(b"ab", s.encode(), 0) for s in items)
     assert call_checked(g.parse_batch_count, items) == want
 

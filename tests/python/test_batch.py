@@ -8,22 +8,7 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked, refcounts_unchanged
-
-
-def fresh(text):
-    """A new str object equal to `text` (texts of two or more characters are never shared by the interpreter)."""
-    return (text + "!")[:-1]
-
-
-def loop_parse(g, items):
-    out = []
-    for s in items:
-        try:
-            out.append(g.parse_string(s))
-        except ValueError:
-            out.append([])
-    return out
+from conftest import assert_shared_by_groups, call_checked, fresh, loop_parse, refcounts_unchanged
 
 
 def expected_groups(items):
@@ -38,23 +23,6 @@ def expected_groups(items):
     for i in range(n):
         groups.append(groups[-1] if i and items[i] is items[i - 1] else i)
     return groups
-
-
-def assert_shared_as_expected(result, items):
-    groups = expected_groups(items)
-    first_of = {}
-    for i, g in enumerate(groups):
-        if g in first_of:
-            assert result[i] is result[first_of[g]], f"slots {first_of[g]} and {i} should share"
-        else:
-            first_of[g] = i
-    owners = {id(result[i]): g for i, g in enumerate(groups)}
-    assert len(owners) == len(first_of), "results shared beyond the identity rules"
-    for i, g in enumerate(groups):
-        # Held by its slots alone (plus the getrefcount argument; read outside the assertion, whose rewriting
-        # keeps temporaries).
-        held = sys.getrefcount(result[i]) - 1
-        assert held == groups.count(g), f"slot {i}"
 
 
 # Texts with two or more characters, so every object below is distinct.
@@ -123,7 +91,7 @@ def test_parse_batch_equals_a_loop_and_shares_by_identity(grammar, name):
         result = call_checked(g.parse_batch, items)
         assert type(result) is list
         assert result == loop_parse(g, items)
-        assert_shared_as_expected(result, items)
+        assert_shared_by_groups(result, expected_groups(items))
         del result
 
 

@@ -4,12 +4,12 @@ token and the shared result lists by identity; reference counts unchanged on eve
 import pytest
 
 import quillex as q
-from conftest import call_checked
+from conftest import call_checked, fresh
 from fixed_text_models import (BAD_ITEMS, BATCH_METHODS, BATCH_SHAPES, REFCOUNT_CALLS, REFCOUNT_IDS,
                                UNENCODABLE_ITEMS, batch_shapes, check_bad_item, check_batch_lists_are_fresh_for_each_call,
                                check_every_result_hands_out_the_cached_token, check_list_subclass_is_read_like_a_list,
                                check_refcounts, check_search_items_are_one_list, check_shared_match_lists,
-                               check_unencodable_item, common_route, count_by_matches, fresh, literal_at, model_count,
+                               check_unencodable_item, common_route, count_by_matches, literal_at, model_count,
                                model_search, model_transform, small_world)
 
 E = "\u00e9"  # two bytes in UTF-8

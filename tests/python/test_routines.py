@@ -7,12 +7,7 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked
-
-
-def fresh(text):
-    """A new str object equal to `text` (texts of two or more characters are never shared by the interpreter)."""
-    return (text + "!")[:-1]
+from conftest import call_checked, fresh
 
 
 # A model of try_match_at over the UTF-8 bytes: (matched, end).

@@ -1,0 +1,336 @@
+// The seven methods of Word. None calls an operation of the element: each tests the text's bytes in place with
+// the element's two sets (the byte rule of word_rule.h) and builds only the objects it returns. A Word with set
+// members U+0080..U+00FF runs the element's rule (WordElement::match) instead, which takes those characters
+// whole; both give exactly the matches of the element's try_match_at, so every method agrees with the common
+// routine over that element.
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "elements/chars.h"
+#include "engine/batch.h"
+#include "engine/bodies.h"
+#include "engine/text_period.h"
+#include "engine/token_intern.h"
+#include "fastpaths/word_batch.h"
+#include "fastpaths/word_rule.h"
+#include "py/errors.h"
+
+namespace quillex::fastpaths {
+
+namespace {
+
+using py::PyRef;
+
+const WordElement& as_word(const Element& e) noexcept { return static_cast<const WordElement&>(e); }
+
+unsigned char byte_at(std::string_view text, Pos i) noexcept { return static_cast<unsigned char>(text[i]); }
+
+// The end of the word at position 0, or 0 when none starts there (a word is never empty).
+Pos word_end_at_start(const WordElement& w, bool bytes, std::string_view text) noexcept {
+  if (bytes) {
+    if (text.empty() || !w.init().contains(byte_at(text, 0))) return 0;
+    return word_run_end(w.body(), text, 0);
+  }
+  const MatchResult m = w.match(text, 0);
+  return m.matched ? m.end : 0;
+}
+
+// With the byte rule a word starts at 0 exactly when the first byte is an initial byte: min <= 1, so the run
+// that follows does not matter.
+bool word_starts_text(const WordElement& w, bool bytes, std::string_view text) noexcept {
+  if (bytes) return !text.empty() && w.init().contains(byte_at(text, 0));
+  return w.match(text, 0).matched;
+}
+
+PyObject* new_bool(bool b) { return Py_NewRef(b ? Py_True : Py_False); }
+
+// ---------------------------------------------------------------------------------------------------------------
+// parse_string, matches, parse_batch, parse_batch_count: a text from its start.
+
+PyObject* word_parse_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
+  const WordElement& w = as_word(e);
+  const Pos end = word_end_at_start(w, word_uses_byte_rule(w), text);
+  if (end == 0) return py::raise_value_error("Expected word");
+  PyRef list = PyRef::steal(PyList_New(1));
+  if (!list) return py::pending_error();
+  // A new str also when the word is the whole text: the argument object is not handed back.
+  PyList_SET_ITEM(list.get(), 0, py::new_str_or_die(text.substr(0, end)));
+  return list.release();
+}
+
+PyObject* word_matches(PyObject*, const Element& e, PyObject*, std::string_view text) {
+  const WordElement& w = as_word(e);
+  return new_bool(word_starts_text(w, word_uses_byte_rule(w), text));
+}
+
+PyObject* word_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
+  const WordElement& w = as_word(e);
+  const bool bytes = word_uses_byte_rule(w);
+  // A word spanning its whole input is the input itself, when that is an exact str: a subclass instance would
+  // carry its type into the result.
+  return build_flat_batch(inputs, [&w, bytes](PyObject* item, std::string_view text) -> PyObject* {
+    const Pos end = word_end_at_start(w, bytes, text);
+    if (end == 0) return nullptr;
+    if (end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
+    return py::new_str_or_die(text.substr(0, end));
+  });
+}
+
+PyObject* word_parse_batch_count(PyObject*, const Element& e, PyObject* inputs) {
+  const WordElement& w = as_word(e);
+  const bool bytes = word_uses_byte_rule(w);
+  return engine::run_count_batch(inputs,
+                                 [&w, bytes](std::string_view text) { return word_starts_text(w, bytes, text); });
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// search_string_count and transform_string: through the whole text.
+
+// The text's period p when the whole text is its first p bytes repeated (the last repetition possibly cut
+// short), else 0. detect_text_period vouches only for the first 2p bytes.
+Pos whole_text_period(std::string_view text) noexcept {
+  const Pos p = engine::detect_text_period(text);
+  return p != 0 && engine::repeats_with_period(text, p) ? p : 0;
+}
+
+bool word_byte(const WordByteTables& tables, unsigned char b) noexcept {
+  return (tables.INIT[b] | tables.BODY[b]) != 0;
+}
+
+// The words of a text with the byte rule. When the text repeats with period p and no word can run across a
+// period's end (t[p-1] or t[0] is no word byte), every period starts from a fresh state and holds the same
+// words: one period is counted and multiplied, and the incomplete last period counted on its own.
+std::uint64_t count_words(const WordByteTables& tables, std::string_view text) noexcept {
+  const Pos n = text.size();
+  const Pos p = whole_text_period(text);
+  if (p == 0 || (word_byte(tables, byte_at(text, p - 1)) && word_byte(tables, byte_at(text, 0)))) {
+    return count_words_branchless(tables, text, 0, n);
+  }
+  const Pos r = n / p;
+  return count_words_branchless(tables, text, 0, p) * r + count_words_branchless(tables, text, r * p, n);
+}
+
+PyObject* word_search_string_count(PyObject*, const Element& e, PyObject*, std::string_view text) {
+  const WordElement& w = as_word(e);
+  if (text.empty()) return py::new_count_or_die(0);
+  std::uint64_t count = 0;
+  if (word_uses_byte_rule(w)) {
+    const WordByteTables tables(w);
+    count = count_words(tables, text);
+  } else {
+    scan_element_words(w, text, [&count](Pos, Pos) { ++count; });
+  }
+  return py::new_count_or_die(count);
+}
+
+// Every word replaced by `replacement`, the gaps between words copied in blocks. The output is reserved at the
+// text's length and grows only when replacements lengthen it.
+template <class Scan>
+PyObject* replace_words(std::string_view text, std::string_view replacement, Scan&& scan) {
+  std::string out;
+  out.reserve(text.size());
+  Pos copied = 0;
+  scan([&](Pos start, Pos end) {
+    out.append(text.substr(copied, start - copied));
+    out.append(replacement);
+    copied = end;
+  });
+  out.append(text.substr(copied));
+  return py::new_str_or_die(out);
+}
+
+PyObject* word_transform_string(PyObject*, const Element& e, PyObject*, std::string_view text, PyObject*,
+                                std::string_view replacement) {
+  const WordElement& w = as_word(e);
+  if (text.empty()) return py::new_str_or_die({});
+  // The result is always a new str, also when no word was replaced.
+  if (word_uses_byte_rule(w)) {
+    const WordByteTables tables(w);
+    return replace_words(text, replacement, [&](auto&& on_word) { scan_words(tables, text, on_word); });
+  }
+  return replace_words(text, replacement, [&](auto&& on_word) { scan_element_words(w, text, on_word); });
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// search_string
+
+// word_search_single_pass: the words counted first (`count`), the list created at that length, then filled in
+// one scan with equal words sharing one str (TokenInternMap).
+template <class Scan>
+PyObject* word_search_single_pass(std::string_view text, std::uint64_t count, Scan&& scan) {
+  if (count == 0) return py::new_empty_list_or_die();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list) return py::pending_error();
+  engine::TokenInternMap interned;
+  std::uint64_t filled = 0;
+  scan([&](Pos start, Pos end) {
+    if (filled == count) fatal("Word.search_string: the scan found more words than it counted");
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(filled++),
+                    interned.get_or_create(text.substr(start, end - start)));
+  });
+  if (filled != count) fatal("Word.search_string: the scan found fewer words than it counted");
+  return list.release();
+}
+
+// WordKeyCache: the distinct words of the periodic path, 32 slots on the call's stack, each owning its str. A
+// word's key is its first 8 bytes little-endian, and for 8 bytes or more its length xor-ed into the top byte,
+// so a lookup compares bytes only when the keys agree. A UTF-8 byte is never 0xFF, so no key is all ones, the
+// mark of an empty slot. Home slot (key ^ (key >> 16)) & 31, linear probing.
+// Example: "ab" has key 0x6261; "abcdefghq" (9 bytes) has key 0x6867666564636261 ^ (9 << 56).
+class WordKeyCache {
+ public:
+  static constexpr unsigned SLOTS = 32;
+  static constexpr std::uint64_t EMPTY = ~std::uint64_t{0};
+  static constexpr unsigned FULL = SLOTS;
+
+  WordKeyCache() { keys_.fill(EMPTY); }
+  WordKeyCache(const WordKeyCache&) = delete;
+  WordKeyCache& operator=(const WordKeyCache&) = delete;
+  ~WordKeyCache() {
+    for (PyObject* w : words_) Py_XDECREF(w);
+  }
+
+  static std::uint64_t key_of(std::string_view word) noexcept {
+    std::uint64_t key = 0;
+    if (word.size() < 8) {
+      for (std::size_t i = word.size(); i-- > 0;) key = (key << 8) | static_cast<unsigned char>(word[i]);
+      return key;
+    }
+    std::memcpy(&key, word.data(), 8);  // x86-64: little-endian
+    return key ^ (static_cast<std::uint64_t>(word.size()) << 56);
+  }
+
+  // The slot of `word`, its str made on first sight; FULL when the word is new and every slot is taken.
+  unsigned slot_of(std::string_view word) {
+    const std::uint64_t key = key_of(word);
+    unsigned s = static_cast<unsigned>((key ^ (key >> 16)) & (SLOTS - 1));
+    for (unsigned probe = 0; probe < SLOTS; ++probe, s = (s + 1) & (SLOTS - 1)) {
+      if (keys_[s] == EMPTY) {
+        keys_[s] = key;
+        texts_[s] = word;
+        words_[s] = py::new_str_or_die(word);
+        return s;
+      }
+      if (keys_[s] == key && texts_[s] == word) return s;
+    }
+    return FULL;
+  }
+
+  PyObject* word(unsigned slot) const noexcept { return words_[slot]; }
+
+ private:
+  std::array<std::uint64_t, SLOTS> keys_;
+  std::array<std::string_view, SLOTS> texts_{};
+  std::array<PyObject*, SLOTS> words_{};
+};
+
+struct Span {
+  Pos start, end;
+};
+
+// word_search_periodic: the text is its first p bytes repeated r = n / p >= 2 times plus an incomplete last
+// period of o = n % p bytes, and the words of every period are `spans` (none running into the next period). The
+// result is the period's words repeated (PySequence_Repeat when o == 0, else fill_by_doubling with the tail's
+// words after it); each distinct word is one str, its count raised once by its number of slots. The result (a
+// new list, or nullptr with the interpreter's error), or nothing when the text holds more distinct words than the
+// cache has slots: the caller then takes the single pass.
+std::optional<PyObject*> word_search_periodic(const WordByteTables& tables, std::string_view text, Pos p,
+                                              const std::vector<Span>& spans) {
+  WordKeyCache cache;
+  std::vector<std::uint8_t> period;  // slot per span
+  period.reserve(spans.size());
+  for (const Span& s : spans) {
+    const unsigned slot = cache.slot_of(text.substr(s.start, s.end - s.start));
+    if (slot == WordKeyCache::FULL) return std::nullopt;
+    period.push_back(static_cast<std::uint8_t>(slot));
+  }
+  const std::size_t m = period.size();
+  const Pos n = text.size();
+  const Pos r = n / p;
+  const Pos o = n % p;
+  if (o == 0) {
+    PyRef block = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(m)));
+    if (!block) return py::pending_error();
+    for (std::size_t i = 0; i < m; ++i) {
+      PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(i), Py_NewRef(cache.word(period[i])));
+    }
+    PyObject* repeated = PySequence_Repeat(block.get(), static_cast<Py_ssize_t>(r));
+    return repeated != nullptr ? repeated : py::pending_error();
+  }
+  // The last period starts from a fresh state too; its words run on to the text's end.
+  std::vector<std::uint8_t> tail;
+  bool overflow = false;
+  const Pos tail_start = r * p;
+  scan_words(tables, text.substr(tail_start), [&](Pos start, Pos end) {
+    if (overflow) return;
+    const unsigned slot = cache.slot_of(text.substr(tail_start + start, end - start));
+    if (slot == WordKeyCache::FULL) {
+      overflow = true;
+      return;
+    }
+    tail.push_back(static_cast<std::uint8_t>(slot));
+  });
+  if (overflow) return std::nullopt;
+  const std::size_t full = m * r;
+  PyRef result = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(full + tail.size())));
+  if (!result) return py::pending_error();
+  PyObject** slots = reinterpret_cast<PyListObject*>(result.get())->ob_item;
+  std::array<Py_ssize_t, WordKeyCache::SLOTS> uses{};
+  for (std::size_t i = 0; i < m; ++i) {
+    slots[i] = cache.word(period[i]);
+    uses[period[i]] += static_cast<Py_ssize_t>(r);
+  }
+  engine::fill_by_doubling(result.get(), m, full);
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    slots[full + i] = cache.word(tail[i]);
+    ++uses[tail[i]];
+  }
+  for (unsigned s = 0; s < WordKeyCache::SLOTS; ++s) {
+    if (uses[s] != 0) engine::bulk_incref(cache.word(s), uses[s]);
+  }
+  return result.release();
+}
+
+// The words of one period, each run stopped at the period's end.
+std::vector<Span> period_spans(const WordByteTables& tables, std::string_view text, Pos p) {
+  std::vector<Span> spans;
+  scan_words(tables, text.substr(0, p), [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
+  return spans;
+}
+
+PyObject* word_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
+  const WordElement& w = as_word(e);
+  if (!word_uses_byte_rule(w)) {
+    std::uint64_t count = 0;
+    scan_element_words(w, text, [&count](Pos, Pos) { ++count; });
+    return word_search_single_pass(text, count, [&](auto&& on_word) { scan_element_words(w, text, on_word); });
+  }
+  const WordByteTables tables(w);
+  auto single_pass = [&] {
+    return word_search_single_pass(text, count_words_branchless(tables, text, 0, text.size()),
+                                   [&](auto&& on_word) { scan_words(tables, text, on_word); });
+  };
+  const Pos p = whole_text_period(text);
+  if (p == 0) return single_pass();
+  const std::vector<Span> spans = period_spans(tables, text, p);
+  // A last word that reaches the period's end and runs on into the next period makes the periods differ.
+  if (spans.empty() || (spans.back().end == p && tables.BODY[byte_at(text, p)] != 0)) return single_pass();
+  const std::optional<PyObject*> result = word_search_periodic(tables, text, p, spans);
+  return result ? *result : single_pass();
+}
+
+}  // namespace
+
+}  // namespace quillex::fastpaths
+
+namespace quillex::engine {
+
+const MethodBodies WORD_BODIES = {fastpaths::word_parse_string,    fastpaths::word_matches,
+                                  fastpaths::word_search_string,   fastpaths::word_search_string_count,
+                                  fastpaths::word_parse_batch,     fastpaths::word_parse_batch_count,
+                                  fastpaths::word_transform_string};
+
+}  // namespace quillex::engine

@@ -1,0 +1,137 @@
+"""Matching that recurses without end, or deeper than the stack allows, raises RecursionError from every method
+and never crashes. The cases that would crash a process without the guard run in a subprocess."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+MESSAGE = "maximum grammar recursion depth exceeded"
+
+# Every method on one grammar and text; each must raise RecursionError with the grammar's message.
+CALL_EVERY_METHOD = textwrap.dedent("""
+    import gc
+    import sys
+    import quillex as q
+    from quillex import *
+
+    # `answers`: methods whose class answers without matching (Optional and ZeroOrMore match every str).
+    def every_method(g, text, answers=()):
+        calls = [
+            ("parse_string", lambda: g.parse_string(text)),
+            ("matches", lambda: g.matches(text)),
+            ("search_string", lambda: g.search_string(text)),
+            ("search_string_count", lambda: g.search_string_count(text)),
+            ("parse_batch", lambda: g.parse_batch([text, text, "x" + text])),
+            ("parse_batch_count", lambda: g.parse_batch_count([text, "x" + text])),
+            ("transform_string", lambda: g.transform_string(text, "-")),
+        ]
+        for name, call in calls:
+            try:
+                result = call()
+            except RecursionError as e:
+                assert str(e) == "%s", (name, str(e))
+            else:
+                assert name in answers, (name, "returned", type(result))
+        # Matching works again afterwards.
+        assert Literal("a").matches("a")
+""" % MESSAGE)
+
+CASES = {
+    "left-recursion": """
+        f = Forward()
+        f <<= f + Literal("x")
+        every_method(f, "xxx")
+        every_method(Group(f), "xxx")
+        every_method(f + Literal("y"), "xxx")
+        f <<= Empty()  # break the cycle
+    """,
+    "forward-set-to-itself": """
+        f = Forward()
+        f <<= f
+        every_method(f, "abc")
+        every_method(MatchFirst([f, Literal("a")]), "abc")
+        f.set(Empty())
+    """,
+    "left-recursion-through-alternatives": """
+        f = Forward()
+        f <<= MatchFirst([f + Literal("+") + Literal("1"), Literal("1")])
+        every_method(f, "1+1")
+        every_method(Suppress(f), "1+1")
+        every_method(Combine(f), "1+1")
+        every_method(SkipTo(f), "1+1")
+        f <<= Empty()
+    """,
+    "repetition-of-itself": """
+        f = Forward()
+        f <<= OneOrMore(f)
+        every_method(f, "ab")
+        f <<= ZeroOrMore(Optional(f))
+        every_method(f, "ab")
+        f <<= Exactly(f, 3)
+        every_method(f, "ab")
+        f <<= Empty()
+    """,
+    "million-open-parentheses": """
+        f = Forward()
+        f <<= Literal("(") + Optional(f) + Literal(")")
+        deep = "(" * 1000000
+        every_method(f, deep)
+        every_method(Group(f), deep)
+        every_method(Optional(f) + Literal("x"), deep)
+        # A nesting the stack allows still matches.
+        assert f.parse_string("(" * 500 + ")" * 500) == ["("] * 500 + [")"] * 500
+        assert (Literal("(") + Optional(f) + Literal(")")).parse_string("(())") == ["(", "()", ")"]
+        f <<= Empty()
+    """,
+    "million-nested-groups": """
+        answers = {Optional: ("matches", "parse_batch_count"), ZeroOrMore: ("matches",)}
+        for wrap in [Group, Optional, Suppress, Combine, ZeroOrMore, lambda e: MatchFirst([e]), SkipTo]:
+            g = Literal("a")
+            for _ in range(1000000):
+                g = wrap(g)
+            every_method(g, "a", answers.get(wrap, ()))
+            del g  # freed without deep recursion
+            gc.collect()
+        # A nesting the stack allows matches.
+        g = Literal("a")
+        for _ in range(2000):
+            g = Group(g)
+        assert g.parse_string("ab") == ["a"]
+        assert g.search_string_count("aba") == 2
+    """,
+}
+
+
+def run_case(body):
+    code = CALL_EVERY_METHOD + textwrap.dedent(body) + "\nprint('clean')\n"
+    env = dict(os.environ)
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=600)
+
+
+@pytest.mark.parametrize("name", list(CASES))
+def test_recursion_raises_and_exits_cleanly(name):
+    r = run_case(CASES[name])
+    assert r.returncode == 0, r.stderr[-4000:]
+    assert r.stdout.strip() == "clean"
+
+
+def test_recursion_in_process_leaves_no_borrow_or_reference_behind():
+    from quillex import Forward, Literal
+
+    f = Forward()
+    f <<= f + Literal("x")
+    text = "xx"
+    before = (sys.getrefcount(f), sys.getrefcount(text))
+    for _ in range(3):
+        with pytest.raises(RecursionError) as info:
+            f.parse_string(text)
+        assert str(info.value) == MESSAGE
+        with pytest.raises(RecursionError):
+            f.parse_batch_count([text])
+    del info
+    assert (sys.getrefcount(f), sys.getrefcount(text)) == before
+    # The receiver's borrow was released: it can be bound again.
+    f <<= Literal("x")
+    assert f.matches(text)
