@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "alloc_counter.h"
+#include "routes.h"
 #include "elements/literals.h"
 #include "fastpaths/keyword.h"
 #include "fastpaths/literal.h"
@@ -38,20 +39,6 @@ std::uint64_t scan_count(const Element& e, std::string_view text) {
     pos = m.matched && m.end > pos ? m.end : pos + 1;
   }
   return count;
-}
-
-// Every concatenation of 0 to max_atoms atoms, shortest first.
-std::vector<std::string> small_world(const std::vector<std::string>& atoms, int max_atoms) {
-  std::vector<std::string> all = {""};
-  std::size_t level_start = 0;
-  for (int len = 1; len <= max_atoms; ++len) {
-    const std::size_t level_end = all.size();
-    for (std::size_t i = level_start; i < level_end; ++i) {
-      for (const std::string& a : atoms) all.push_back(all[i] + a);
-    }
-    level_start = level_end;
-  }
-  return all;
 }
 
 std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_t n) {
@@ -159,7 +146,7 @@ TEST(SubstringFinder, AdversarialTextsGiveExactAnswers) {
 // Every block of 1 to 5 bytes over a two-letter alphabet and 'é', repeated whole or with a partial last
 // period, with every literal of up to 4 characters: the periodic count equals the plain scan.
 TEST(CountLiteralMatches, PeriodicWorldsAgreeWithTheScan) {
-  const std::vector<std::string> all = small_world({"a", "b", "\xc3\xa9"}, 4);
+  const std::vector<std::string> all = testing::small_world_texts({"a", "b", "\xc3\xa9"}, 4);
   std::vector<std::string> literals;
   std::vector<std::string> blocks;
   for (const std::string& w : all) {
@@ -215,7 +202,7 @@ TEST(CountLiteralMatches, LongPeriodsAndBrokenPeriodsAgreeWithTheScan) {
 }
 
 TEST(CountKeywordMatches, AgreesWithTheScanOverSmallWorlds) {
-  const std::vector<std::string> texts = small_world({"a", "b", " ", "\xc3\xa9"}, 6);
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "b", " ", "\xc3\xa9"}, 6);
   for (const std::string kw : {"", "a", "ab", "aa", "a b", "\xc3\xa9", "a\xc3\xa9", " "}) {
     auto element = make_element<KeywordElement>(kw);
     for (const std::string& text : texts) {
