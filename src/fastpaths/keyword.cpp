@@ -1,6 +1,6 @@
 // The methods of Keyword. Six apply the keyword rule (KeywordElement::matches_at: the bytes, then no identifier
 // byte after them) to the text in place; transform_string is the common routine. The token of a match is the
-// object's cached str itself, so no str is ever made here.
+// object's cached str itself, so none of the six makes a str.
 #include "fastpaths/keyword.h"
 
 #include "classes.h"
