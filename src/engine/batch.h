@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "elements/element.h"
 #include "engine/identity.h"
@@ -108,6 +109,32 @@ template <class Test>
   return true;
 }
 
+// Every item in order, an item that is the very object just before it counting as that item did
+// (LastPointerCache): a run of one object is evaluated once.
+template <class Test>
+[[nodiscard]] inline bool count_with_last_verdict(const BatchItems& b, Test& test, std::uint64_t& count) {
+  LastPointerCache<bool> last;
+  for (std::size_t i = 0; i < b.n; ++i) {
+    PyObject* item = b.items[i];
+    if (!last.hit(item)) {
+      std::uint64_t c = 0;
+      if (!count_item(item, i, test, c)) return false;
+      last.remember(item, c != 0);
+    }
+    count += last.value() ? 1 : 0;
+  }
+  return true;
+}
+
+// A uniform list (n >= 1): one evaluation counted n times.
+template <class Test>
+[[nodiscard]] inline bool count_uniform(const BatchItems& b, Test& test, std::uint64_t& count) {
+  std::uint64_t c = 0;
+  if (!count_item(b.items[0], 0, test, c)) return false;
+  count += c != 0 ? b.n : 0;
+  return true;
+}
+
 // The common count: an empty list gives 0 with nothing evaluated; a uniform list (n == 1 included) one
 // evaluation; a list with an input period h evaluations plus the tail; any other the verdict cache.
 template <class Test>
@@ -115,12 +142,7 @@ template <class Test>
   count = 0;
   const BatchItems b = batch_items(inputs);
   if (b.n == 0) return true;
-  if (detect_uniform_inputs(b.items, b.n)) {
-    std::uint64_t c = 0;
-    if (!count_item(b.items[0], 0, test, c)) return false;
-    count = c != 0 ? b.n : 0;
-    return true;
-  }
+  if (detect_uniform_inputs(b.items, b.n)) return count_uniform(b, test, count);
   if (const std::size_t h = detect_input_period(b.items, b.n)) return count_periodic(b, h, test, count);
   return count_with_verdict_cache(b, test, count);
 }
@@ -145,6 +167,17 @@ template <class Test>
 // A failed creation (of the result list, a repetition, or `make`) releases everything made and returns nullptr
 // with the interpreter's exception.
 
+// A new list of n slots that all hold `item` (n >= 1): a one-slot list of it, repeated by PySequence_Repeat
+// when n > 1. Takes over the reference `item`; nullptr with the interpreter's error when a list cannot be made.
+[[nodiscard]] inline PyObject* one_item_repeated(py::PyRef item, std::size_t n) {
+  py::PyRef one = py::PyRef::steal(PyList_New(1));
+  if (!one) return py::pending_error();
+  PyList_SET_ITEM(one.get(), 0, item.release());
+  if (n == 1) return one.release();
+  PyObject* repeated = PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(n));
+  return repeated != nullptr ? repeated : py::pending_error();
+}
+
 // The result of item `index`, or nullptr with an exception set (no text, make failed, recursion overflow).
 template <class Make>
 [[nodiscard]] inline PyObject* make_item_result(PyObject* item, std::size_t index, Make& make) {
@@ -162,12 +195,7 @@ template <class Make>
 [[nodiscard]] inline PyObject* uniform_batch_result(const BatchItems& b, Make& make) {
   py::PyRef r = py::PyRef::steal(make_item_result(b.items[0], 0, make));
   if (!r) return nullptr;
-  py::PyRef one = py::PyRef::steal(PyList_New(1));
-  if (!one) return py::pending_error();
-  PyList_SET_ITEM(one.get(), 0, r.release());
-  if (b.n == 1) return one.release();
-  PyObject* repeated = PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(b.n));
-  return repeated != nullptr ? repeated : py::pending_error();
+  return one_item_repeated(std::move(r), b.n);
 }
 
 // The results of a list of n items with input period h, from the h results of the first period and the

@@ -29,7 +29,7 @@ struct MethodBodies {
   TransformBody transform_string;
 };
 
-// One table per class. Defined beside the bodies they name: terminals in src/fastpaths/bodies_terminals.cpp,
+// One table per class. Defined beside the bodies they name: terminals in their src/fastpaths/ files,
 // Char and the positional and constant classes in src/engine/bodies_positional.cpp, combinators and wrappers in
 // src/engine/bodies_combinators.cpp.
 extern const MethodBodies LITERAL_BODIES, KEYWORD_BODIES, WORD_BODIES, REGEX_BODIES, CASELESS_LITERAL_BODIES,

@@ -1,0 +1,204 @@
+"""Throughput of the Literal and Keyword methods.
+
+Not a test: prints figures. Every answer is checked before it is timed. Beside each figure stand the stdlib
+baselines (str.count, str.find, str.replace, str.startswith, re) and the common-routine path of the same grammar
+(a Group around the terminal runs the common routines over the terminal's try_match_at).
+Run: PYTHONPATH=build/release /usr/bin/python3 bench/bench_literal.py [--quick]
+"""
+import random
+import re
+import sys
+import timeit
+
+import quillex as q
+
+QUICK = "--quick" in sys.argv
+
+
+def best(fn, repeat=5):
+    fn()  # warm
+    return min(timeit.repeat(fn, number=1, repeat=3 if QUICK else repeat))
+
+
+def rate(nbytes, seconds):
+    return f"{nbytes / seconds / 1e9:7.2f} GB/s"
+
+
+def row(name, nbytes, fn):
+    print(f"    {name:<40} {rate(nbytes, best(fn))}")
+
+
+def common_route(g):
+    """Group(g): the common routines over g's try_match_at. None while Group has no constructor."""
+    try:
+        return q.Group(g)
+    except TypeError:
+        return None
+
+
+def common_row(name, nbytes, common, fn, check):
+    """A figure of the common-routine path, after checking its answer; "n/a" without a Group."""
+    if common is None:
+        print(f"    {name:<40}     n/a (no Group constructor)")
+        return
+    check()
+    row(name, nbytes, fn)
+
+
+def prose(nbytes, seed=1):
+    """Words of 1-9 lowercase letters (some with 'é'), spaces and an occasional newline: about nbytes bytes."""
+    rnd = random.Random(seed)
+    letters = "etaoinshrdlucmfwypvbgkjqxz"
+    weights = [26 - i for i in range(26)]
+    words = []
+    size = 0
+    while size < nbytes:
+        w = "".join(rnd.choices(letters, weights, k=rnd.randint(1, 9)))
+        if rnd.random() < 0.02:
+            w += "\u00e9"
+        words.append(w)
+        size += len(w.encode()) + 1
+    return " ".join(words)
+
+
+def literal_count_model(lit, text):
+    return len(text.encode()) if lit == "" else text.count(lit)
+
+
+def count_section(title, text, literals):
+    nbytes = len(text.encode())
+    print(f"{title} ({nbytes / 1e6:.1f} MB)")
+    for lit in literals:
+        g = q.Literal(lit)
+        common = common_route(g)
+        rx = re.compile(re.escape(lit))
+        want = literal_count_model(lit, text)
+        assert g.search_string_count(text) == want, lit
+        assert sum(1 for _ in rx.finditer(text)) == want
+        print(f"  Literal({lit!r}).search_string_count: {want} occurrences")
+        row("Literal.search_string_count", nbytes, lambda: g.search_string_count(text))
+        row("str.count", nbytes, lambda: text.count(lit))
+        row("re finditer count", nbytes, lambda: sum(1 for _ in rx.finditer(text)))
+        common_row("Group(Literal) (common scan)", nbytes, common, lambda: common.search_string_count(text),
+                   lambda: common.search_string_count(text) == want or sys.exit(f"common count of {lit!r}"))
+
+
+def find_section(text, lit):
+    nbytes = len(text.encode())
+    g = q.Literal(lit)
+    common = common_route(g)
+    rx = re.compile(re.escape(lit))
+    want = text.count(lit)
+    found = g.search_string(text)
+    assert len(found) == want and all(item is found[0] for item in found) and found[0] == [lit]
+    assert rx.findall(text) == [lit] * want
+    print(f"  Literal({lit!r}).search_string: {want} items")
+    row("Literal.search_string", nbytes, lambda: g.search_string(text))
+    row("re.findall", nbytes, lambda: rx.findall(text))
+    common_row("Group(Literal).search_string (common)", nbytes, common, lambda: common.search_string(text),
+               lambda: common.search_string(text) == [lit] * want or sys.exit("common search"))
+
+    def find_loop():
+        pos, c = text.find(lit), 0
+        while pos >= 0:
+            c += 1
+            pos = text.find(lit, pos + len(lit))
+        return c
+
+    assert find_loop() == want
+    row("str.find loop", nbytes, find_loop)
+
+
+def transform_section(text, lit, replacement):
+    nbytes = len(text.encode())
+    g = q.Literal(lit)
+    common = common_route(g)
+    rx = re.compile(re.escape(lit))
+    want = text.replace(lit, replacement)
+    assert g.transform_string(text, replacement) == want
+    assert rx.sub(replacement, text) == want
+    print(f"  Literal({lit!r}).transform_string -> {replacement!r}")
+    row("Literal.transform_string", nbytes, lambda: g.transform_string(text, replacement))
+    row("str.replace", nbytes, lambda: text.replace(lit, replacement))
+    row("re.sub", nbytes, lambda: rx.sub(replacement, text))
+    common_row("Group(Literal).transform_string (common)", nbytes, common,
+               lambda: common.transform_string(text, replacement),
+               lambda: common.transform_string(text, replacement) == want or sys.exit("common transform"))
+
+
+def keyword_model(kw, text):
+    b, k = text.encode(), kw.encode()
+    ident = set(b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_")
+    pos, count = 0, 0
+    while pos < len(b):
+        if b.startswith(k, pos) and (pos + len(k) == len(b) or b[pos + len(k)] not in ident):
+            count += 1
+            pos = max(pos + 1, pos + len(k))
+        else:
+            pos += 1
+    return count
+
+
+def keyword_section(text, kw):
+    nbytes = len(text.encode())
+    g = q.Keyword(kw)
+    common = common_route(g)
+    rx = re.compile(re.escape(kw) + "(?![0-9A-Za-z_])")
+    want = keyword_model(kw, text)
+    assert g.search_string_count(text) == want
+    assert sum(1 for _ in rx.finditer(text)) == want
+    print(f"  Keyword({kw!r}).search_string_count: {want} occurrences")
+    row("Keyword.search_string_count", nbytes, lambda: g.search_string_count(text))
+    row("re finditer count (lookahead)", nbytes, lambda: sum(1 for _ in rx.finditer(text)))
+    common_row("Group(Keyword) (common scan)", nbytes, common, lambda: common.search_string_count(text),
+               lambda: common.search_string_count(text) == want or sys.exit("common keyword count"))
+
+
+def batch_section(n=200_000):
+    rnd = random.Random(2)
+    distinct = [("ab-" if rnd.random() < 0.5 else "xy-") + str(i) for i in range(n)]
+    uniform = [distinct[0]] * n
+    runs = [distinct[i // 4] for i in range(n)]  # each object four times in a row
+    nbytes = sum(len(s) for s in distinct)
+    print(f"parse_batch / parse_batch_count, {n} items")
+    for label, items in (("distinct", distinct), ("uniform", uniform), ("runs of 4", runs)):
+        for cls in (q.Literal, q.Keyword):
+            g = cls("ab")
+            common = common_route(g)
+            want = [g.parse_string(s) if g.matches(s) else [] for s in items]
+            assert g.parse_batch(items) == want
+            c = sum(1 for w in want if w)
+            assert g.parse_batch_count(items) == c
+            if cls is q.Literal:
+                assert sum(1 for s in items if s.startswith("ab")) == c
+            print(f"  {cls.__name__}, {label}: {c} matched")
+            row(f"{cls.__name__}.parse_batch_count", nbytes, lambda: g.parse_batch_count(items))
+            if cls is q.Literal:
+                row("loop of str.startswith", nbytes, lambda: sum(1 for s in items if s.startswith("ab")))
+            common_row("Group (common batch count)", nbytes, common, lambda: common.parse_batch_count(items),
+                       lambda: common.parse_batch_count(items) == c or sys.exit("common batch count"))
+            row(f"{cls.__name__}.parse_batch", nbytes, lambda: g.parse_batch(items))
+            common_row("Group (common parse_batch)", nbytes, common, lambda: common.parse_batch(items),
+                       lambda: common.parse_batch(items) == want or sys.exit("common parse_batch"))
+
+
+if __name__ == "__main__":
+    size = 1_000_000 if QUICK else 8_000_000
+    text = prose(size)
+    count_section("prose", text, ["e", "the", "\u00e9", "zqx", "strength", "q" * 20, "etaoin shrdlu"])
+    periodic = ("abc" * (size // 3)) + "ab"
+    count_section("periodic 'abc' * n + 'ab'", periodic, ["ca", "abc", "cab"])
+    long_period = (prose(1000, seed=3) + "\n") * (size // 1000)
+    count_section("periodic block of ~1000 bytes", long_period, ["the", "e"])
+    start_only = "ab" * 600 + prose(size)
+    count_section("periodic only at the start", start_only, ["ab", "the"])
+    print("search_string (prose)")
+    find_section(text, "the")
+    find_section(text, "zq")
+    print("transform_string (prose)")
+    transform_section(text, "the", "THE")
+    transform_section(text, "zq", "")
+    print("Keyword (prose)")
+    keyword_section(text, "the")
+    keyword_section(text, "e")
+    batch_section(50_000 if QUICK else 200_000)

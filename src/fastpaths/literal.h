@@ -1,0 +1,85 @@
+// The occurrence search of the Literal methods. No Python here: the methods' bodies live in literal.cpp.
+//
+// An occurrence of a literal of n bytes is a position h with text[h, h + n) equal to it. Both are valid UTF-8
+// (the literal is whole characters), so an occurrence can only begin and end at character boundaries.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "engine/text_period.h"
+#include "fastpaths/substring_search.h"
+
+namespace quillex::fastpaths {
+
+// find_literal_occurrences: the occurrences inside text[from, to), left to right, as the scan rule finds them:
+// from pos = from, the first occurrence h >= pos with h + n <= to, reported as on_occurrence(h), and the search
+// continues at h + n (occurrences never overlap). For a non-empty literal this is exactly the non-empty matches
+// of scan_matches over the literal's try_match_at. Returns the end of the last occurrence, or `from` when
+// there is none.
+template <class OnOccurrence>
+inline std::size_t find_literal_occurrences(SubstringFinder& finder, std::string_view text, std::size_t from,
+                                            std::size_t to, OnOccurrence&& on_occurrence) {
+  const std::size_t n = finder.needle().size();
+  std::size_t pos = from;
+  for (;;) {
+    const std::size_t h = finder.find(text, pos, to);
+    if (h == NOT_FOUND) return pos;
+    on_occurrence(h);
+    pos = h + n;
+  }
+}
+
+// The number of occurrences in text[from, to) and the end of the last of them (`from` when there is none).
+// A one-byte literal's occurrences are simply its bytes, counted in one vectorised pass.
+struct OccurrenceCount {
+  std::uint64_t count;
+  std::size_t end;
+};
+[[nodiscard]] inline OccurrenceCount count_occurrences(SubstringFinder& finder, std::string_view text,
+                                                       std::size_t from, std::size_t to) noexcept {
+  if (finder.needle().size() == 1) {
+    const char c = finder.needle()[0];
+    const auto* bytes = text.data();
+    const std::uint64_t count = count_byte(bytes + from, to - from, c);
+    if (count == 0) return {0, from};
+    const void* last = ::memrchr(bytes + from, c, to - from);
+    return {count, static_cast<std::size_t>(static_cast<const char*>(last) - bytes) + 1};
+  }
+  std::uint64_t count = 0;
+  const std::size_t end = find_literal_occurrences(finder, text, from, to, [&count](std::size_t) { ++count; });
+  return {count, end};
+}
+
+// count_literal_matches: the number of non-overlapping occurrences of `literal` in `text` (the count of the
+// scan rule over the literal's try_match_at); for the empty literal the length, one zero-length match at each
+// byte position below it.
+//
+// A text that is its first p bytes repeated (p >= n, checked in whole: detect_text_period compares only the
+// first 2p bytes) is counted from its first two periods. The scan is the same in every period after the
+// first: c1 occurrences end within [0, p), c2 within [0, 2p), so each later full period adds c2 - c1; the part
+// after the last full period is scanned from where the last occurrence inside the full periods ended, which is
+// e2 (the end of the last within [0, 2p)) shifted by reps - 2 periods. Example: 'bb' in 'babb' 'babb' 'b'
+// (p = 4, reps = 2): c1 = 1 (at 2), c2 = 2 (at 2 and 6), e2 = 8, the tail [8, 9) holds none: 2.
+// Cost on such a text: one comparison of text[p, L) with text[0, L - p), then searches of 2p bytes and the
+// tail, instead of a search of the whole text.
+[[nodiscard]] inline std::uint64_t count_literal_matches(std::string_view literal, std::string_view text) noexcept {
+  const std::size_t n = literal.size();
+  const std::size_t length = text.size();
+  if (n == 0) return length;
+  SubstringFinder finder(literal);
+  const std::uint64_t p = engine::detect_text_period(text, length);
+  if (p < n || !engine::repeats_with_period(text, p)) return count_occurrences(finder, text, 0, length).count;
+  const std::uint64_t c1 = count_occurrences(finder, text, 0, p).count;
+  const OccurrenceCount second = count_occurrences(finder, text, 0, 2 * p);
+  const std::uint64_t c2 = second.count;
+  const std::uint64_t reps = length / p;
+  std::uint64_t total = c1 + (reps - 1) * (c2 - c1);
+  if (length > reps * p && c2 > 0) {
+    total += count_occurrences(finder, text, second.end + (reps - 2) * p, length).count;
+  }
+  return total;
+}
+
+}  // namespace quillex::fastpaths

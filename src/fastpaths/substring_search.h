@@ -1,0 +1,194 @@
+// The substring searcher of the Literal and Keyword fast paths: the leftmost occurrence of a fixed needle in a
+// window of a text. Built once per method call for one needle; holds a view of it, allocates nothing.
+//
+// Needles of two bytes or more are found by a byte-pair filter over 16 candidate starts at a time (SSE2, the
+// x86-64 baseline): two bytes of the needle, the rarest by a background rank of text bytes, are compared at
+// their offsets for 16 consecutive starts at once, and only starts where both agree are compared in full.
+// Example: needle "zqx" picks 'z' (offset 0) and 'q' (offset 1); a chunk of prose rarely holds a 'z'
+// followed by a 'q', so most 16-byte steps cost two loads, two compares and one mask test.
+// The filter's worst case (a text full of the two bytes in the right places, "aaaa..." for "aaab") would
+// compare the needle at nearly every start; once the bytes compared for starts that turned out false exceed
+// four times the bytes scanned (plus a fixed allowance), the finder switches for good to the C library's
+// memmem, whose two-way matching is linear in the window whatever the needle. One-byte needles use memchr.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace quillex::fastpaths {
+
+inline constexpr std::size_t NOT_FOUND = static_cast<std::size_t>(-1);
+
+// How common a byte is in ordinary text, higher being more common: space and the lowercase letters by English
+// frequency, then uppercase, digits, punctuation, the bytes of multi-byte characters; control bytes other than
+// tab and newline are the rarest. Only the filter's speed depends on it, never a result.
+inline constexpr std::array<std::uint8_t, 256> BYTE_RANK = [] {
+  std::array<std::uint8_t, 256> rank{};
+  for (int b = 0x80; b < 0x100; ++b) rank[b] = 40;
+  const auto set = [&rank](std::string_view bytes, int top) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) rank[static_cast<unsigned char>(bytes[i])] = static_cast<std::uint8_t>(top - i);
+  };
+  set(".,-'\"()/:;_=!?*&%$#@[]{}<>+|\\^`~", 120);
+  set("0123456789", 150);
+  set("ETAOINSRHLDCUMFPGWYBVKXJQZ", 190);
+  set("\t\r", 200);
+  set("etaoinsrhldcumfpgwybvkxjqz", 250);
+  set("\n", 251);
+  set(" ", 255);
+  return rank;
+}();
+
+// The number of bytes equal to c in [data, data + n). Per 16-byte block, _mm_cmpeq_epi8 gives 0xFF (-1) in each
+// matching lane, and subtracting it adds 1 to that lane's 8-bit counter; after at most 255 blocks the counters
+// are summed by _mm_sad_epu8 (the sum of absolute differences with zero adds each half's 8 bytes into a 64-bit
+// lane) before they could overflow. Example: a block "e e e..." of 8 'e' adds 1 to 8 lanes.
+[[nodiscard]] inline std::uint64_t count_byte(const char* data, std::size_t n, char c) noexcept {
+  std::uint64_t count = 0;
+  std::size_t i = 0;
+  const __m128i v = _mm_set1_epi8(c);
+  while (n - i >= 16) {
+    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
+    __m128i lanes = _mm_setzero_si128();
+    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(x, v));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    count += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+             static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  }
+  for (; i < n; ++i) count += data[i] == c;
+  return count;
+}
+
+class SubstringFinder {
+ public:
+  // `needle` must outlive the finder and be non-empty.
+  explicit SubstringFinder(std::string_view needle) noexcept : needle_(needle) {
+    const std::size_t n = needle.size();
+    if (n < 2) return;
+    // The rarest byte, then the rarest at another offset; ties go to the earlier offset.
+    std::size_t a = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+      if (rank(i) < rank(a)) a = i;
+    }
+    std::size_t b = a == 0 ? 1 : 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i != a && rank(i) < rank(b)) b = i;
+    }
+    offset1_ = a;
+    offset2_ = b;
+  }
+
+  std::string_view needle() const noexcept { return needle_; }
+  // True once the byte-pair filter has been given up for memmem.
+  bool filter_given_up() const noexcept { return two_way_; }
+
+  // The first h with from <= h and h + n <= to at which the needle stands in `text`, or NOT_FOUND.
+  // Requires from <= to <= text.size().
+  [[nodiscard]] std::size_t find(std::string_view text, std::size_t from, std::size_t to) noexcept {
+    const std::size_t n = needle_.size();
+    if (to - from < n) return NOT_FOUND;
+    const char* data = text.data();
+    if (n == 1) {
+      const void* hit = std::memchr(data + from, needle_[0], to - from);
+      return hit == nullptr ? NOT_FOUND : static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    }
+    if (two_way_) return find_two_way(text, from, to);
+    return find_filtered(text, from, to);
+  }
+
+ private:
+  std::uint8_t rank(std::size_t i) const noexcept { return BYTE_RANK[static_cast<unsigned char>(needle_[i])]; }
+
+  std::size_t find_two_way(std::string_view text, std::size_t from, std::size_t to) const noexcept {
+    const void* hit = ::memmem(text.data() + from, to - from, needle_.data(), needle_.size());
+    return hit == nullptr ? NOT_FOUND : static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+  }
+
+  // Whether the needle stands at h; a false candidate is charged to the filter's allowance.
+  bool verify(const char* data, std::size_t h) noexcept {
+    if (std::memcmp(data + h, needle_.data(), needle_.size()) == 0) return true;
+    wasted_ += needle_.size();
+    return false;
+  }
+
+  // `pending` bytes stepped over by the search in progress, not yet in scanned_.
+  bool filter_ineffective(std::size_t pending) const noexcept {
+    return wasted_ > 4 * (scanned_ + pending) + FILTER_ALLOWANCE;
+  }
+
+  std::size_t find_filtered(std::string_view text, std::size_t from, std::size_t to) noexcept {
+    const char* data = text.data();
+    const std::size_t last = to - needle_.size();  // the last possible start
+    const char c1 = needle_[offset1_];
+    const char c2 = needle_[offset2_];
+    std::size_t h = from;
+    if (from + 15 <= last) {
+      const __m128i v1 = _mm_set1_epi8(c1);
+      const __m128i v2 = _mm_set1_epi8(c2);
+      // The bits of the starts at .. at + 15 (all at most `last`, so every byte loaded lies below `to`) at
+      // which both chosen bytes stand.
+      const auto candidates = [&](std::size_t at) noexcept {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + offset1_));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + offset2_));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2))));
+      };
+      // Starts below h are tested. Two chunks per step while neither holds a candidate (the common case: four
+      // loads, four compares and one test per 32 starts); then one chunk at h, or, when fewer than 16 starts
+      // remain, the chunk ending at `last` with its bits for the starts below h dropped.
+      while (h <= last) {
+        while (h + 31 <= last && (candidates(h) | candidates(h + 16)) == 0) h += 32;
+        if (h > last) break;
+        std::size_t at = h;
+        unsigned mask;
+        if (h + 15 <= last) {
+          mask = candidates(h);
+        } else {
+          at = last - 15;
+          mask = candidates(at) & (~0u << (h - at));
+        }
+        while (mask != 0) {
+          const std::size_t start = at + static_cast<std::size_t>(__builtin_ctz(mask));
+          if (verify(data, start)) {
+            scanned_ += start - from;
+            return start;
+          }
+          mask &= mask - 1;
+        }
+        if (at != h) break;  // that was the last chunk
+        h += 16;
+        if (filter_ineffective(h - from)) {
+          scanned_ += h - from;
+          two_way_ = true;
+          return find_two_way(text, h, to);
+        }
+      }
+      scanned_ += to - from;
+      return NOT_FOUND;
+    }
+    // Fewer than 16 starts: one by one.
+    for (; h <= last; ++h) {
+      if (data[h + offset1_] == c1 && data[h + offset2_] == c2 && verify(data, h)) return h;
+    }
+    return NOT_FOUND;
+  }
+
+  // Bytes of false candidates tolerated before the scanned bytes begin to count against them.
+  static constexpr std::size_t FILTER_ALLOWANCE = 4096;
+
+  std::string_view needle_;
+  std::size_t offset1_ = 0;
+  std::size_t offset2_ = 0;
+  std::size_t scanned_ = 0;  // bytes the filter has stepped over, for its effectiveness
+  std::size_t wasted_ = 0;   // bytes compared for candidates that were false
+  bool two_way_ = false;
+};
+
+}  // namespace quillex::fastpaths

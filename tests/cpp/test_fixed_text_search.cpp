@@ -1,0 +1,225 @@
+// The substring searcher and the occurrence counters of the Literal and Keyword methods, against plain scans
+// over the element rules: random windows, adversarial texts that defeat the byte-pair filter, exhaustive
+// periodic worlds, and texts that repeat only at their start.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "alloc_counter.h"
+#include "routes.h"
+#include "elements/literals.h"
+#include "fastpaths/keyword.h"
+#include "fastpaths/literal.h"
+
+namespace quillex {
+namespace {
+
+using fastpaths::count_keyword_matches;
+using fastpaths::count_literal_matches;
+using fastpaths::NOT_FOUND;
+using fastpaths::SubstringFinder;
+
+std::size_t naive_find(std::string_view text, std::string_view needle, std::size_t from, std::size_t to) {
+  for (std::size_t h = from; h + needle.size() <= to; ++h) {
+    if (text.compare(h, needle.size(), needle) == 0) return h;
+  }
+  return NOT_FOUND;
+}
+
+// The scan rule over an element's try_match_at, counted (zero-length matches included).
+std::uint64_t scan_count(const Element& e, std::string_view text) {
+  std::uint64_t count = 0;
+  for (Pos pos = 0; pos < text.size();) {
+    const MatchResult m = e.try_match_at(text, pos);
+    count += m.matched;
+    pos = m.matched && m.end > pos ? m.end : pos + 1;
+  }
+  return count;
+}
+
+std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_t n) {
+  std::string s;
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  for (std::size_t i = 0; i < n; ++i) s += alphabet[pick(rng)];
+  return s;
+}
+
+// A copy of `s` in a heap block of exactly its size, so that the sanitizer build reports any read past the
+// text's last byte (a std::string may have spare capacity, or hold short texts inside itself).
+class ExactText {
+ public:
+  explicit ExactText(std::string_view s) : bytes_(new char[s.size() + (s.empty() ? 1 : 0)]), size_(s.size()) {
+    std::memcpy(bytes_.get(), s.data(), s.size());
+  }
+  std::string_view view() const noexcept { return {bytes_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_;
+};
+
+// Every text length up to 200 around the 16- and 32-start steps of the filter, with the needle absent, at the
+// very end, or at the start: the search must stop exactly at the window's end.
+TEST(SubstringFinder, StopsAtTheEndOfEveryWindowLength) {
+  for (const std::string needle : {"zq", "q", "zqx", "abcdefghijklmnopqrstu"}) {
+    SubstringFinder finder(needle);
+    for (std::size_t length = 0; length <= 200; ++length) {
+      const std::string filler(length, 'a');
+      const std::string texts[] = {filler, filler + needle, needle + filler};
+      for (const std::string& t : texts) {
+        const ExactText exact(t);
+        for (std::size_t from : {std::size_t{0}, std::size_t{1}, std::size_t{17}}) {
+          if (from > t.size()) continue;
+          SCOPED_TRACE("needle '" + needle + "' text of " + std::to_string(t.size()) + " from " + std::to_string(from));
+          EXPECT_EQ(finder.find(exact.view(), from, t.size()), naive_find(t, needle, from, t.size()));
+        }
+      }
+    }
+  }
+}
+
+TEST(SubstringFinder, FindsTheLeftmostOccurrenceInEveryWindow) {
+  std::mt19937 rng(7);
+  for (std::string_view alphabet : {std::string_view("ab"), std::string_view("abc"), std::string_view("a b\xc3\xa9")}) {
+    for (int round = 0; round < 1000; ++round) {
+      const std::size_t max_length = round % 2 == 0 ? 40 : 300;
+      const std::string text =
+          random_text(rng, alphabet, std::uniform_int_distribution<std::size_t>(0, max_length)(rng));
+      const std::string needle = random_text(rng, alphabet, std::uniform_int_distribution<std::size_t>(1, 6)(rng));
+      SubstringFinder finder(needle);
+      for (int w = 0; w < 8; ++w) {
+        std::size_t from = std::uniform_int_distribution<std::size_t>(0, text.size())(rng);
+        std::size_t to = std::uniform_int_distribution<std::size_t>(0, text.size())(rng);
+        if (from > to) std::swap(from, to);
+        SCOPED_TRACE("text '" + text + "' needle '" + needle + "' [" + std::to_string(from) + ", " +
+                     std::to_string(to) + ")");
+        const ExactText exact(text.substr(0, to));
+        EXPECT_EQ(finder.find(exact.view(), from, to), naive_find(text, needle, from, to));
+      }
+    }
+  }
+}
+
+// Texts built so that the filter's two bytes stand almost everywhere: the finder must still answer exactly,
+// before and after it gives up the filter.
+TEST(SubstringFinder, AdversarialTextsGiveExactAnswers) {
+  struct Case {
+    std::string needle;
+    std::string text;
+    bool filter_given_up;
+  };
+  const std::string run(20000, 'a');
+  std::string bc;
+  for (int i = 0; i < 10000; ++i) bc += "bc";
+  const std::vector<Case> cases = {
+      {"aaaaaaab", run, false},
+      {"aaaaaaab", run + "aaaaaaab", false},
+      {"aaaaaaab", run + "b" + run + "aaaaaaab" + run, false},
+      {std::string(300, 'a') + "b", run + std::string(300, 'a') + "b", false},
+      {"ab", std::string(5000, 'a') + "b", false},
+      // The filter's bytes are 'b' at 0 and 'c' at 9: every even start of "bcbc..." is a false candidate.
+      {"baaaaaaaac", bc + "baaaaaaaac" + bc + "baaaaaaaac", true},
+      {"bc" + std::string(400, 'a') + "c", bc + "bc" + std::string(400, 'a') + "c" + bc, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("needle '" + c.needle.substr(0, 12) + "...' text of " + std::to_string(c.text.size()));
+    SubstringFinder finder(c.needle);
+    std::size_t pos = 0;
+    std::vector<std::size_t> got, want;
+    for (std::size_t h; (h = finder.find(c.text, pos, c.text.size())) != NOT_FOUND; pos = h + c.needle.size()) {
+      got.push_back(h);
+    }
+    pos = 0;
+    for (std::size_t h; (h = naive_find(c.text, c.needle, pos, c.text.size())) != NOT_FOUND;
+         pos = h + c.needle.size()) {
+      want.push_back(h);
+    }
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(finder.filter_given_up(), c.filter_given_up);
+  }
+}
+
+// Every block of 1 to 5 bytes over a two-letter alphabet and 'é', repeated whole or with a partial last
+// period, with every literal of up to 4 characters: the periodic count equals the plain scan.
+TEST(CountLiteralMatches, PeriodicWorldsAgreeWithTheScan) {
+  const std::vector<std::string> all = testing::small_world_texts({"a", "b", "\xc3\xa9"}, 4);
+  std::vector<std::string> literals;
+  std::vector<std::string> blocks;
+  for (const std::string& w : all) {
+    literals.push_back(w);
+    if (!w.empty() && w.size() <= 5) blocks.push_back(w);
+  }
+  for (const std::string& lit : literals) {
+    auto element = make_literal_element(lit);
+    for (const std::string& block : blocks) {
+      for (std::size_t length = 0; length <= 6 * block.size() + 3; ++length) {
+        std::string text;
+        while (text.size() < length) text += block;
+        text.resize(length);
+        SCOPED_TRACE("literal '" + lit + "' text '" + text + "'");
+        EXPECT_EQ(count_literal_matches(lit, text), scan_count(*element, text));
+      }
+    }
+  }
+}
+
+// Long texts: whole repetitions of blocks near and beyond the 1024-byte period window, with and without a
+// partial last period, and texts that repeat only at their start.
+TEST(CountLiteralMatches, LongPeriodsAndBrokenPeriodsAgreeWithTheScan) {
+  std::mt19937 rng(11);
+  struct Text {
+    std::string name;
+    std::string text;
+  };
+  std::vector<Text> texts;
+  for (std::size_t p : {1, 2, 3, 7, 64, 1023, 1024, 1025, 1500}) {
+    const std::string block = random_text(rng, "abc", p);
+    for (std::size_t extra : {std::size_t{0}, std::size_t{1}, p / 2, p - 1}) {
+      std::string t;
+      for (int i = 0; i < 5; ++i) t += block;
+      t += block.substr(0, extra);
+      texts.push_back({"period " + std::to_string(p) + " + " + std::to_string(extra), t});
+      std::string broken = t;
+      broken[broken.size() - 1 - extra / 2] ^= 1;  // breaks the period near the end
+      texts.push_back({"broken period " + std::to_string(p) + " + " + std::to_string(extra), broken});
+      texts.push_back({"periodic start " + std::to_string(p), block + block + random_text(rng, "abc", 3 * p)});
+    }
+  }
+  for (const Text& t : texts) {
+    for (int k = 0; k < 12; ++k) {
+      const std::size_t len = std::uniform_int_distribution<std::size_t>(1, 5)(rng);
+      const std::size_t at = std::uniform_int_distribution<std::size_t>(0, t.text.size() - len)(rng);
+      const std::string lit = k < 6 ? t.text.substr(at, len) : random_text(rng, "abc", len);
+      auto element = make_literal_element(lit);
+      SCOPED_TRACE(t.name + ", literal '" + lit + "'");
+      EXPECT_EQ(count_literal_matches(lit, t.text), scan_count(*element, t.text));
+    }
+  }
+}
+
+TEST(CountKeywordMatches, AgreesWithTheScanOverSmallWorlds) {
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "b", " ", "\xc3\xa9"}, 6);
+  for (const std::string kw : {"", "a", "ab", "aa", "a b", "\xc3\xa9", "a\xc3\xa9", " "}) {
+    auto element = make_element<KeywordElement>(kw);
+    for (const std::string& text : texts) {
+      SCOPED_TRACE("keyword '" + kw + "' text '" + text + "'");
+      EXPECT_EQ(count_keyword_matches(*element, text), scan_count(*element, text));
+    }
+  }
+}
+
+TEST(FixedTextCounters, AllocateNothing) {
+  const std::string text = std::string(3000, 'x') + "abcabc" + std::string(3000, 'y');
+  auto keyword = make_element<KeywordElement>("abc");
+  testing::AllocationScope scope;
+  EXPECT_EQ(count_literal_matches("abc", text), 2u);
+  EXPECT_EQ(count_keyword_matches(*keyword, text), 0u);
+  EXPECT_EQ(scope.count(), 0u);
+}
+
+}  // namespace
+}  // namespace quillex
