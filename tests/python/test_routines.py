@@ -180,8 +180,8 @@ def test_transform_string_without_a_replacement_hands_back_the_exact_str():
 ZERO_LENGTH_EVERYWHERE = [
     pytest.param(q.Empty, id="Empty"),
     pytest.param(lambda: q.Optional(q.Literal("x")), id="Optional"),
-    pytest.param(lambda: q.Literal(""), id="empty-Literal"),
-    pytest.param(lambda: q.Keyword(""), id="empty-Keyword"),
+    pytest.param(lambda: q.Group(q.Literal("")), id="empty-Literal"),
+    pytest.param(lambda: q.Group(q.Keyword("")), id="empty-Keyword"),
     pytest.param(lambda: q.ZeroOrMore(q.Char("x")), id="ZeroOrMore"),
     pytest.param(lambda: q.Group(q.Regex("x?")), id="Regex-x?"),
     pytest.param(lambda: q.Group(q.Regex("")), id="Regex-empty"),
