@@ -61,16 +61,6 @@ RegexElement::RegexElement(std::unique_ptr<const re2::RE2> anchored, std::unique
   std::string message = "Expected match for /";
   message.append(pattern).append("/");
   message_ = SharedStr::make(message);
-  if (pattern.find("\\C") != std::string_view::npos) {
-    inside_char_ = InsideChar::Search;  // also for an escaped backslash before a C: searching is always right
-  } else {
-    // A lone continuation byte: the slice that every position inside a character shows the pattern.
-    static constexpr char INSIDE[] = "\x80";
-    const re2::StringPiece probe(INSIDE, 1);
-    re2::StringPiece match;
-    const bool empty = anchored_->Match(probe, 0, 1, re2::RE2::ANCHOR_START, &match, 1) && match.empty();
-    inside_char_ = empty ? InsideChar::Empty : InsideChar::Never;
-  }
 }
 
 MatchResult RegexElement::try_match_at(std::string_view text, Pos pos) const { return match_at(text, pos); }

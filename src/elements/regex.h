@@ -35,9 +35,6 @@ class RegexElement final : public Element {
   // The rule of try_match_at, for the methods that apply it in place. A search borrows RE2's per-expression
   // cache (built on first use); a repeated search allocates nothing.
   MatchResult match_at(std::string_view text, Pos pos) const noexcept {
-    if (!is_char_boundary(text, pos)) [[unlikely]] {
-      if (inside_char_ != InsideChar::Search) return {inside_char_ == InsideChar::Empty, pos};
-    }
     const re2::StringPiece slice(text.data() + pos, text.size() - pos);
     re2::StringPiece match;
     if (!anchored_->Match(slice, 0, slice.size(), re2::RE2::ANCHOR_START, &match, 1)) return {false, 0};
@@ -56,14 +53,6 @@ class RegexElement final : public Element {
   std::unique_ptr<const re2::RE2> anchored_;
   std::unique_ptr<const re2::RE2> unanchored_;
   StrRef message_;
-  // The answer at a position inside a multi-byte character, where only an empty match counts. Only '\C'
-  // consumes a lone continuation byte, so without it every alternative that consumes fails on the first byte,
-  // and whether an empty match remains depends only on the assertions at the slice start: the start of the
-  // text, no word character and no line break next, more text to come. That is the same at every such
-  // position, so one probe at construction settles it (Never or Empty) and the scans of non-ASCII texts skip
-  // the search there. A pattern that may hold '\C' is searched at each such position (Search).
-  enum class InsideChar : std::uint8_t { Never, Empty, Search };
-  InsideChar inside_char_;
 };
 
 // The two source texts: the pattern unchanged when it begins with '^', else "^(?:{pattern})"; and
