@@ -21,10 +21,9 @@ const re2::RE2::Options& regex_options();
 
 // Matches the anchored expression against the text from `pos`: the expression sees only that slice, so '^',
 // '\A' and '\b' treat pos as the start of the text, and the match is anchored as a whole (a match always
-// starts at pos, even for a pattern like '^a|b' whose later branches carry no '^'). A match may be empty, at
-// any byte position: zero-length matches are counted per byte like those of every other kind. A non-empty
-// match that would start inside a multi-byte character, or end inside one (both possible only through '\C'),
-// is no match at that position. Fails with "Expected match for /{pattern}/".
+// starts at pos, even for a pattern like '^a|b' whose later branches carry no '^'). A match may be empty. No
+// match, not even an empty one, at a position inside a multi-byte character, and none whose end would fall
+// inside one (possible only through '\C'). Fails with "Expected match for /{pattern}/".
 class RegexElement final : public Element {
  public:
   RegexElement(std::unique_ptr<const re2::RE2> anchored, std::unique_ptr<const re2::RE2> unanchored,
@@ -35,12 +34,12 @@ class RegexElement final : public Element {
   // The rule of try_match_at, for the methods that apply it in place. A search borrows RE2's per-expression
   // cache (built on first use); a repeated search allocates nothing.
   MatchResult match_at(std::string_view text, Pos pos) const noexcept {
+    if (!is_char_boundary(text, pos)) return {false, 0};
     const re2::StringPiece slice(text.data() + pos, text.size() - pos);
     re2::StringPiece match;
     if (!anchored_->Match(slice, 0, slice.size(), re2::RE2::ANCHOR_START, &match, 1)) return {false, 0};
-    if (match.empty()) return {true, pos};
     const Pos end = pos + match.size();
-    if (!is_char_boundary(text, pos) || !is_char_boundary(text, end)) return {false, 0};
+    if (!is_char_boundary(text, end)) return {false, 0};
     return {true, end};
   }
 
