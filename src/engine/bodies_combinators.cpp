@@ -94,11 +94,17 @@ PyObject* optional_parse_string(PyObject*, const Element& element, PyObject*, st
   return run_parse_string(element, text);
 }
 
-// Every item matches, so the count is the list's length. The items must still be read as every batch method
-// reads them (through the common count's shortcuts, so a repeated object is read once): the first item in list
-// order that is not a str, or has no UTF-8 form, is refused rather than counted.
+// Every item matches, so the count is the list's length and no text is read (no UTF-8 form is made). The items
+// must still be str, as for every batch method: the first other item in list order is refused.
 PyObject* optional_parse_batch_count(PyObject*, const Element&, PyObject* inputs) {
-  return run_count_batch(inputs, [](std::string_view) { return true; });
+  const BatchItems b = batch_items(inputs);
+  for (std::size_t i = 0; i < b.n; ++i) {
+    if (!PyUnicode_Check(b.items[i])) {
+      (void)py::batch_item_type_error(b.items[i], static_cast<Py_ssize_t>(i));
+      return nullptr;
+    }
+  }
+  return py::new_count_or_die(b.n);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
