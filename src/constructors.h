@@ -1,5 +1,5 @@
 // The constructors (tp_new) of the 25 classes that have one. Each binds its arguments by its descriptor
-// (descriptors.h, through py::BoundArguments::bind_tuple_dict), converts them in parameter order, builds one
+// (descriptors.h, through py::ConstructorArguments::bind_tuple_dict), converts them in parameter order, builds one
 // element and wraps it with the instance builders of classes.h. Gives a new object, or nullptr with the error
 // set; a failure leaves no element and no reference behind.
 //

@@ -16,7 +16,7 @@ namespace {
 
 template <ClassId C, class ElementKind>
 PyObject* new_one_child(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
   if (!bound.bind_tuple_dict(args, kwargs)) return nullptr;
   ElementRef inner;
   if (!extract_element(bound[0], inner)) return nullptr;
@@ -51,7 +51,7 @@ PyObject* skip_to_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) n
 // element's loop stops at the first iteration that fails or does not advance, so a huge count costs no more
 // than the text allows.
 PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Exactly>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Exactly>);
   std::uint64_t count = 0;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.count(1, count)) return nullptr;
   ElementRef inner;
@@ -63,7 +63,7 @@ PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) n
 // change the element. An item that is itself a MatchFirst is one alternative (only `|` flattens). The empty
 // list is accepted: nothing matches.
 PyObject* match_first_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::MatchFirst>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::MatchFirst>);
   PyObject* exprs = nullptr;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.list(0, exprs)) return nullptr;
   const Py_ssize_t n = PyList_GET_SIZE(exprs);

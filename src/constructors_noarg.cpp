@@ -12,7 +12,7 @@ namespace {
 
 template <ClassId C, class ElementKind>
 PyObject* new_without_arguments(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
   if (!bound.bind_tuple_dict(args, kwargs)) return nullptr;
   return new_element_object<C>(subtype, make_element<ElementKind>());
 }

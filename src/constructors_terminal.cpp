@@ -18,7 +18,7 @@ namespace {
 // The one str argument `s` of Literal, Keyword, CaselessLiteral, CaselessKeyword and Char.
 template <ClassId C>
 [[nodiscard]] bool bind_text(PyObject* args, PyObject* kwargs, std::string_view& s) {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
   return bound.bind_tuple_dict(args, kwargs) && bound.str(0, s);
 }
 
@@ -62,7 +62,7 @@ PyObject* char_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noex
 
 // body_chars absent or None: the body is a copy of the initial set.
 PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Word>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Word>);
   std::string_view init;
   std::optional<std::string_view> body;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.str(0, init) || !bound.optional_str(1, body)) return nullptr;
@@ -70,7 +70,7 @@ PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noex
 }
 
 PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Regex>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Regex>);
   std::string_view pattern;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.str(0, pattern)) return nullptr;
   RegexBuild build = make_regex_element(pattern);
@@ -79,7 +79,7 @@ PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noe
 }
 
 PyObject* quoted_string_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
-  py::BoundArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::QuotedString>);
+  py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::QuotedString>);
   std::string_view quote_char;
   std::optional<std::string_view> esc_char;
   bool multiline = false;

@@ -3,8 +3,8 @@
 //
 // Use (each step gives false with the exception set; the first failure is the one raised):
 //
-//   py::BoundArguments args(WORD_NEW_DESCRIPTOR);
-//   if (!args.bind_tuple_dict(tuple, kwargs)) return nullptr;       // or bind_fastcall(...) in a method
+//   py::ConstructorArguments args(WORD_NEW_DESCRIPTOR);        // a method: py::BoundArguments
+//   if (!args.bind_tuple_dict(tuple, kwargs)) return nullptr;     // a method: bind_fastcall(...)
 //   std::string_view init;
 //   std::optional<std::string_view> body;
 //   if (!args.str(0, init) || !args.optional_str(1, body)) return nullptr;
@@ -130,11 +130,6 @@ class BoundArguments {
     }
     return bind_fastcall_arguments(d_, args, nargs, kwnames, slots_.data());
   }
-  // tp_new convention: args tuple, kwargs dict or nullptr.
-  [[nodiscard]] bool bind_tuple_dict(PyObject* args, PyObject* kwargs) {
-    return bind_tuple_dict_arguments(d_, args, kwargs, slots_.data());
-  }
-
   // The bound object (borrowed) or nullptr when the parameter was not supplied: the `object` kind (`expr`).
   PyObject* operator[](std::size_t i) const noexcept { return slots_[i]; }
   bool supplied(std::size_t i) const noexcept { return slots_[i] != nullptr; }
@@ -164,11 +159,33 @@ class BoundArguments {
   // Unsigned 64-bit count (required parameter).
   [[nodiscard]] bool count(std::size_t i, std::uint64_t& out) const;
 
- private:
+ protected:
   bool wrap(std::size_t i) const { return wrap_argument_error(d_.parameter_names[i]); }
 
   const ArgumentDescriptor& d_;
   std::array<PyObject*, MAX_PARAMETERS> slots_{};
+};
+
+// Bound arguments of a constructor (tp_new convention: args tuple, kwargs dict or nullptr). The dict, unlike the
+// tuple or a fast call's array, is a mutable container that may be the only holder of its values, and a later
+// conversion can run Python code (`__index__`, `__bool__`) that empties it; so the values bound from it are
+// held until the holder is destroyed, and every view and object taken from them stays valid for the call.
+class ConstructorArguments : public BoundArguments {
+ public:
+  using BoundArguments::BoundArguments;
+
+  [[nodiscard]] bool bind_tuple_dict(PyObject* args, PyObject* kwargs) {
+    if (!bind_tuple_dict_arguments(d_, args, kwargs, slots_.data())) return false;
+    if (kwargs != nullptr) {
+      for (auto i = static_cast<std::size_t>(PyTuple_GET_SIZE(args)); i < d_.parameter_count; ++i) {
+        held_[i] = PyRef::borrow(slots_[i]);
+      }
+    }
+    return true;
+  }
+
+ private:
+  std::array<PyRef, MAX_PARAMETERS> held_{};
 };
 
 }  // namespace quillex::py

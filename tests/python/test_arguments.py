@@ -1,5 +1,7 @@
 """Argument binding and conversion: every TypeError text of the binder, the order in which an entry binds,
 checks its receiver and converts, and the reference counts on every error path."""
+import gc
+
 import pytest
 
 import quillex as q
@@ -366,3 +368,45 @@ def test_constructor_arguments_accepted(name, args, kwargs):
             pytest.skip(f"{name} has no constructor yet")
         raise
     assert type(obj) is cls
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Conversions that run Python code (`__index__`, a numpy-named bool's `__bool__`) while earlier arguments are
+# already bound. For `cls(**{...})` the keyword dict is the only holder of its values, and that code can reach
+# the dict and empty it; the arguments bound from it must stay alive for the rest of the call.
+
+def _empty_the_call_dict(holder, key):
+    for referrer in gc.get_referrers(holder):
+        if isinstance(referrer, dict) and key in referrer:
+            referrer.clear()
+
+
+class EmptiesCallDictOnIndex:
+    def __index__(self):
+        _empty_the_call_dict(self, "expr")
+        return 2
+
+
+class EmptiesCallDictOnBool:
+    def __bool__(self):
+        _empty_the_call_dict(self, "quote_char")
+        return True
+
+
+EmptiesCallDictOnBool.__module__ = "numpy"
+EmptiesCallDictOnBool.__name__ = "bool_"
+
+
+def test_keyword_values_outlive_a_conversion_that_empties_the_call_dict():
+    for i in range(20):
+        word = "ab" * 20 + str(i)  # the only holder of each argument is the call's dict
+        g = q.Exactly(**{"expr": q.Literal(word)}, count=EmptiesCallDictOnIndex())
+        _ = [object() for _ in range(50)]  # reuse freed memory, if any was freed
+        assert g.parse_string(word * 2) == [word, word]
+
+        quote = "'" + "q" * 40 + str(i)
+        g = q.QuotedString(**{"quote_char": (quote + "!")[:-1]}, multiline=EmptiesCallDictOnBool())
+        _ = ["x" * len(quote) for _ in range(50)]
+        assert g.parse_string("'abc'") == ["abc"]
+        with pytest.raises(ValueError, match=f"Expected quoted string starting with '{quote}'"):
+            g.parse_string("abc")
