@@ -135,3 +135,57 @@ def test_recursion_in_process_leaves_no_borrow_or_reference_behind():
     # The receiver's borrow was released: it can be bound again.
     f <<= Literal("x")
     assert f.matches(text)
+
+
+def test_collection_after_an_overflow_cannot_turn_it_into_a_result():
+    """A scan that overflows after it has found matches raises RecursionError, even when a collection runs at
+    that moment and its finalisers call the module: the search must not make its result list (whose allocation
+    starts the collection) once the flag is set, since a nested call would take the flag and the partial
+    result would pass for a success. Each call is timed to allocate its list with the list free list drained
+    and the collector due at its next tracked allocation."""
+    import gc
+
+    from quillex import Empty, Forward, Group, Literal, MatchFirst
+
+    f = Forward()
+    f <<= f + Literal("x")
+    first_a_then_overflow = MatchFirst([Literal("a"), f])  # matches 'a' at 0, overflows at 1
+    grammars = [first_a_then_overflow, first_a_then_overflow + Empty(), Group(first_a_then_overflow)]
+    nested = []
+
+    class CallsTheModule:
+        def __del__(self):
+            try:
+                nested.append(Literal("x").matches("x"))
+            except RecursionError:
+                nested.append("RecursionError")
+
+    threshold = gc.get_threshold()
+    was_enabled = gc.isenabled()
+    try:
+        for g in grammars:
+            search = g.search_string
+            gc.disable()
+            gc.set_threshold(1)
+            for _ in range(5):
+                cycle = CallsTheModule()
+                cycle.self = cycle
+            del cycle
+            drained = [[] for _ in range(300)]
+            try:
+                gc.enable()
+                outcome = search("ab")
+            except RecursionError as e:
+                outcome = str(e)
+            finally:
+                gc.disable()
+            del drained
+            assert outcome == MESSAGE, (g, outcome)
+    finally:
+        gc.set_threshold(*threshold)
+        gc.enable()
+        gc.collect()
+        if not was_enabled:
+            gc.disable()
+        f <<= Empty()
+    assert nested and all(r is True for r in nested), nested
