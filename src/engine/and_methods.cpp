@@ -70,6 +70,7 @@ PyObject* and_search_string(PyObject*, const Element& element, PyObject*, std::s
           strs.push_back(PyRef::steal(interned.get_or_create(text.substr(from, to - from))));
         });
       });
+  if (recursion_overflowed()) return nullptr;  // see scan_matches: no list may be made after an overflow
   if (strs.empty()) return py::new_empty_list_or_die();
   return move_into_list(strs);
 }

@@ -10,8 +10,8 @@
 
 namespace quillex::engine {
 
-// A match that hit the recursion bound fails, and the scans stop at once (scan_matches); whatever these routines
-// then build is dropped by the method frame, which raises RecursionError in its place.
+// A match that hit the recursion bound fails, and the scans stop at once (scan_matches); the method frame then
+// raises RecursionError in place of the result. A routine that makes a list returns before making it instead.
 
 using py::PyRef;
 
@@ -41,6 +41,7 @@ PyObject* run_search_string(const Element& element, std::string_view text) {
   scan_element_matches(element, text, [&spans](Pos start, Pos end) {
     if (end > start) spans.push_back({start, end});
   });
+  if (recursion_overflowed()) return nullptr;  // see scan_matches: no list may be made after an overflow
   if (spans.empty()) return py::new_empty_list_or_die();
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
   if (!list) return py::pending_error();

@@ -103,9 +103,63 @@ CASES = {
     """,
 }
 
+# Threads may have far smaller stacks than the main thread: the guard measures each thread's own. 32 KiB is the
+# smallest stack the interpreter accepts. The cases above that check a nesting the main thread's stack allows
+# have a counterpart here with a nesting that fits the smallest stack.
+THREAD_STACKS = {"256k": 256 * 1024, "32k": 32 * 1024}
+THREAD_CASES = {name: CASES[name] for name in CASES
+                if name not in ("million-open-parentheses", "million-nested-groups")}
+THREAD_CASES["million-nested-chains-of-every-holder"] = """
+    # The holders that million-nested-groups leaves out, a Forward chain among them, each nested a million
+    # deep; then sequences and choices a million children wide. All are freed without deep recursion.
+    def forward_of(e):
+        f = Forward()
+        f <<= e
+        return f
+    holders = [OneOrMore, lambda e: Exactly(e, 1), lambda e: Group(e) + Literal("b"), forward_of]
+    for wrap in holders:
+        g = Literal("a")
+        for _ in range(1000000):
+            g = wrap(g)
+        every_method(g, "ab")
+        del g
+    wide = Literal("a")
+    for _ in range(20):
+        wide = wide + wide  # 2**20 children, flattened into one And
+    assert wide.matches("a" * 2**20) and not wide.matches("a" * (2**20 - 1))
+    del wide
+    choice = MatchFirst([Literal("b")] * 1000000 + [Literal("a")])
+    assert choice.parse_string("a") == ["a"]
+    del choice
+    gc.collect()
+"""
+THREAD_CASES["million-open-parentheses-and-groups"] = """
+    f = Forward()
+    f <<= Literal("(") + Optional(f) + Literal(")")
+    deep = "(" * 1000000
+    for g in [f, Group(f), Optional(f) + Literal("x"), MatchFirst([Literal("x"), f]), ZeroOrMore(f), SkipTo(f)]:
+        every_method(g, deep, ("matches",) if isinstance(g, ZeroOrMore) else ())
+    assert f.parse_string("((()))") == ["(", "(", "(", ")", ")", ")"]
+    f <<= Empty()
+    answers = {Optional: ("matches", "parse_batch_count"), ZeroOrMore: ("matches",)}
+    for wrap in [Group, Optional, ZeroOrMore, SkipTo]:
+        g = Literal("a")
+        for _ in range(1000000):
+            g = wrap(g)
+        every_method(g, "a", answers.get(wrap, ()))
+        del g
+    g = Literal("a")
+    for _ in range(20):
+        g = Group(g)
+    assert g.parse_string("ab") == ["a"]
+"""
 
-def run_case(body):
-    code = CALL_EVERY_METHOD + textwrap.dedent(body) + "\nprint('clean')\n"
+
+def run_case(body, stack_size=None):
+    body = textwrap.dedent(body)
+    if stack_size is not None:
+        body = THREAD_RUNNER % (textwrap.indent(body, "    "), stack_size)
+    code = CALL_EVERY_METHOD + body + "\nprint('clean')\n"
     env = dict(os.environ)
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=600)
 
@@ -113,6 +167,34 @@ def run_case(body):
 @pytest.mark.parametrize("name", list(CASES))
 def test_recursion_raises_and_exits_cleanly(name):
     r = run_case(CASES[name])
+    assert r.returncode == 0, r.stderr[-4000:]
+    assert r.stdout.strip() == "clean"
+
+
+# The case's body as a function run in a thread of the given stack size; a failure in it fails the run.
+THREAD_RUNNER = """
+import threading
+def case():
+%s
+failures = []
+def run():
+    try:
+        case()
+    except BaseException as e:
+        failures.append(e)
+threading.stack_size(%d)
+worker = threading.Thread(target=run)
+worker.start()
+worker.join()
+if failures:
+    raise failures[0]
+"""
+
+
+@pytest.mark.parametrize("stack", list(THREAD_STACKS))
+@pytest.mark.parametrize("name", list(THREAD_CASES))
+def test_recursion_in_a_thread_with_a_small_stack(name, stack):
+    r = run_case(THREAD_CASES[name], THREAD_STACKS[stack])
     assert r.returncode == 0, r.stderr[-4000:]
     assert r.stdout.strip() == "clean"
 
@@ -135,3 +217,57 @@ def test_recursion_in_process_leaves_no_borrow_or_reference_behind():
     # The receiver's borrow was released: it can be bound again.
     f <<= Literal("x")
     assert f.matches(text)
+
+
+def test_collection_after_an_overflow_cannot_turn_it_into_a_result():
+    """A scan that overflows after it has found matches raises RecursionError, even when a collection runs at
+    that moment and its finalisers call the module: the search must not make its result list (whose allocation
+    starts the collection) once the flag is set, since a nested call would take the flag and the partial
+    result would pass for a success. Each call is timed to allocate its list with the list free list drained
+    and the collector due at its next tracked allocation."""
+    import gc
+
+    from quillex import Empty, Forward, Group, Literal, MatchFirst
+
+    f = Forward()
+    f <<= f + Literal("x")
+    first_a_then_overflow = MatchFirst([Literal("a"), f])  # matches 'a' at 0, overflows at 1
+    grammars = [first_a_then_overflow, first_a_then_overflow + Empty(), Group(first_a_then_overflow)]
+    nested = []
+
+    class CallsTheModule:
+        def __del__(self):
+            try:
+                nested.append(Literal("x").matches("x"))
+            except RecursionError:
+                nested.append("RecursionError")
+
+    threshold = gc.get_threshold()
+    was_enabled = gc.isenabled()
+    try:
+        for g in grammars:
+            search = g.search_string
+            gc.disable()
+            gc.set_threshold(1)
+            for _ in range(5):
+                cycle = CallsTheModule()
+                cycle.self = cycle
+            del cycle
+            drained = [[] for _ in range(300)]
+            try:
+                gc.enable()
+                outcome = search("ab")
+            except RecursionError as e:
+                outcome = str(e)
+            finally:
+                gc.disable()
+            del drained
+            assert outcome == MESSAGE, (g, outcome)
+    finally:
+        gc.set_threshold(*threshold)
+        gc.enable()
+        gc.collect()
+        if not was_enabled:
+            gc.disable()
+        f <<= Empty()
+    assert nested and all(r is True for r in nested), nested
