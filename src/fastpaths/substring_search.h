@@ -9,7 +9,8 @@
 // The filter's worst case (a text full of the two bytes in the right places, "aaaa..." for "aaab") would
 // compare the needle at nearly every start; once the bytes compared for starts that turned out false exceed
 // four times the bytes scanned (plus a fixed allowance), the finder switches for good to the C library's
-// memmem, whose two-way matching is linear in the window whatever the needle. One-byte needles use memchr.
+// memmem, which does not depend on a filter (glibc: two-way matching, linear in the window, for needles over
+// 256 bytes; a shift-table search for shorter ones). One-byte needles use memchr.
 #pragma once
 
 #include <emmintrin.h>
