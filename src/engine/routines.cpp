@@ -5,6 +5,7 @@
 
 #include "engine/scan.h"
 #include "engine/token_intern.h"
+#include "engine/transform_result.h"
 #include "engine/tokens.h"
 #include "py/errors.h"
 
@@ -53,29 +54,16 @@ PyObject* run_search_string(const Element& element, std::string_view text) {
   return list.release();
 }
 
-PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject*,
+PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject* replacement_obj,
                                std::string_view replacement) {
-  // Built lazily: a text without a non-empty match allocates nothing.
-  std::string out;
-  bool replaced = false;
-  Pos copied = 0;  // first byte not yet copied
-  scan_element_matches(element, text, [&](Pos start, Pos end) {
-    if (end == start) return;  // zero-length matches leave their bytes as they are
-    if (!replaced) {
-      out.reserve(text.size());
-      replaced = true;
-    }
-    out.append(text.substr(copied, start - copied));
-    out.append(replacement);
-    copied = end;
+  // Two scans with the same matches: the first sizes the result, the second writes it, so the only block the
+  // size of the text is the result itself.
+  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
+    scan_element_matches(element, text, [&](Pos start, Pos end) {
+      if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
+    });
+    return !recursion_overflowed();
   });
-  if (!replaced) {
-    // Nothing replaced: the result equals `s`. Only an exact str is handed back; a subclass instance would leak
-    // its type into the result.
-    return PyUnicode_CheckExact(s) ? Py_NewRef(s) : py::new_str_or_die(text);
-  }
-  out.append(text.substr(copied));
-  return py::new_str_or_die(out);
 }
 
 PyObject* run_matches(const Element& element, std::string_view text) {

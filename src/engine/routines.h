@@ -14,8 +14,8 @@ namespace quillex::engine {
 [[nodiscard]] PyObject* run_parse_string(const Element& element, std::string_view text);
 // search_string: the scan rule over try_match_at; a list of the non-empty matched slices.
 [[nodiscard]] PyObject* run_search_string(const Element& element, std::string_view text);
-// transform_string: the non-empty matches replaced by `replacement`. `s` is the str object `text` views (handed
-// back unchanged when nothing is replaced), `replacement_obj` the str `replacement` views.
+// transform_string: the non-empty matches replaced by `replacement`, always a new str. `s` is the str object
+// `text` views, `replacement_obj` the str `replacement` views.
 [[nodiscard]] PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text,
                                              PyObject* replacement_obj, std::string_view replacement);
 // matches and search_string_count of the classes without a specialised body: try_match_at at 0 (a bool), and

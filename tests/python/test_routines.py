@@ -159,10 +159,10 @@ def test_transform_string(grammar, text, replacement, expected):
     assert result == expected
 
 
-def test_transform_string_without_a_replacement_hands_back_the_exact_str():
+def test_transform_string_without_a_replacement_gives_a_new_equal_str():
     s = fresh("abc\u00e9")
-    assert q.Empty().transform_string(s, "X") is s
-    assert q.NoMatch().transform_string(s, "X") is s
+    assert q.Empty().transform_string(s, "X") is not s
+    assert q.NoMatch().transform_string(s, "X") is not s
 
     class Text(str):
         pass

@@ -1,0 +1,137 @@
+// The result str of every transform_string body: the text with its replaced spans swapped for the replacement,
+// always a new str (never the argument object), written once into a str of its final size.
+//
+// A body sizes the result first (how many spans it replaces and how many bytes they cover), opens a
+// TransformOutput at that size, appends the kept gaps and the replacements in order, and finishes. When the text
+// and the replacement are ASCII the bytes go straight into the result str, which is then the only block the
+// size of the text that the call touches; otherwise they go into a buffer of the exact UTF-8 size that is
+// decoded once. A result whose size does not fit (the size arithmetic overflows, or the memory cannot be had)
+// raises MemoryError: a caller's input can ask for a result of any size, so this is ordinary input, not an
+// impossible state.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "elements/element.h"
+#include "py/errors.h"
+#include "py/pyref.h"
+
+namespace quillex::engine {
+
+// A new exact str equal to `s` (a str or a subclass): its code points copied in its own representation, so the
+// copy is as canonical as `s`. nullptr with MemoryError when it cannot be made.
+[[nodiscard]] inline PyObject* new_str_copy(PyObject* s) {
+  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+  PyObject* copy = PyUnicode_New(n, PyUnicode_MAX_CHAR_VALUE(s));
+  if (copy == nullptr) return py::pending_error();
+  if (n != 0) {
+    std::memcpy(PyUnicode_DATA(copy), PyUnicode_DATA(s), static_cast<std::size_t>(n) * PyUnicode_KIND(s));
+  }
+  return copy;
+}
+
+// The UTF-8 length of a result that keeps text_size - removed bytes and inserts `count` replacements of
+// replacement_size bytes, or false when it overflows or exceeds what a str can hold. `removed` <= text_size.
+[[nodiscard]] inline bool transform_result_size(std::uint64_t text_size, std::uint64_t count, std::uint64_t removed,
+                                                std::uint64_t replacement_size, std::uint64_t& size) noexcept {
+  std::uint64_t inserted = 0;
+  if (__builtin_mul_overflow(count, replacement_size, &inserted)) return false;
+  if (__builtin_add_overflow(text_size - removed, inserted, &size)) return false;
+  return size <= static_cast<std::uint64_t>(PY_SSIZE_T_MAX);
+}
+
+class TransformOutput {
+ public:
+  TransformOutput() = default;
+  TransformOutput(const TransformOutput&) = delete;
+  TransformOutput& operator=(const TransformOutput&) = delete;
+  ~TransformOutput() { std::free(buffer_); }
+
+  // Prepares a result of the exact size given by transform_result_size for `text` (the UTF-8 view of the str
+  // `s`) with `count` spans covering `removed` bytes replaced by `replacement` (the view of `replacement_obj`).
+  // false with MemoryError set when the size does not fit or its memory cannot be had.
+  [[nodiscard]] bool open(PyObject* s, std::string_view text, PyObject* replacement_obj,
+                          std::string_view replacement, std::uint64_t count, std::uint64_t removed) {
+    std::uint64_t size = 0;
+    if (!transform_result_size(text.size(), count, removed, replacement.size(), size)) {
+      (void)PyErr_NoMemory();
+      return false;
+    }
+    size_ = static_cast<std::size_t>(size);
+    // ASCII in, ASCII out: the result's bytes are its code points.
+    if (PyUnicode_IS_ASCII(s) && (count == 0 || PyUnicode_IS_ASCII(replacement_obj))) {
+      result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), 127));
+      if (!result_) {
+        (void)py::pending_error();
+        return false;
+      }
+      out_ = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result_.get()));
+      return true;
+    }
+    buffer_ = static_cast<char*>(std::malloc(size_ != 0 ? size_ : 1));
+    if (buffer_ == nullptr) {
+      (void)PyErr_NoMemory();
+      return false;
+    }
+    out_ = buffer_;
+    return true;
+  }
+
+  // Appends bytes; the caller appends exactly the size it opened with, in order.
+  void append(std::string_view bytes) noexcept {
+    std::memcpy(out_ + written_, bytes.data(), bytes.size());
+    written_ += bytes.size();
+  }
+
+  // The result (a new reference), or nullptr with the interpreter's error. A writer that appended another size
+  // than it opened with is a fault of the body, not of the input: it stops the process.
+  [[nodiscard]] PyObject* finish() {
+    if (written_ != size_) fatal("transform_string: the result was sized wrongly");
+    if (result_) return result_.release();
+    PyObject* decoded = PyUnicode_DecodeUTF8(buffer_, static_cast<Py_ssize_t>(size_), "strict");
+    std::free(std::exchange(buffer_, nullptr));
+    return decoded != nullptr ? decoded : py::pending_error();
+  }
+
+ private:
+  py::PyRef result_;        // the ASCII result being written in place
+  char* buffer_ = nullptr;  // the UTF-8 bytes of a non-ASCII result
+  char* out_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t written_ = 0;
+};
+
+// A transform from a scan that can be run twice with the same matches: `scan(on_span) -> bool` reports each
+// replaced span (start, end) in text order (start < end, non-overlapping) and returns false when it stopped
+// early (matching overflowed the recursion bound: the result is then nullptr with no error set, and the method
+// frame raises RecursionError). The first run sizes the result, the second writes it; a scan that reports
+// nothing gives a copy of `s`.
+template <class Scan>
+[[nodiscard]] PyObject* transform_by_two_scans(PyObject* s, std::string_view text, PyObject* replacement_obj,
+                                               std::string_view replacement, Scan&& scan) {
+  std::uint64_t count = 0;
+  std::uint64_t removed = 0;
+  const bool sized = scan([&](std::uint64_t start, std::uint64_t end) {
+    ++count;
+    removed += end - start;
+  });
+  if (!sized) return nullptr;
+  if (count == 0) return new_str_copy(s);
+  TransformOutput out;
+  if (!out.open(s, text, replacement_obj, replacement, count, removed)) return nullptr;
+  std::uint64_t copied = 0;
+  const bool written = scan([&](std::uint64_t start, std::uint64_t end) {
+    out.append(text.substr(copied, start - copied));
+    out.append(replacement);
+    copied = end;
+  });
+  if (!written) return nullptr;
+  out.append(text.substr(copied));
+  return out.finish();
+}
+
+}  // namespace quillex::engine
