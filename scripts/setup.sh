@@ -2,7 +2,7 @@
 # Installs what the build and the tests need, from Debian's packages, when it is missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config python3 python3-dev python3-pytest python3-hypothesis
-          libre2-dev libabsl-dev libgtest-dev)
+          libre2-dev libabsl-dev libgtest-dev python3-regex)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
