@@ -69,12 +69,13 @@ RegexFastForm fast_form(std::string_view pattern, const re2::RE2& anchored) {
   if (!shape) return fast;
   if (shape->run_class) {
     if (!re2_confirms_run(anchored, shape->run_class->bytes)) return fast;
-    fast.run.emplace(shape->run_class->bytes, shape->run_may_be_empty);
+    fast.run.emplace(shape->run_class->bytes);
+    fast.run_may_be_empty = shape->run_may_be_empty;
   }
   fast.may_be_empty = shape->may_be_empty;
-  for (unsigned b = 0; b < 256; ++b) {
-    fast.first_bytes[b] = shape->first_bytes.test(b) && !is_continuation_byte(static_cast<unsigned char>(b));
-  }
+  std::bitset<256> first = shape->first_bytes;
+  for (unsigned b = 0x80; b < 0xC0; ++b) first.reset(b);
+  fast.first = ByteClass(first);
   return fast;
 }
 

@@ -28,14 +28,16 @@ const re2::RE2::Options& regex_options();
 inline constexpr int REGEX_NESTING_LIMIT = 250;
 
 // What the element knows of its matches beside RE2, settled at construction (see regex_syntax::Shape):
-//  - `run`: the pattern is a class run, and every match is a byte scan (RE2 is never entered);
-//  - else, when `may_be_empty` is false, a match can start only at a byte of `first_bytes` (a superset; 0 for
-//    continuation bytes, where no match may start);
+//  - `run`: the pattern is a class run ('*' when `run_may_be_empty`), and every match is a byte scan (RE2 is
+//    never entered);
+//  - else, when `may_be_empty` is false, a match can start only at a member of `first` (a superset of the
+//    bytes matches start with; continuation bytes, where no match may start, are no members);
 //  - a pattern the reader does not vouch for has `may_be_empty` true and no run: every test goes to RE2.
 struct RegexFastForm {
-  std::optional<ByteRun> run;
+  std::optional<ByteClass> run;
+  bool run_may_be_empty = false;
   bool may_be_empty = true;
-  ByteTable first_bytes{};
+  ByteClass first;
 };
 
 // Matches the anchored expression against the text from `pos`: the expression sees only that slice, so '^',
@@ -59,10 +61,9 @@ class RegexElement final : public Element {
       if (pos < text.size() && fast_.run->contains(static_cast<unsigned char>(text[pos]))) {
         return {true, fast_.run->run_end(text, pos + 1)};
       }
-      return {fast_.run->may_be_empty(), pos};
+      return {fast_.run_may_be_empty, pos};
     }
-    if (!fast_.may_be_empty &&
-        (pos >= text.size() || fast_.first_bytes[static_cast<unsigned char>(text[pos])] == 0)) {
+    if (!fast_.may_be_empty && (pos >= text.size() || !fast_.first.contains(static_cast<unsigned char>(text[pos])))) {
       return {false, 0};
     }
     return anchored_match(text, pos);

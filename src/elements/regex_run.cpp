@@ -48,7 +48,7 @@ Pos find_in_blocks(const RangeTest<R>& test, const unsigned char* t, Pos p, Pos 
   return p;
 }
 
-// The match count over whole 16-byte blocks from 0 (see ByteRun::count_matches). Per block, with `in` the
+// The match count over whole 16-byte blocks from 0 (see ByteClass::count_run_matches). Per block, with `in` the
 // member lanes and `prev` the same shifted by one byte (the previous block's last lane carried in): a run
 // starts where in & ~prev; with '*' an empty match lies where ~in & ~prev on a character boundary. Each lane
 // adds at most 1 per block to a byte counter, so the counters are summed (psadbw) every 255 blocks.
@@ -90,7 +90,7 @@ std::uint64_t count_in_blocks(const RangeTest<R>& test, const unsigned char* t, 
 
 }  // namespace
 
-ByteRun::ByteRun(const std::bitset<256>& members, bool may_be_empty) noexcept : may_be_empty_(may_be_empty) {
+ByteClass::ByteClass(const std::bitset<256>& members) noexcept {
   int count = 0;
   for (unsigned b = 0; b < 256; ++b) {
     table_[b] = members.test(b) ? 1 : 0;
@@ -146,7 +146,7 @@ bool with_ranges(std::uint8_t ranges, const std::array<std::uint8_t, 4>& lo, con
 
 }  // namespace
 
-Pos ByteRun::run_end(std::string_view text, Pos p) const noexcept {
+Pos ByteClass::run_end(std::string_view text, Pos p) const noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
   if (p >= n) return n;
@@ -159,7 +159,7 @@ Pos ByteRun::run_end(std::string_view text, Pos p) const noexcept {
   return p;
 }
 
-Pos ByteRun::next_member(std::string_view text, Pos p) const noexcept {
+Pos ByteClass::next_member(std::string_view text, Pos p) const noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
   if (p >= n) return n;
@@ -172,20 +172,20 @@ Pos ByteRun::next_member(std::string_view text, Pos p) const noexcept {
   return p;
 }
 
-std::uint64_t ByteRun::count_matches(std::string_view text) const noexcept {
+std::uint64_t ByteClass::count_run_matches(std::string_view text, bool star) const noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
   std::uint64_t count = 0;
   Pos p = 0;
-  with_ranges(ranges_, lo_, span_, [&](const auto& test) { count = count_in_blocks(test, t, n, may_be_empty_, p); });
+  with_ranges(ranges_, lo_, span_, [&](const auto& test) { count = count_in_blocks(test, t, n, star, p); });
   bool prev = p > 0 && table_[t[p - 1]] != 0;
   for (; p < n; ++p) {
     const bool in = table_[t[p]] != 0;
     count += in && !prev;
-    count += may_be_empty_ && !in && !prev && !is_continuation_byte(t[p]);
+    count += star && !in && !prev && !is_continuation_byte(t[p]);
     prev = in;
   }
-  if (may_be_empty_ && !prev) ++count;  // the empty match at the end (prev is then "the last byte is a member")
+  if (star && !prev) ++count;  // the empty match at the end (prev is then "the last byte is a member")
   return count;
 }
 

@@ -1,8 +1,11 @@
-// ByteRun: the matches of a pattern that is one character class repeated ("[0-9]+", "\w*", "[^\n]*", ".*")
-// as byte scans. Over valid UTF-8 such a pattern's matches are runs of member bytes: a class whose non-ASCII
-// part is none or all (regex_syntax's `run_class`) is a set of bytes in which every byte of a character is a
-// member exactly when its first byte is (all of 0x80-0xFF are members, or none is). So a run that starts on a
-// character boundary ends on one, and the greedy repetition ends exactly where the run does. No RE2 here.
+// ByteClass: a set of bytes with its scans, 16 bytes at a time where the set allows. It serves the Regex
+// element twice: as the bytes that may start a match (the next candidate position), and as the class of a
+// pattern that is one character class repeated ("[0-9]+", "\w*", "[^\n]*", ".*"), whose matches it finds and
+// counts as byte runs. Over valid UTF-8 such a pattern's matches are runs of member bytes: a class whose
+// non-ASCII part is none or all (regex_syntax's `run_class`) is a set of bytes in which every byte of a
+// character is a member exactly when its first byte is (all of 0x80-0xFF are members, or none is). So a run
+// that starts on a character boundary ends on one, and the greedy repetition ends exactly where the run does.
+// No RE2 here.
 #pragma once
 
 #include <emmintrin.h>
@@ -18,12 +21,11 @@
 
 namespace quillex {
 
-class ByteRun {
+class ByteClass {
  public:
-  // `members`: the class's bytes, 0x80-0xFF all set or all clear. `may_be_empty`: '*' rather than '+'.
-  ByteRun(const std::bitset<256>& members, bool may_be_empty) noexcept;
+  ByteClass() noexcept = default;  // no member
+  explicit ByteClass(const std::bitset<256>& members) noexcept;
 
-  bool may_be_empty() const noexcept { return may_be_empty_; }
   bool contains(unsigned char b) const noexcept { return table_[b] != 0; }
   const ByteTable& table() const noexcept { return table_; }
 
@@ -32,14 +34,15 @@ class ByteRun {
   // The first i >= p whose byte is a member, or the length.
   Pos next_member(std::string_view text, Pos p) const noexcept;
 
-  // The number of matches of the unanchored iteration (fastpaths::for_each_regex_match) over `text`, from the
-  // match ends alone:
+  // For a class run (`members` having 0x80-0xFF all set or all clear; `star`: '*' rather than '+'), the number
+  // of matches of the unanchored iteration (fastpaths::for_each_regex_match) over `text`, from the match ends
+  // alone:
   //  - '+': one per maximal run of members;
   //  - '*': one per run, and one empty match at every character boundary p in [0, length] that neither holds
   //    a member nor directly follows one (the empty match at a run's end follows that match, so it is
   //    skipped; the iteration then steps a whole character on).
   // Example, "[0-9]*" over "ab1": runs {2}; empty at 0 and 1, not at 3 (it follows '1'): 3.
-  std::uint64_t count_matches(std::string_view text) const noexcept;
+  std::uint64_t count_run_matches(std::string_view text, bool star) const noexcept;
 
  private:
   ByteTable table_{};
@@ -52,7 +55,6 @@ class ByteRun {
   // memchr then finds the next member or a run's end.
   int only_member_ = -1;
   int only_outsider_ = -1;
-  bool may_be_empty_;
 };
 
 }  // namespace quillex

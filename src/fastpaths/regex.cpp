@@ -4,6 +4,7 @@
 // the unanchored expression (for_each_regex_match), empty matches listed, counted and replaced.
 #include "fastpaths/regex.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -50,14 +51,15 @@ PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std:
 PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const RegexElement& re = as_regex(e);
   TokenInternMap interned;
-  if (const std::optional<ByteRun>& run = re.fast().run) {
-    const std::uint64_t count = run->count_matches(text);
+  const RegexFastForm& fast = re.fast();
+  if (const std::optional<ByteClass>& run = fast.run) {
+    const std::uint64_t count = run->count_run_matches(text, fast.run_may_be_empty);
     if (count == 0) return py::new_empty_list_or_die();
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
     if (list == nullptr) return py::pending_error();
     std::uint64_t i = 0;
     fastpaths::iterate_matches(
-        text, [&](Pos from) { return fastpaths::find_run_match(*run, text, from); },
+        text, [&](Pos from) { return fastpaths::find_run_match(*run, fast.run_may_be_empty, text, from); },
         [&](Pos start, Pos end) {
           if (i == count) fatal("Regex.search_string: the class run was counted wrongly");
           PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i++), interned.get_or_create(text.substr(start, end - start)));
@@ -66,7 +68,7 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
     return list;
   }
   absl::InlinedVector<RegexMatch, 16> spans;
-  fastpaths::for_each_regex_match(re.unanchored(), text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
+  fastpaths::for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
   if (spans.empty()) return py::new_empty_list_or_die();
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
   if (list == nullptr) return py::pending_error();
@@ -77,15 +79,15 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
   return list;
 }
 
-// The spans of the first matches, up to a fixed number, recorded while a transform sizes its result, so that
-// writing it need not search again for them. Past the limit the writer resumes the iteration where recording
-// stopped; a buffer that cannot be had records nothing more. Either way the extra memory stays below
-// TRANSFORM_RECORDED_SPANS spans whatever the text.
-inline constexpr std::size_t TRANSFORM_RECORDED_SPANS = 1 << 16;
+// The spans of the first matches, recorded while a transform sizes its result so that writing it need not
+// search again for them: up to TRANSFORM_RECORDED_SPANS, as two 32-bit offsets each (a text of 4 GiB or more
+// records none). Past the limit the writer resumes the iteration where recording stopped; a buffer that
+// cannot be had records nothing more. Either way the extra memory stays below 1 MiB whatever the text.
+inline constexpr std::size_t TRANSFORM_RECORDED_SPANS = std::size_t{1} << 17;
 
 class RecordedSpans {
  public:
-  RecordedSpans() = default;
+  explicit RecordedSpans(std::string_view text) noexcept : usable_(text.size() <= UINT32_MAX) {}
   RecordedSpans(const RecordedSpans&) = delete;
   RecordedSpans& operator=(const RecordedSpans&) = delete;
   ~RecordedSpans() { std::free(spans_); }
@@ -94,22 +96,27 @@ class RecordedSpans {
   bool record(RegexMatch m) noexcept {
     if (size_ == capacity_) {
       const std::size_t grown = capacity_ == 0 ? 64 : capacity_ * 2;
-      if (grown > TRANSFORM_RECORDED_SPANS) return false;
-      void* bigger = std::realloc(spans_, grown * sizeof(RegexMatch));
+      if (!usable_ || grown > TRANSFORM_RECORDED_SPANS) return false;
+      void* bigger = std::realloc(spans_, grown * sizeof(Span));
       if (bigger == nullptr) return false;
-      spans_ = static_cast<RegexMatch*>(bigger);
+      spans_ = static_cast<Span*>(bigger);
       capacity_ = grown;
     }
-    spans_[size_++] = m;
+    spans_[size_++] = {static_cast<std::uint32_t>(m.start), static_cast<std::uint32_t>(m.end)};
     return true;
   }
-  const RegexMatch* begin() const noexcept { return spans_; }
-  const RegexMatch* end() const noexcept { return spans_ + size_; }
+  std::size_t size() const noexcept { return size_; }
+  RegexMatch operator[](std::size_t i) const noexcept { return {spans_[i].start, spans_[i].end}; }
 
  private:
-  RegexMatch* spans_ = nullptr;
+  struct Span {
+    std::uint32_t start;
+    std::uint32_t end;
+  };
+  Span* spans_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  bool usable_;
 };
 
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
@@ -121,7 +128,7 @@ PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::
   return fastpaths::with_regex_finder(as_regex(e), text, [&](auto&& find) -> PyObject* {
     fastpaths::MatchCursor cursor;
     fastpaths::MatchCursor resume;  // the iteration just after the last recorded span
-    RecordedSpans recorded;
+    RecordedSpans recorded(text);
     bool recording = true;
     std::uint64_t count = 0;
     std::uint64_t removed = 0;
@@ -139,7 +146,7 @@ PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::
       out.append(replacement);
       copied = m.end;
     };
-    for (const RegexMatch& m : recorded) write(m);
+    for (std::size_t i = 0; i < recorded.size(); ++i) write(recorded[i]);
     if (!recording) {
       while (const std::optional<RegexMatch> m = resume.next(text, find)) write(*m);
     }

@@ -5,6 +5,7 @@
 // in regex.cpp.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -43,10 +44,11 @@ inline std::optional<RegexMatch> find_regex_match(const re2::RE2& re, std::strin
 
 // The leftmost match of a class run from `from` (a character boundary), as find_regex_match gives it for the
 // run's pattern: with '*' a match (empty when the byte there is no member) at `from` itself; with '+' the run
-// that starts at the first member. Every match lies on character boundaries (see ByteRun).
-inline std::optional<RegexMatch> find_run_match(const ByteRun& run, std::string_view text, Pos from) noexcept {
+// that starts at the first member. Every match lies on character boundaries (see ByteClass).
+inline std::optional<RegexMatch> find_run_match(const ByteClass& run, bool star, std::string_view text,
+                                                Pos from) noexcept {
   const Pos n = text.size();
-  if (run.may_be_empty()) {
+  if (star) {
     if (from < n && run.contains(static_cast<unsigned char>(text[from]))) {
       return RegexMatch{from, run.run_end(text, from + 1)};
     }
@@ -118,13 +120,60 @@ inline void for_each_regex_match(const re2::RE2& re, std::string_view text, OnMa
   iterate_matches(text, [&](Pos from) { return find_regex_match(re, text, from); }, on_match);
 }
 
+// The leftmost match from `from` of a pattern that never matches empty, as find_regex_match gives it, with the
+// positions whose byte cannot start a match skipped by a scan of the element's `first` class. The candidate is
+// tried by one anchored RE2 search there, with the whole text as context (so '^', '\b' and '$' read as in the
+// unanchored search); when it fails, the unanchored search from the next character gives the answer. A text
+// whose candidates match costs one anchored search per match instead of an unanchored one (which also runs
+// backwards to find the start). After a failed candidate the next searches are plain unanchored ones, 8 of
+// them, twice as many after each further failure in a row (up to 4096), so a text whose candidates mostly
+// fail pays little more than the plain iteration.
+class SkippingFinder {
+ public:
+  static constexpr unsigned FIRST_BACKOFF = 8;
+  static constexpr unsigned LAST_BACKOFF = 4096;
+
+  SkippingFinder(const RegexElement& e, std::string_view text) noexcept : e_(e), text_(text) {}
+
+  std::optional<RegexMatch> operator()(Pos from) noexcept {
+    if (plain_searches_ != 0) {
+      --plain_searches_;
+      return find_regex_match(e_.unanchored(), text_, from);
+    }
+    const Pos n = text_.size();
+    const Pos p = e_.fast().first.next_member(text_, from);
+    if (p >= n) return std::nullopt;  // no match ahead: every match has a first byte
+    const re2::StringPiece whole(text_.data(), n);
+    re2::StringPiece m;
+    if (e_.unanchored().Match(whole, p, n, re2::RE2::ANCHOR_START, &m, 1)) {
+      const Pos end = p + m.size();
+      if (is_char_boundary(text_, end)) {
+        backoff_ = FIRST_BACKOFF;
+        return RegexMatch{p, end};
+      }
+    }
+    plain_searches_ = backoff_;
+    backoff_ = std::min(backoff_ * 2, LAST_BACKOFF);
+    return find_regex_match(e_.unanchored(), text_, p + utf8_char_len(static_cast<unsigned char>(text_[p])));
+  }
+
+ private:
+  const RegexElement& e_;
+  std::string_view text_;
+  unsigned plain_searches_ = 0;
+  unsigned backoff_ = FIRST_BACKOFF;
+};
+
 // Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
-// has one, else RE2. Each finder gives exactly find_regex_match's result for every `from`.
+// has one, else RE2 skipping to the bytes a match may start with when the pattern never matches empty, else
+// RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
 template <class Body>
 inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view text, Body&& body) {
-  if (const std::optional<ByteRun>& run = e.fast().run) {
-    return body([&run, text](Pos from) { return find_run_match(*run, text, from); });
+  const RegexFastForm& fast = e.fast();
+  if (fast.run) {
+    return body([&fast, text](Pos from) { return find_run_match(*fast.run, fast.run_may_be_empty, text, from); });
   }
+  if (!fast.may_be_empty) return body(SkippingFinder(e, text));
   return body([&e, text](Pos from) { return find_regex_match(e.unanchored(), text, from); });
 }
 
@@ -143,8 +192,11 @@ inline std::uint64_t count_regex_matches(const re2::RE2& re, std::string_view te
 
 // The number of matches for_each_regex_match reports for the element; a class run counts them from its bytes.
 inline std::uint64_t count_regex_matches(const RegexElement& e, std::string_view text) {
-  if (const std::optional<ByteRun>& run = e.fast().run) return run->count_matches(text);
-  return count_regex_matches(e.unanchored(), text);
+  const RegexFastForm& fast = e.fast();
+  if (fast.run) return fast.run->count_run_matches(text, fast.run_may_be_empty);
+  std::uint64_t count = 0;
+  for_each_regex_match(e, text, [&count](Pos, Pos) { ++count; });
+  return count;
 }
 
 }  // namespace quillex::fastpaths

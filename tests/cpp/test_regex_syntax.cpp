@@ -328,5 +328,28 @@ TEST(RegexShape, RandomPatternsAgreeWithRE2) {
   }
 }
 
+// Long texts for the searches that skip to candidate bytes: runs of candidates that fail (so the plain searches
+// take over for ever longer stretches) between stretches where every candidate matches, and back.
+TEST(RegexShape, SkippingSearchesAgreeWithRE2OnLongTexts) {
+  std::mt19937 rng(5);
+  const std::vector<std::string> segments = {"a", "ab", "ab", "a1", "xab", "\n", E_ACUTE, "a" + E_ACUTE, "b"};
+  for (const char* pattern : {"ab", "a.b", "\\bab", "(?m)^ab", "a[0-9]+", "ab|b", "a\\C"}) {
+    Ref<const RegexElement> e = regex(pattern);
+    ASSERT_FALSE(e->fast().may_be_empty);
+    for (int round = 0; round < 20; ++round) {
+      std::string text;
+      while (text.size() < 6000) {
+        const std::string& piece = segments[rng() % segments.size()];
+        const std::size_t times = rng() % 4 == 0 ? 1 + rng() % 600 : 1;
+        for (std::size_t k = 0; k < times; ++k) text += piece;
+      }
+      SCOPED_TRACE(std::string("/") + pattern + "/, round " + std::to_string(round));
+      const Spans want = re2_spans(e->unanchored(), text);
+      ASSERT_EQ(element_spans(*e, text), want);
+      ASSERT_EQ(fastpaths::count_regex_matches(*e, text), want.size());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quillex

@@ -6,6 +6,8 @@ that alternative as possibly empty, so every test of the wrapped pattern goes to
 that the wrapped form has no fast form). Every method, and the element inside the common routines and a
 sequence, is compared on generated patterns and texts and on a table of the edges that break scans."""
 
+import re
+
 import pytest
 from hypothesis import given, settings, strategies as st
 
@@ -148,3 +150,12 @@ def test_transform_is_a_new_str_equal_to_the_plain_route(pattern, s):
     s = (s + "!")[:-1]
     out = call_checked(q.Regex(pattern).transform_string, s, E)
     assert out is not s and type(out) is str and out == plain(pattern).transform_string(s, E)
+
+
+@pytest.mark.parametrize("pattern", ["a+", "[ab]", "a|b", "x*"], ids=["class-run", "first-byte", "re2", "empty"])
+def test_transform_past_the_recorded_spans(pattern):
+    # More matches than a transform records while it sizes its result: the writer searches again for the rest.
+    s = "a,b;" * 70_000 + "é"
+    expected = re.sub(pattern, "<>", s)
+    assert call_checked(q.Regex(pattern).transform_string, s, "<>") == expected
+    assert plain(pattern).transform_string(s, "<>") == expected
