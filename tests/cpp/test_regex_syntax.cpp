@@ -201,14 +201,16 @@ TEST(RegexShape, SummariesOfPatterns) {
   // The plain route of the Python tests: an alternative that never matches but must be taken as possibly
   // empty, so that every test of the pattern goes to RE2.
   for (const char* pattern : {"(?:\\b\\B|[0-9]+)", "(?:\\b\\B|abc)", "(?:\\b\\B|[^\n]*)"}) {
-    const RegexFastForm& fast = regex(pattern)->fast();
+    const Ref<const RegexElement> e = regex(pattern);
+    const RegexFastForm& fast = e->fast();
     EXPECT_FALSE(fast.run) << pattern;
     EXPECT_TRUE(fast.may_be_empty) << pattern;
   }
   // Constructs the reader does not vouch for: no summary, everything goes to RE2.
   for (const char* pattern : {"\\Qa\\\\b\\E"}) {
     EXPECT_FALSE(regex_syntax::read_shape(pattern)) << pattern;
-    const RegexFastForm& fast = regex(pattern)->fast();
+    const Ref<const RegexElement> e = regex(pattern);
+    const RegexFastForm& fast = e->fast();
     EXPECT_FALSE(fast.run);
     EXPECT_TRUE(fast.may_be_empty);
   }
