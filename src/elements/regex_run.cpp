@@ -122,53 +122,37 @@ ByteClass::ByteClass(const std::bitset<256>& members) noexcept {
 
 namespace {
 
-// Calls f(RangeTest<R>) for the run's range count; false when the run has no range form.
+// Calls f(RangeTest<R>) for the class's range count; nothing when it has no range form (the caller's byte
+// loop then does all the work).
 template <class F>
-bool with_ranges(std::uint8_t ranges, const std::array<std::uint8_t, 4>& lo, const std::array<std::uint8_t, 4>& span,
+void with_ranges(std::uint8_t ranges, const std::array<std::uint8_t, 4>& lo, const std::array<std::uint8_t, 4>& span,
                  F&& f) {
   switch (ranges) {
     case 1:
-      f(RangeTest<1>(lo, span));
-      return true;
+      return f(RangeTest<1>(lo, span));
     case 2:
-      f(RangeTest<2>(lo, span));
-      return true;
+      return f(RangeTest<2>(lo, span));
     case 3:
-      f(RangeTest<3>(lo, span));
-      return true;
+      return f(RangeTest<3>(lo, span));
     case 4:
-      f(RangeTest<4>(lo, span));
-      return true;
+      return f(RangeTest<4>(lo, span));
     default:
-      return false;
+      return;
   }
 }
 
 }  // namespace
 
-Pos ByteClass::run_end(std::string_view text, Pos p) const noexcept {
+Pos ByteClass::find(std::string_view text, Pos p, bool member) const noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
   if (p >= n) return n;
-  if (only_outsider_ >= 0) {
-    const void* hit = std::memchr(t + p, only_outsider_, n - p);
+  if (const int lone = member ? only_member_ : only_outsider_; lone >= 0) {
+    const void* hit = std::memchr(t + p, lone, n - p);
     return hit != nullptr ? static_cast<Pos>(static_cast<const unsigned char*>(hit) - t) : n;
   }
-  with_ranges(ranges_, lo_, span_, [&](const auto& test) { p = find_in_blocks(test, t, p, n, true); });
-  while (p < n && table_[t[p]] != 0) ++p;
-  return p;
-}
-
-Pos ByteClass::next_member(std::string_view text, Pos p) const noexcept {
-  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
-  const Pos n = text.size();
-  if (p >= n) return n;
-  if (only_member_ >= 0) {
-    const void* hit = std::memchr(t + p, only_member_, n - p);
-    return hit != nullptr ? static_cast<Pos>(static_cast<const unsigned char*>(hit) - t) : n;
-  }
-  with_ranges(ranges_, lo_, span_, [&](const auto& test) { p = find_in_blocks(test, t, p, n, false); });
-  while (p < n && table_[t[p]] == 0) ++p;
+  with_ranges(ranges_, lo_, span_, [&](const auto& test) { p = find_in_blocks(test, t, p, n, !member); });
+  while (p < n && (table_[t[p]] != 0) != member) ++p;
   return p;
 }
 

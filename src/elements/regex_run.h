@@ -30,9 +30,9 @@ class ByteClass {
   const ByteTable& table() const noexcept { return table_; }
 
   // The first i >= p whose byte is not a member, or the length.
-  Pos run_end(std::string_view text, Pos p) const noexcept;
+  Pos run_end(std::string_view text, Pos p) const noexcept { return find(text, p, false); }
   // The first i >= p whose byte is a member, or the length.
-  Pos next_member(std::string_view text, Pos p) const noexcept;
+  Pos next_member(std::string_view text, Pos p) const noexcept { return find(text, p, true); }
 
   // For a class run (`members` having 0x80-0xFF all set or all clear; `star`: '*' rather than '+'), the number
   // of matches of the unanchored iteration (fastpaths::for_each_regex_match) over `text`, from the match ends
@@ -45,6 +45,9 @@ class ByteClass {
   std::uint64_t count_run_matches(std::string_view text, bool star) const noexcept;
 
  private:
+  // The first i >= p whose membership is `member`, or the length.
+  Pos find(std::string_view text, Pos p, bool member) const noexcept;
+
   ByteTable table_{};
   // The members as at most 4 ranges [lo, lo + span] tested 16 bytes at a time; 0 when they need more (the
   // table is then read byte by byte).
