@@ -1,5 +1,9 @@
 #include "elements/regex_run.h"
 
+#include <emmintrin.h>
+
+#include <cstring>
+
 namespace quillex {
 
 namespace {
@@ -34,7 +38,7 @@ inline __m128i load16(const unsigned char* p) noexcept {
 }
 
 // The first i in [p, n) whose membership differs from `skip_members` (members skipped when true), or the
-// first position of the last partial block: whole blocks only, so no byte past n is read.
+// position where fewer than 32 bytes remain: whole blocks only, so no byte past n is read.
 template <int R>
 Pos find_in_blocks(const RangeTest<R>& test, const unsigned char* t, Pos p, Pos n, bool skip_members) noexcept {
   const unsigned flip = skip_members ? 0xFFFFFFFFu : 0u;

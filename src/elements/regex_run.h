@@ -8,12 +8,9 @@
 // No RE2 here.
 #pragma once
 
-#include <emmintrin.h>
-
 #include <array>
 #include <bitset>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "elements/element.h"
@@ -27,7 +24,6 @@ class ByteClass {
   explicit ByteClass(const std::bitset<256>& members) noexcept;
 
   bool contains(unsigned char b) const noexcept { return table_[b] != 0; }
-  const ByteTable& table() const noexcept { return table_; }
 
   // The first i >= p whose byte is not a member, or the length.
   Pos run_end(std::string_view text, Pos p) const noexcept { return find(text, p, false); }
