@@ -6,7 +6,11 @@ that alternative as possibly empty, so every test of the wrapped pattern goes to
 that the wrapped form has no fast form). Every method, and the element inside the common routines and a
 sequence, is compared on generated patterns and texts and on a table of the edges that break scans."""
 
+import os
 import re
+import subprocess
+import sys
+import textwrap
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -159,3 +163,26 @@ def test_transform_past_the_recorded_spans(pattern):
     expected = re.sub(pattern, "<>", s)
     assert call_checked(q.Regex(pattern).transform_string, s, "<>") == expected
     assert plain(pattern).transform_string(s, "<>") == expected
+
+
+@pytest.mark.skipif(bool(os.environ.get("QUILLEX_SANITIZED")),
+                    reason="an address-space cap does not work under AddressSanitizer")
+def test_transform_too_large_for_memory_raises_memory_error():
+    # A result of about 6 GB under a 4 GB address space, on each route; the interpreter goes on afterwards.
+    child = textwrap.dedent(r"""
+        import resource, sys
+        import quillex as q
+        resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+        s, big = "a " * 3000, "x" * 2_000_000
+        for g in (q.Regex("a+"), q.Regex("a"), q.Regex(r"(?:\b\B|a)")):
+            try:
+                g.transform_string(s, big)
+                sys.exit("no MemoryError")
+            except MemoryError:
+                pass
+            assert g.transform_string("a b", "c") == "c b"
+        print("ok")
+    """)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, env=env, timeout=120)
+    assert run.returncode == 0 and run.stdout.strip() == "ok", run.stderr
