@@ -11,6 +11,7 @@
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/token_intern.h"
+#include "engine/transform_result.h"
 #include "fastpaths/word_batch.h"
 #include "py/errors.h"
 
@@ -60,26 +61,18 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
 
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
 // replacement is inserted byte for byte, with no group reference or escape read in it.
-PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text, PyObject*,
-                                 std::string_view replacement) {
+PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
+                                 PyObject* replacement_obj, std::string_view replacement) {
   absl::InlinedVector<RegexMatch, 4> matches;
   fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
                                   [&matches](Pos start, Pos end) { matches.push_back({start, end}); });
-  if (matches.empty()) {
-    // Nothing replaced: the result equals `s`. Only an exact str is handed back; a subclass instance would leak
-    // its type into the result.
-    return PyUnicode_CheckExact(s) ? Py_NewRef(s) : py::new_str_or_die(text);
-  }
-  std::string out;
-  out.reserve(text.size());
-  Pos copied = 0;
-  for (const RegexMatch& m : matches) {
-    out.append(text.substr(copied, m.start - copied));
-    out.append(replacement);
-    copied = m.end;
-  }
-  out.append(text.substr(copied));
-  return py::new_str_or_die(out);
+  // Always a new str, also when nothing is replaced; made once at its exact size.
+  std::uint64_t removed = 0;
+  for (const RegexMatch& m : matches) removed += m.end - m.start;
+  return transform_counted(s, text, replacement_obj, replacement, matches.size(), removed, [&](auto&& on_span) {
+    for (const RegexMatch& m : matches) on_span(m.start, m.end);
+    return true;
+  });
 }
 
 PyObject* regex_parse_batch_count(PyObject*, const Element& e, PyObject* inputs) {
