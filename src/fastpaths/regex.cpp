@@ -27,9 +27,10 @@ const RegexElement& as_regex(const Element& e) noexcept { return static_cast<con
 PyObject* regex_parse_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const MatchResult m = as_regex(e).match_at(text, 0);
   if (!m.matched) return py::raise_value_error("Expected regex match");
+  py::PyRef token = py::PyRef::steal(py::new_str_or_throw(text.substr(0, m.end)));
   PyObject* list = PyList_New(1);
   if (list == nullptr) return py::pending_error();
-  PyList_SET_ITEM(list, 0, py::new_str_or_die(text.substr(0, m.end)));
+  PyList_SET_ITEM(list, 0, token.release());
   return list;
 }
 
@@ -49,14 +50,15 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
   fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
                                   [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
   if (spans.empty()) return py::new_empty_list_or_die();
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
-  if (list == nullptr) return py::pending_error();
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
   TokenInternMap interned;
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const RegexMatch& m = spans[i];
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(m.start, m.end - m.start)));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    interned.get_or_create(text.substr(m.start, m.end - m.start)));
   }
-  return list;
+  return list.release();
 }
 
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
@@ -88,7 +90,7 @@ PyObject* regex_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
     const MatchResult m = re.match_at(text, 0);
     if (!m.matched) return nullptr;
     if (m.end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
-    return py::new_str_or_die(text.substr(0, m.end));
+    return py::new_str_or_throw(text.substr(0, m.end));
   });
 }
 

@@ -58,7 +58,7 @@ PyObject* word_parse_string(PyObject*, const Element& e, PyObject*, std::string_
   PyRef list = PyRef::steal(PyList_New(1));
   if (!list) return py::pending_error();
   // A new str also when the word is the whole text: the argument object is not handed back.
-  PyList_SET_ITEM(list.get(), 0, py::new_str_or_die(text.substr(0, end)));
+  PyList_SET_ITEM(list.get(), 0, py::new_str_or_throw(text.substr(0, end)));
   return list.release();
 }
 
@@ -76,7 +76,7 @@ PyObject* word_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
     const Pos end = word_end_at_start(w, bytes, text);
     if (end == 0) return nullptr;
     if (end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
-    return py::new_str_or_die(text.substr(0, end));
+    return py::new_str_or_throw(text.substr(0, end));
   });
 }
 
@@ -221,7 +221,7 @@ class WordKeyCache {
       if (keys_[s] == EMPTY) {
         keys_[s] = key;
         texts_[s] = word;
-        words_[s] = py::new_str_or_die(word);
+        words_[s] = py::new_str_or_throw(word);
         return s;
       }
       if (keys_[s] == key && texts_[s] == word) return s;

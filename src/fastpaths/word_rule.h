@@ -136,7 +136,8 @@ struct WordCoverage {
   std::uint64_t bytes;
 };
 template <bool Wide>
-[[nodiscard]] inline WordCoverage cover_words_branch_free(const WordByteTables& tables, std::string_view text) noexcept {
+[[nodiscard]] inline WordCoverage cover_words_branch_free(const WordByteTables& tables,
+                                                          std::string_view text) noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
   WordStepper<Wide> words(tables);
