@@ -1,8 +1,9 @@
 // The seven methods of Word. None calls an operation of the element: each tests the text's bytes in place with
 // the element's two sets (the byte rule of word_rule.h) and builds only the objects it returns. A Word with set
 // members U+0080..U+00FF runs the element's rule (WordElement::match) instead, which takes those characters
-// whole; both give exactly the matches of the element's try_match_at, so every method agrees with the common
-// routine over that element.
+// whole (transform_string runs the branch-free rule of word_rule.h, which takes them whole too); all give
+// exactly the matches of the element's try_match_at, so every method agrees with the common routine over that
+// element.
 #include <array>
 #include <cstring>
 #include <optional>
@@ -131,8 +132,8 @@ PyObject* word_search_string_count(PyObject*, const Element& e, PyObject*, std::
 // first, so the result is made once at its exact size and written straight into it. Word matching never
 // nests, so the scans never stop early.
 template <bool Wide>
-PyObject* transform_words(const WordElement& w, PyObject* s, std::string_view text,
-                                    PyObject* replacement_obj, std::string_view replacement) {
+PyObject* transform_words(const WordElement& w, PyObject* s, std::string_view text, PyObject* replacement_obj,
+                          std::string_view replacement) {
   const WordByteTables tables(w);
   const WordCoverage words = cover_words_branch_free<Wide>(tables, text);
   if (words.words == 0) return engine::new_str_copy(s);
