@@ -101,11 +101,12 @@ LARGE_CHILD = textwrap.dedent(r"""
     wide = ("a" + E + " ") * N
     assert q.Literal("zz").search_string_count(wide) == 0  # its UTF-8 form is made before the cap
     run = "a" * N
-    long_run = "a" * (16 * N) + " "  # a token that is not the whole input, which a batch may hand back itself
-    distinct = " ".join("".join(LOWER[i // 26**k % 26] for k in range(5)) for i in range(N // 2))
+    long_run = "a" * (6 * N) + " "  # a token that is not the whole input, which a batch may hand back itself
+    letters = str.maketrans("0123456789", "ghijklmnop")
+    distinct = " ".join(f"{i:x}".translate(letters) for i in range(N // 2))  # words of letters, all different
     # 300 distinct digit tokens fill And's per-call token table; the last item's token is made past it.
-    table_items = ["a%d" % i for i in range(300)] + ["a" + "1" * (16 * N)]
-    large_tokens = " ".join("a" * (200_000 + i) for i in range(100))  # few distinct tokens, whose strs do not fit
+    table_items = ["a%d" % i for i in range(300)] + ["a" + "1" * (6 * N)]
+    large_tokens = " ".join("a" * (120_000 + i) for i in range(100))  # few distinct tokens, whose strs do not fit
     LONG = "x" * 16
 
     # (what, method, arguments it cannot finish, small arguments it answers afterwards); each needs tens of MB.
