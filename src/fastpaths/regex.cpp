@@ -30,9 +30,10 @@ const RegexElement& as_regex(const Element& e) noexcept { return static_cast<con
 PyObject* regex_parse_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const MatchResult m = as_regex(e).match_at(text, 0);
   if (!m.matched) return py::raise_value_error("Expected regex match");
+  py::PyRef token = py::PyRef::steal(py::new_str_or_throw(text.substr(0, m.end)));
   PyObject* list = PyList_New(1);
   if (list == nullptr) return py::pending_error();
-  PyList_SET_ITEM(list, 0, py::new_str_or_die(text.substr(0, m.end)));
+  PyList_SET_ITEM(list, 0, token.release());
   return list;
 }
 
@@ -55,28 +56,30 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
   if (const std::optional<ByteClass>& run = fast.run) {
     const std::uint64_t count = run->count_run_matches(text, fast.run_may_be_empty);
     if (count == 0) return py::new_empty_list_or_die();
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
-    if (list == nullptr) return py::pending_error();
+    py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    if (!list) return py::pending_error();
     std::uint64_t i = 0;
     fastpaths::iterate_matches(
         text, [&](Pos from) { return fastpaths::find_run_match(*run, fast.run_may_be_empty, text, from); },
         [&](Pos start, Pos end) {
           if (i == count) fatal("Regex.search_string: the class run was counted wrongly");
-          PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i++), interned.get_or_create(text.substr(start, end - start)));
+          PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++),
+                          interned.get_or_create(text.substr(start, end - start)));
         });
     if (i != count) fatal("Regex.search_string: the class run was counted wrongly");
-    return list;
+    return list.release();
   }
   absl::InlinedVector<RegexMatch, 16> spans;
   fastpaths::for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
   if (spans.empty()) return py::new_empty_list_or_die();
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
-  if (list == nullptr) return py::pending_error();
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const RegexMatch& m = spans[i];
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(m.start, m.end - m.start)));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    interned.get_or_create(text.substr(m.start, m.end - m.start)));
   }
-  return list;
+  return list.release();
 }
 
 // The spans of the first matches, recorded while a transform sizes its result so that writing it need not
@@ -121,8 +124,8 @@ class RecordedSpans {
 
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
 // replacement is inserted byte for byte, with no group reference or escape read in it. The result is always a
-// new str of its exact size (TransformOutput): one pass sizes it, recording the first spans, and the write
-// replays them and searches again only for the matches past the recorded ones.
+// new str of its exact size: one pass sizes it, recording the first spans, and the write replays them and
+// searches again only for the matches past the recorded ones.
 PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
                                  PyObject* replacement_obj, std::string_view replacement) {
   return fastpaths::with_regex_finder(as_regex(e), text, [&](auto&& find) -> PyObject* {
@@ -137,21 +140,13 @@ PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::
       removed += m->end - m->start;
       if (recording && (recording = recorded.record(*m))) resume = cursor;
     }
-    if (count == 0) return new_str_copy(s);
-    TransformOutput out;
-    if (!out.open(s, text, replacement_obj, replacement, count, removed)) return nullptr;
-    Pos copied = 0;
-    auto write = [&](const RegexMatch& m) {
-      out.append(text.substr(copied, m.start - copied));
-      out.append(replacement);
-      copied = m.end;
-    };
-    for (std::size_t i = 0; i < recorded.size(); ++i) write(recorded[i]);
-    if (!recording) {
-      while (const std::optional<RegexMatch> m = resume.next(text, find)) write(*m);
-    }
-    out.append(text.substr(copied));
-    return out.finish();
+    return transform_counted(s, text, replacement_obj, replacement, count, removed, [&](auto&& on_span) {
+      for (std::size_t i = 0; i < recorded.size(); ++i) on_span(recorded[i].start, recorded[i].end);
+      if (!recording) {
+        while (const std::optional<RegexMatch> m = resume.next(text, find)) on_span(m->start, m->end);
+      }
+      return true;
+    });
   });
 }
 
@@ -168,7 +163,7 @@ PyObject* regex_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
     const MatchResult m = re.match_at(text, 0);
     if (!m.matched) return nullptr;
     if (m.end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
-    return py::new_str_or_die(text.substr(0, m.end));
+    return py::new_str_or_throw(text.substr(0, m.end));
   });
 }
 
