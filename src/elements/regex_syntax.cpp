@@ -275,16 +275,19 @@ class Lexer {
   }
 
   // "{n}", "{n,}" or "{n,m}" at i_ (a repetition), else false with i_ unchanged ('{' is then a literal).
+  // A number is what RE2 takes for one: no leading zero ("{01}" and "{0,00}" are characters), and no more
+  // digits once the value reaches 100000000 ("{1000000000}" is characters too).
   bool braces(Token& t) {
     std::size_t j = i_ + 1;
+    auto digit = [&](std::size_t k) { return k < p_.size() && p_[k] >= '0' && p_[k] <= '9'; };
     auto number = [&](int& v) {
-      const std::size_t from = j;
+      if (!digit(j) || (p_[j] == '0' && digit(j + 1))) return false;
       v = 0;
-      while (j < p_.size() && p_[j] >= '0' && p_[j] <= '9') {
-        v = std::min(v * 10 + (p_[j] - '0'), 1 << 20);
-        ++j;
+      for (; digit(j); ++j) {
+        if (v >= 100000000) return false;
+        v = v * 10 + (p_[j] - '0');
       }
-      return j > from;
+      return true;
     };
     int min = 0;
     int max = 0;
@@ -423,8 +426,9 @@ class Lexer {
         break;
       }
       first = false;
-      if (c == '[' && at(1) == ':' && has(1)) {
+      if (c == '[' && at(1) == ':' && has(1) && i_ + 2 < no_posix_end_from_) {
         const std::size_t close = p_.find(":]", i_ + 2);
+        if (close == std::string_view::npos) no_posix_end_from_ = i_ + 2;
         if (close != std::string_view::npos) {
           const std::optional<Set> posix = posix_set(p_.substr(i_ + 2, close - i_ - 2));
           if (posix) {
@@ -474,6 +478,9 @@ class Lexer {
 
   std::string_view p_;
   std::size_t i_ = 0;
+  // No ":]" at or after this position: once a search for it fails, later ones from further on would fail too,
+  // so a class full of "[:" costs one pass, not one per "[:".
+  std::size_t no_posix_end_from_ = std::string_view::npos;
   bool quoting_ = false;
   bool exact_ = true;
 };

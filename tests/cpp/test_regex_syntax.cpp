@@ -69,6 +69,8 @@ TEST(RegexNesting, DepthCountsGroupsAndRepetitions) {
       {"\\p{Greek}", 0},
       {"a{,3}", 0},           // not a repetition in RE2: characters
       {"a{", 0},
+      {"a{01}b{0,00}", 0},    // RE2 reads a number with a leading zero as characters
+      {"(a{1000000000})", 1}, // and one of ten digits
       {"a**", 1},             // a compile error, not two levels
       {"(((a", 3},            // open groups still count
       {"a))", 0},
@@ -78,6 +80,8 @@ TEST(RegexNesting, DepthCountsGroupsAndRepetitions) {
   }
   EXPECT_EQ(regex_syntax::nesting_depth(repeat("(", 100000), 250), 251) << "stops past the limit";
   EXPECT_EQ(regex_syntax::nesting_depth(repeat("(?:a", 10) + repeat(")*", 10), 250), 20);
+  // "[:" with no ":]" after it is characters of the class, parentheses included; many of them cost one pass.
+  EXPECT_EQ(regex_syntax::nesting_depth(cat("[", repeat("[:a(", 20000), "]"), 250), 0);
 }
 
 TEST(RegexNesting, DeeperThanTheLimitIsACompileError) {
@@ -172,6 +176,11 @@ TEST(RegexShape, SummariesOfPatterns) {
       {"a|b|", true, "a-b", nullptr, false},
       {"(?:)", true, "", nullptr, false},
       {"x{0}y", false, "y", nullptr, false},
+      {"x{00}y", false, "x", nullptr, false},        // "{00}" is characters, not a repetition
+      {"x{0,00}y", false, "x", nullptr, false},
+      {"(?:){01}y", false, "{", nullptr, false},
+      {"x{0,1000000000}", false, "x", nullptr, false},
+      {"a{01,}", false, "a", nullptr, false},        // characters: no class run
       {"\\bfoo", false, "f", nullptr, false},
       {"^a|$", true, "a", nullptr, false},
       {"(?P<n>[x-z])y?", false, "x-z", nullptr, false},

@@ -118,12 +118,13 @@ BLOCK_EDGES = [letters(k) + "12" + letters(70 - k) for k in (0, 14, 15, 16, 30, 
 EDGE_TEXTS = [
     "", "1", "a", "12", "1a", "a1", "123456789", "1" * 64, "1" * 65, "a" * 64 + "1", "1" + "a" * 64,
     E + "1" + E, EURO + "12" + SMILE, "1" + E, E + "1", KELVIN + "k1", "a=1\r\nb=2\nc=", "a=\n=\n", "x=y",
-    "a=" + E * 20 + "\r\n", "\n\n\r\n", "key=value\nk2=v2", *BLOCK_EDGES,
+    "a=" + E * 20 + "\r\n", "\n\n\r\n", "key=value\nk2=v2", "x{00}1 x{0,00}1", "1{01,}", *BLOCK_EDGES,
 ]
 EDGE_PATTERNS = [
     "[0-9]+", "[0-9]*", r"\d+", r"[^\n]*", r"[^\n]+", ".*", r"\w*", "[a-z]+", "[^a-z]*", "1+", "[é0-9]+",
     "^[0-9]+", "[0-9]+$", r"\b[0-9]+", r"[0-9]+\b", "[0-9]+|a", "a|[0-9]+", "(?i)[a-k]+", "(?i)k+", r"\C+",
     r"(?m)^[^\n]*", r"(?m)[^\n]*$", "[0-9]{2}", "[0-9]+?", "(?:[0-9]+)", r"(?U)[0-9]+", "=[^\n]*", "",
+    "x{00}1", "x{0,00}1", "1{01,}",  # braces RE2 reads as characters (a number with a leading zero)
 ]
 
 
