@@ -135,7 +135,10 @@ int hex_value(unsigned char c) {
 }
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-enum class Kind : std::uint8_t { Atom, Dot, Assertion, Open, Close, Flags, Bar, Repeat, End };
+// `Flags` is a flag setting ("(?i)") and `Nothing` an empty quote ("\Q\E"): both add nothing to the expression, so
+// a repetition operator after one repeats the item before it ("a(?i)*" is "a*"), and one after a repetition
+// ("a*\Q\E+") is no stacked operator but a repetition of the repetition.
+enum class Kind : std::uint8_t { Atom, Dot, Assertion, Open, Close, Flags, Nothing, Bar, Repeat, End };
 
 struct Token {
   Kind kind = Kind::End;
@@ -165,8 +168,10 @@ class Lexer {
         if (c == '\\' && at(1) == 'E') {
           quoting_ = false;
           i_ += 2;
+          if (quoted_nothing_) return token(Kind::Nothing);
           continue;
         }
+        quoted_nothing_ = false;
         if (c == '\\') {
           exact_ = false;  // a backslash inside \Q...\E: RE2 reads "\\" there in its own way
           ++i_;
@@ -219,6 +224,7 @@ class Lexer {
           if (e == 'Q') {
             i_ += 2;
             quoting_ = true;
+            quoted_nothing_ = true;
             continue;
           }
           return atom(escape().set);
@@ -482,6 +488,7 @@ class Lexer {
   // so a class full of "[:" costs one pass, not one per "[:".
   std::size_t no_posix_end_from_ = std::string_view::npos;
   bool quoting_ = false;
+  bool quoted_nothing_ = false;  // nothing read yet since "\Q"
   bool exact_ = true;
 };
 
@@ -511,6 +518,11 @@ int nesting_depth(std::string_view pattern, int limit) {
         if (f.last >= 0 && !f.last_repeated) f.deepest = std::max(f.deepest, ++f.last);
         f.last_repeated = true;
         break;
+      case Kind::Flags:
+      case Kind::Nothing:
+        // The next operator repeats the last item, even one just repeated ("a*(?i)*" nests two levels).
+        f.last_repeated = false;
+        break;
       case Kind::Open:
         frames.emplace_back();
         // Each open group is a level around what it will hold.
@@ -525,7 +537,6 @@ int nesting_depth(std::string_view pattern, int limit) {
           frames.back().deepest = std::max(frames.back().deepest, depth);
         }
         break;
-      case Kind::Flags:
       case Kind::Bar:
       case Kind::End:
         frames.back().last = -1;
@@ -597,7 +608,12 @@ class ShapeReader {
     Bytes first;
   };
 
-  void advance() { token_ = lexer_.next(); }
+  // Tokens that add nothing are passed over, so an operator after one repeats the item before it.
+  void advance() {
+    do {
+      token_ = lexer_.next();
+    } while (token_.kind == Kind::Flags || token_.kind == Kind::Nothing);
+  }
 
   Summary alternation() {
     Summary s = sequence();
@@ -629,7 +645,6 @@ class ShapeReader {
         advance();
         break;
       case Kind::Assertion:
-      case Kind::Flags:
         advance();
         break;
       case Kind::Open:
@@ -668,12 +683,12 @@ std::optional<Shape> read_shape(std::string_view pattern) {
   bool dot_all = false;
   bool flags = false;
   Lexer scan(pattern);
-  std::vector<Token> head;  // the first three tokens, for the class-run form
+  std::vector<Token> head;  // the first three tokens that add something, for the class-run form
   for (Token t = scan.next(); t.kind != Kind::End; t = scan.next()) {
     fold = fold || t.fold;
     dot_all = dot_all || t.dot_all;
     flags = flags || t.kind == Kind::Flags || t.fold || t.dot_all;
-    if (head.size() < 3) head.push_back(t);
+    if (head.size() < 3 && t.kind != Kind::Nothing) head.push_back(t);
   }
   if (!scan.exact()) return std::nullopt;
   std::optional<Shape> shape = ShapeReader(pattern, fold, dot_all).read();

@@ -72,6 +72,9 @@ TEST(RegexNesting, DepthCountsGroupsAndRepetitions) {
       {"a{01}b{0,00}", 0},    // RE2 reads a number with a leading zero as characters
       {"(a{1000000000})", 1}, // and one of ten digits
       {"a**", 1},             // a compile error, not two levels
+      {"a*(?i)*", 2},         // after a flag setting or an empty quote an operator repeats the repetition
+      {"a+\\Q\\E?", 2},
+      {"a(?i)*\\Qb\\E+", 1},
       {"(((a", 3},            // open groups still count
       {"a))", 0},
   };
@@ -110,6 +113,12 @@ TEST(RegexNesting, DeeperThanTheLimitIsACompileError) {
   const std::size_t before = live_element_count();
   EXPECT_NE(make_regex_element(cat(repeat("(", 100000), "a**")).error.find("nesting too deep"), std::string::npos);
   EXPECT_EQ(live_element_count(), before);
+  // Operators stacked with a flag setting or an empty quote between them nest.
+  for (const char* between : {"(?i)", "\\Q\\E"}) {
+    EXPECT_TRUE(make_regex_element(cat("a", repeat(cat("?", between), 250))).element) << between;
+    EXPECT_NE(make_regex_element(cat("a", repeat(cat("?", between), 251))).error.find("nesting too deep"),
+              std::string::npos) << between;
+  }
   // Stacked operators are RE2's error, as before.
   EXPECT_EQ(make_regex_element(cat("a", repeat("*", 300))).error.find("regex parse error:\n    ^(?:a***"), 0u);
   EXPECT_NE(make_regex_element(cat("a", repeat("*", 300))).error.find("bad repetition operator"), std::string::npos);
@@ -176,6 +185,11 @@ TEST(RegexShape, SummariesOfPatterns) {
       {"a|b|", true, "a-b", nullptr, false},
       {"(?:)", true, "", nullptr, false},
       {"x{0}y", false, "y", nullptr, false},
+      {"a(?i)*", true, "Aa<lead>", nullptr, false},  // an operator after a flag setting repeats the item before
+      {"x(?s){0}y", false, "y", nullptr, false},
+      {"[0-9]+(?m)?", true, "0-9", nullptr, false},
+      {"a\\Q\\E+", false, "a", "a", false},
+      {"a*\\Q\\E+", true, "a", nullptr, false},
       {"x{00}y", false, "x", nullptr, false},        // "{00}" is characters, not a repetition
       {"x{0,00}y", false, "x", nullptr, false},
       {"(?:){01}y", false, "{", nullptr, false},

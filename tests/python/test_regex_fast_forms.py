@@ -61,6 +61,7 @@ def check_agrees(pattern, s):
 CLASSES = ["[0-9]", r"\d", r"\w", r"\s", r"\S", "[a-z]", "[^a]", r"[^\n]", ".", "a", "=", "[a=]", "[^a-z0-9]",
            "[[:punct:]]", f"[{E}0-9]", f"[^{E}]", E, EURO, r"\pL", r"\C", "(?i)k", "(?i)[a-c]", r"\x{20AC}"]
 OPS = ["", "+", "*", "?", "{2}", "{1,3}", "+?", "*?"]
+NOTHING = ["", "", "", "", "(?s)", r"\Q\E"]  # between an item and its operator: adds nothing
 ASSERTIONS = ["", "", "^", "$", r"\b", r"\B", "(?m)^", "(?m)$"]
 
 
@@ -69,6 +70,9 @@ def patterns(draw):
     pieces = []
     for _ in range(draw(st.integers(1, 3))):
         piece = draw(st.sampled_from(CLASSES)) + draw(st.sampled_from(OPS))
+        between = draw(st.sampled_from(NOTHING))
+        if between:
+            piece += between + draw(st.sampled_from(OPS))
         if draw(st.integers(0, 4)) == 0:
             piece = f"(?:{piece}|{draw(st.sampled_from(CLASSES))})" + draw(st.sampled_from(OPS))
         pieces.append(draw(st.sampled_from(ASSERTIONS)) + piece)
@@ -125,6 +129,7 @@ EDGE_PATTERNS = [
     "^[0-9]+", "[0-9]+$", r"\b[0-9]+", r"[0-9]+\b", "[0-9]+|a", "a|[0-9]+", "(?i)[a-k]+", "(?i)k+", r"\C+",
     r"(?m)^[^\n]*", r"(?m)[^\n]*$", "[0-9]{2}", "[0-9]+?", "(?:[0-9]+)", r"(?U)[0-9]+", "=[^\n]*", "",
     "x{00}1", "x{0,00}1", "1{01,}",  # braces RE2 reads as characters (a number with a leading zero)
+    "1(?i)*", "[0-9]+(?m)?", "a(?s){0}1", r"[0-9]+\Q\E*",  # an operator after a flag setting or an empty quote
 ]
 
 
