@@ -3,8 +3,9 @@
 The plain route is the same pattern behind an alternative that can never match, `\\b\\B` (a position cannot be
 a word boundary and not be one): RE2 gives exactly the same matches, while the pattern's reading must take
 that alternative as possibly empty, so every test of the wrapped pattern goes to RE2 (the element tests check
-that the wrapped form has no fast form). Every method, and the element inside the common routines and a
-sequence, is compared on generated patterns and texts and on a table of the edges that break scans."""
+that the wrapped form has no fast form). Every method, and the element inside the common routines, a sequence,
+a repetition and a choice, is compared on generated patterns and texts and on a table of the edges that break
+scans."""
 
 import os
 import re
@@ -53,6 +54,9 @@ def check_agrees(pattern, s):
     a, b = q.Word(q.alphas()) + q.Literal("=") + fast, q.Word(q.alphas()) + q.Literal("=") + slow
     assert a.search_string(s) == b.search_string(s)
     assert a.search_string_count(s) == b.search_string_count(s)
+    # Repeated, and as the later alternative of a choice.
+    for wrap in (q.ZeroOrMore, lambda r: q.Literal("k") | r):
+        assert wrap(fast).search_string(s) == wrap(slow).search_string(s)
 
 
 # ---------------------------------------------------------------------------------------------------------------
