@@ -92,14 +92,15 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   } else if constexpr (M == Method::TransformString) {
     std::string_view text;
     std::string_view replacement;
-    if (!bound.str(0, text) || !bound.str(1, replacement)) return nullptr;
+    const bool s_viewed = (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
+    if (!s_viewed || !bound.str(1, replacement)) return nullptr;
     return finish_body(bodies.transform_string(self, element, bound[0], text, bound[1], replacement));
   } else if constexpr (M == Method::Set) {
     static_assert(C == ClassId::Forward);
     return finish_body(forward_set(self, element, bound[0]));
   } else {
     std::string_view text;
-    if (!bound.str(0, text)) return nullptr;
+    if (!((bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text))) return nullptr;
     return finish_body(text_body<M>(bodies)(self, element, bound[0], text));
   }
 }

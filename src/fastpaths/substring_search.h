@@ -70,17 +70,21 @@ inline constexpr std::array<std::uint8_t, 256> BYTE_RANK = [] {
 
 class SubstringFinder {
  public:
-  // `needle` must outlive the finder and be non-empty.
-  explicit SubstringFinder(std::string_view needle) noexcept : needle_(needle) {
+  // `needle` must outlive the finder and be non-empty. `unit` (1, 2 or 4) is the size of the code units that
+  // needle and text are made of (a str's own representation, little-endian): the filter's bytes are then
+  // taken from the units' low bytes where the needle has two units, since in such texts the high bytes are
+  // mostly zero, which the rank would call rare.
+  explicit SubstringFinder(std::string_view needle, std::size_t unit = 1) noexcept : needle_(needle) {
     const std::size_t n = needle.size();
     if (n < 2) return;
+    const std::size_t step = n >= 2 * unit ? unit : 1;
     // The rarest byte, then the rarest at another offset; ties go to the earlier offset.
     std::size_t a = 0;
-    for (std::size_t i = 1; i < n; ++i) {
+    for (std::size_t i = step; i < n; i += step) {
       if (rank(i) < rank(a)) a = i;
     }
-    std::size_t b = a == 0 ? 1 : 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t b = a == 0 ? step : 0;
+    for (std::size_t i = 0; i < n; i += step) {
       if (i != a && rank(i) < rank(b)) b = i;
     }
     offset1_ = a;
