@@ -139,21 +139,14 @@ class TransformOutput {
   unsigned kind_ = 1;        // unit size of the result after open_units
 };
 
-// A transform from a scan that can be run twice with the same matches: `scan(on_span) -> bool` reports each
-// replaced span (start, end) in text order (start < end, non-overlapping) and returns false when it stopped
+// A transform whose result is already sized: `count` spans covering `removed` bytes, which `scan(on_span) ->
+// bool` reports (start, end) in text order (start < end, non-overlapping), returning false when it stopped
 // early (matching overflowed the recursion bound: the result is then nullptr with no error set, and the method
-// frame raises RecursionError). The first run sizes the result, the second writes it; a scan that reports
-// nothing gives a copy of `s`.
+// frame raises RecursionError). No span gives a copy of `s`.
 template <class Scan>
-[[nodiscard]] PyObject* transform_by_two_scans(PyObject* s, std::string_view text, PyObject* replacement_obj,
-                                               std::string_view replacement, Scan&& scan) {
-  std::uint64_t count = 0;
-  std::uint64_t removed = 0;
-  const bool sized = scan([&](std::uint64_t start, std::uint64_t end) {
-    ++count;
-    removed += end - start;
-  });
-  if (!sized) return nullptr;
+[[nodiscard]] PyObject* transform_with_size(PyObject* s, std::string_view text, PyObject* replacement_obj,
+                                            std::string_view replacement, std::uint64_t count, std::uint64_t removed,
+                                            Scan&& scan) {
   if (count == 0) return new_str_copy(s);
   TransformOutput out;
   if (!out.open(s, text, replacement_obj, replacement, count, removed)) return nullptr;
@@ -166,6 +159,21 @@ template <class Scan>
   if (!written) return nullptr;
   out.append(text.substr(copied));
   return out.finish();
+}
+
+// A transform from a scan that can be run twice with the same matches (as transform_with_size's): the first
+// run sizes the result, the second writes it.
+template <class Scan>
+[[nodiscard]] PyObject* transform_by_two_scans(PyObject* s, std::string_view text, PyObject* replacement_obj,
+                                               std::string_view replacement, Scan&& scan) {
+  std::uint64_t count = 0;
+  std::uint64_t removed = 0;
+  const bool sized = scan([&](std::uint64_t start, std::uint64_t end) {
+    ++count;
+    removed += end - start;
+  });
+  if (!sized) return nullptr;
+  return transform_with_size(s, text, replacement_obj, replacement, count, removed, scan);
 }
 
 }  // namespace quillex::engine

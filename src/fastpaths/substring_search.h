@@ -92,6 +92,9 @@ class SubstringFinder {
   }
 
   std::string_view needle() const noexcept { return needle_; }
+  // The offsets of the filter's two bytes (both 0 for a one-byte needle).
+  std::size_t offset1() const noexcept { return offset1_; }
+  std::size_t offset2() const noexcept { return offset2_; }
   // True once the byte-pair filter has been given up for memmem.
   bool filter_given_up() const noexcept { return two_way_; }
 
