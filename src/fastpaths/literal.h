@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "engine/text_period.h"
 #include "fastpaths/substring_search.h"
@@ -96,7 +97,7 @@ template <std::size_t Unit = 1>
   const std::size_t n = literal.size();
   const std::size_t length = text.size();
   if (n == 0) return length;
-  UnitFinder<Unit> finder(literal);
+  std::conditional_t<Unit == 1, SubstringFinder, UnitFinder<Unit>> finder(literal);
   const std::uint64_t p = engine::detect_text_period(text, length);
   if (p < n || p % Unit != 0 || !engine::repeats_with_period(text, p)) {
     return count_occurrences(finder, text, 0, length).count;
