@@ -35,7 +35,9 @@ struct MethodBodies {
   std::uint8_t reads_units = 0;
 };
 
-constexpr std::uint8_t method_bit(Method m) noexcept { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(m)); }
+constexpr std::uint8_t method_bit(Method m) noexcept {
+  return static_cast<std::uint8_t>(1u << static_cast<unsigned>(m));
+}
 
 // Whether `text` is the null view of a str handed over unviewed (see MethodBodies::reads_units).
 constexpr bool unviewed(std::string_view text) noexcept { return text.data() == nullptr; }

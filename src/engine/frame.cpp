@@ -1,6 +1,7 @@
 #include "engine/frame.h"
 
 #include <array>
+#include <new>
 #include <utility>
 
 #include "descriptors.h"
@@ -72,11 +73,18 @@ TextBody text_body(const MethodBodies& b) noexcept {
   }
 }
 
+// The view of `s`, or for a body that reads units (MethodBodies::reads_units) the null view of a str whose
+// UTF-8 form is not at hand; the same errors either way.
+template <Method M>
+bool text_argument(const py::BoundArguments& bound, const MethodBodies& bodies, std::string_view& text) {
+  return (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
+}
+
 // One entry per (class, method). Order of work, and so of the errors raised: binding, receiver, the
 // parameters in order (`s` before `replacement`), the body. The receiver holder releases the borrow and the
 // reference on every path out.
 template <ClassId C, Method M>
-PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   py::BoundArguments bound(METHOD_DESCRIPTOR<C, M>);
   if (!bound.bind_fastcall(args, nargs, kwnames)) return nullptr;
   ClassRef receiver;
@@ -92,16 +100,35 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   } else if constexpr (M == Method::TransformString) {
     std::string_view text;
     std::string_view replacement;
-    const bool s_viewed = (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
-    if (!s_viewed || !bound.str(1, replacement)) return nullptr;
+    if (!text_argument<M>(bound, bodies, text) || !bound.str(1, replacement)) return nullptr;
     return finish_body(bodies.transform_string(self, element, bound[0], text, bound[1], replacement));
   } else if constexpr (M == Method::Set) {
     static_assert(C == ClassId::Forward);
     return finish_body(forward_set(self, element, bound[0]));
   } else {
     std::string_view text;
-    if (!((bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text))) return nullptr;
+    if (!text_argument<M>(bound, bodies, text)) return nullptr;
     return finish_body(text_body<M>(bodies)(self, element, bound[0], text));
+  }
+}
+
+// Memory a body asked for and could not have (a result, a vector of spans or tokens, a table: the input decides
+// their size) ends the body with std::bad_alloc. Every body keeps what it made in holders that release it
+// while the exception unwinds (PyRef, the tables of engine/ and fastpaths/, the receiver holder, the
+// collector pause, the depth guards and the Forward read locks), and stores borrowed references into a list
+// only where nothing between the stores and the raising of their counts can throw. So here nothing is left
+// but to report MemoryError; a recursion overflow met before the failure gives way to it.
+[[gnu::cold]] PyObject* memory_exhausted() noexcept {
+  (void)take_recursion_overflow();
+  return PyErr_NoMemory();
+}
+
+template <ClassId C, Method M>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  try {
+    return method_call<C, M>(self, args, nargs, kwnames);
+  } catch (const std::bad_alloc&) {
+    return memory_exhausted();
   }
 }
 

@@ -63,7 +63,7 @@ PyObject* keyword_transform_string(PyObject*, const Element& element, PyObject* 
   const std::size_t n = keyword.length();
   if (n == 0) return new_str_copy(s);
   const std::uint64_t count = count_keyword_matches(keyword, text);
-  return transform_with_size(s, text, replacement_obj, replacement, count, count * n, [&](auto&& on_span) {
+  return transform_counted(s, text, replacement_obj, replacement, count, count * n, [&](auto&& on_span) {
     fastpaths::for_each_keyword_match(keyword, text, [&](std::size_t start) { on_span(start, start + n); });
     return true;
   });
