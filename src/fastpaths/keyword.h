@@ -119,7 +119,8 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
 // overlap (a pass at h followed by one at h + 1 would put the keyword's own identifier byte right after the
 // first, which refuses it), so no pass hides another and the count is the number of passing positions, a
 // population count per 16 starts.
-[[nodiscard]] inline std::uint64_t count_keyword_matches(const KeywordElement& keyword, std::string_view text) noexcept {
+[[nodiscard]] inline std::uint64_t count_keyword_matches(const KeywordElement& keyword,
+                                                         std::string_view text) noexcept {
   const std::size_t n = keyword.length();
   const std::size_t length = text.size();
   const ByteTable& ident = keyword.ident();
@@ -133,7 +134,8 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
       const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
       const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n - 1));
       const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n));
-      const __m128i hit = _mm_andnot_si128(ident_lanes(after), _mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2)));
+      const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2));
+      const __m128i hit = _mm_andnot_si128(ident_lanes(after), pair);
       return static_cast<unsigned>(_mm_movemask_epi8(hit));
     };
     std::uint64_t count = 0;

@@ -45,7 +45,8 @@ struct StrUnits {
 [[nodiscard]] inline bool holds_surrogate(const StrUnits& u) noexcept {
   if (u.kind == 1) return false;
   const std::size_t n = u.bytes();
-  const __m128i mask = u.kind == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(static_cast<int>(0xFFFFF800));
+  const __m128i mask =
+      u.kind == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(static_cast<int>(0xFFFFF800));
   const __m128i want = u.kind == 2 ? _mm_set1_epi16(static_cast<short>(0xD800)) : _mm_set1_epi32(0xD800);
   const auto hits = [&](std::size_t at) noexcept {
     const __m128i x = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u.data + at)), mask);

@@ -224,7 +224,8 @@ TEST(KeywordScan, IdentifierLanesAreTheIdentifierTable) {
 template <class Unit>
 std::uint64_t plain_unit_count(const std::basic_string<Unit>& needle, const std::basic_string<Unit>& text) {
   std::uint64_t count = 0;
-  for (std::size_t pos = text.find(needle); pos != std::basic_string<Unit>::npos; pos = text.find(needle, pos + needle.size())) {
+  for (std::size_t pos = text.find(needle); pos != std::basic_string<Unit>::npos;
+       pos = text.find(needle, pos + needle.size())) {
     ++count;
   }
   return count;

@@ -217,8 +217,8 @@ KEYWORD_ALPHABET = ["i", "f", "if", "a", "_", "1", " ", "(", "-", E, "\u20ac"]
 
 @settings(max_examples=300, deadline=None)
 @given(st.lists(st.sampled_from(KEYWORD_ALPHABET), max_size=120).map("".join),
-       st.sampled_from(["if", "i", "f", "a", "aa", "aia", "if_", "i-", "-", "--", "-a", "f(", "a a", "if" + E, E, "ifif",
-                        "a1a1a1a1a1a1a1a1a1"]),
+       st.sampled_from(["if", "i", "f", "a", "aa", "aia", "if_", "i-", "-", "--", "-a", "f(", "a a", "if" + E, E,
+                        "ifif", "a1a1a1a1a1a1a1a1a1"]),
        st.sampled_from(["", "X", E, "\u20ac\u20ac"]))
 def test_candidate_scan_agrees_with_the_model(text, kw, replacement):
     check_against_model_and_common(kw, text, replacement)
