@@ -232,21 +232,13 @@ def python_code(nbytes, seed=4):
     while size < nbytes:
         ind = "    " * rnd.randint(0, 3)
         a, b = rnd.choice(names), rnd.choice(names)
+        c, k = rnd.choice(names), rnd.randint(0, 999)
+        # (share of lines up to this kind, the line)
+        kinds = [(0.15, f"if {a} {rnd.choice(ops)} {b}:"), (0.22, f"elif {a}({b}):"), (0.26, "else:"),
+                 (0.30, f"return {a} if {b} else None"), (0.6, f"{a} = {b}.get({k}) + {a}"),
+                 (0.8, f"{a}({b}, {c})"), (1.0, f"for {a} in {b}:  # {c} if")]
         r = rnd.random()
-        if r < 0.15:
-            line = f"{ind}if {a} {rnd.choice(ops)} {b}:"
-        elif r < 0.22:
-            line = f"{ind}elif {a}({b}):"
-        elif r < 0.26:
-            line = f"{ind}else:"
-        elif r < 0.30:
-            line = f"{ind}return {a} if {b} else None"
-        elif r < 0.6:
-            line = f"{ind}{a} = {b}.get({rnd.randint(0, 999)}) + {a}"
-        elif r < 0.8:
-            line = f"{ind}{a}({b}, {rnd.choice(names)})"
-        else:
-            line = f"{ind}for {a} in {b}:  # {rnd.choice(names)} if"
+        line = ind + next(text for share, text in kinds if r < share)
         out.append(line)
         size += len(line) + 1
     return "\n".join(out) + "\n"

@@ -128,6 +128,7 @@ inline void convert_units(const char* from, std::size_t count, char* to) noexcep
 // aligned to their size, as a str's data is.
 inline void copy_units(const char* from, unsigned from_kind, std::size_t count, char* to, unsigned to_kind) noexcept {
   using detail::convert_units;
+  if (count == 0) return;  // `from` may then be null (an empty buffer), which memcpy must not be given
   if (from_kind == to_kind) {
     __builtin_memcpy(to, from, count * from_kind);
     return;
