@@ -312,8 +312,33 @@ def floors_section(size):
                   [("str.count", lambda: text.count(word))], floor, ["str.count"])
 
 
+def straddle_scaling_section(n):
+    """A literal whose bytes, read over a 2-byte str's units, stand at every odd offset and at no whole unit:
+    'a' * k (bytes 61 00 61 00 ...) in U+6100 repeated (00 61 00 61 ...). Each call gets a fresh str (no UTF-8
+    form yet). Text and literal both grow by 4, from n and k = n / 250 characters: a time growing near 4 is
+    linear in their sum, one near 16 grows with their product."""
+    print("Scaling: a literal straddling every pair of units of a fresh 2-byte str (n and 4n characters)")
+    for name, call in (("search_string_count", lambda g, s: g.search_string_count(s)),
+                       ("transform_string", lambda g, s: g.transform_string(s, "x"))):
+        times = []
+        for size in (n, 4 * n):
+            needle = "a" * (size // 250)
+            g = q.Literal(needle)
+            base = "\u6100" * size + needle
+            assert call(g, base.encode().decode()) in (1, base.replace(needle, "x"))
+            best_time = float("inf")
+            for s in [base.encode().decode() for _ in range(3)]:
+                start = time.perf_counter()
+                call(g, s)
+                best_time = min(best_time, time.perf_counter() - start)
+            times.append(best_time)
+        print(f"    Literal.{name:<33} {times[0] * 1e3:8.2f} ms at n, {times[1] * 1e3:8.2f} ms at 4n: "
+              f"x{times[1] / times[0]:.1f}")
+
+
 if __name__ == "__main__":
     floors_section(10_000_000)
+    straddle_scaling_section(250_000 if QUICK else 1_000_000)
     size = 1_000_000 if QUICK else 8_000_000
     text = prose(size)
     count_section("prose", text, ["e", "the", "\u00e9", "zqx", "strength", "q" * 20, "etaoin shrdlu"])

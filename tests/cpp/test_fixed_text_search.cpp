@@ -20,6 +20,7 @@ namespace {
 
 using fastpaths::count_keyword_matches;
 using fastpaths::count_literal_matches;
+using fastpaths::count_unit_literal_matches;
 using fastpaths::NOT_FOUND;
 using fastpaths::SubstringFinder;
 
@@ -250,19 +251,36 @@ TEST(CountLiteralMatches, OverUnitsCountsOnlyWholeUnitStarts) {
   };
   for (const Case16& c : cases16) {
     EXPECT_EQ(plain_unit_count(c.needle, c.text), c.count);
-    EXPECT_EQ(count_literal_matches<2>(unit_bytes(c.needle), unit_bytes(c.text)), c.count);
+    EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(c.needle), unit_bytes(c.text)), c.count);
   }
   std::u16string periodic;
   for (int i = 0; i < 700; ++i) periodic += u"\u0109abcab";
   periodic += u"\u0109ab";
   for (const std::u16string needle : {u"ab", u"ca", u"b\u0109", u"abcab\u0109a"}) {
-    EXPECT_EQ(count_literal_matches<2>(unit_bytes(needle), unit_bytes(periodic)), plain_unit_count(needle, periodic));
+    EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(needle), unit_bytes(periodic)),
+              plain_unit_count(needle, periodic));
   }
   const std::u32string text32 = U"\U0001F600\u6100\u0100\u6100\u0100a";  // 00 61 00 00 00 01 00 00: 'a' at offset 5
-  EXPECT_EQ(count_literal_matches<4>(unit_bytes(std::u32string(U"a")), unit_bytes(text32)), 1u);
+  EXPECT_EQ(count_unit_literal_matches<4>(unit_bytes(std::u32string(U"a")), unit_bytes(text32)), 1u);
   std::u32string periodic32;
   for (int i = 0; i < 500; ++i) periodic32 += U"\U0001F600ab";
-  EXPECT_EQ(count_literal_matches<4>(unit_bytes(std::u32string(U"b\U0001F600")), unit_bytes(periodic32)), 499u);
+  EXPECT_EQ(count_unit_literal_matches<4>(unit_bytes(std::u32string(U"b\U0001F600")), unit_bytes(periodic32)), 499u);
+}
+
+// Byte occurrences that straddle units at every other byte: the needle 'a' * 64 as UCS-2 (61 00 61 00 ...)
+// stands at every odd offset of U+6100 repeated (00 61 00 61 ...) and at no whole unit; as UCS-4 ('a' is
+// 61 00 00 00, U+6100 00 61 00 00) at every offset 1 mod 4. Comparing the needle at each would cost the text's
+// length times the needle's: the search gives up, for its caller to count the UTF-8 form. A few of them do not
+// make it give up.
+TEST(CountLiteralMatches, OverUnitsGivesUpWhereStraddlingOccurrencesStandEverywhere) {
+  const std::u16string needle(64, u'a');
+  const std::u16string everywhere = std::u16string(20000, u'\u6100') + needle;
+  EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(needle), unit_bytes(everywhere)), std::nullopt);
+  const std::u32string needle32(64, U'a');
+  const std::u32string everywhere32 = std::u32string(20000, U'\u6100') + needle32;
+  EXPECT_EQ(count_unit_literal_matches<4>(unit_bytes(needle32), unit_bytes(everywhere32)), std::nullopt);
+  const std::u16string few = std::u16string(200, u'\u6100') + needle + std::u16string(200, u'\u6100') + needle;
+  EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(needle), unit_bytes(few)), 2u);
 }
 
 TEST(FixedTextCounters, AllocateNothing) {
