@@ -213,6 +213,37 @@ TEST(CountKeywordMatches, AgreesWithTheScanOverSmallWorlds) {
   }
 }
 
+// Every occurrence, overlapping ones included, against the occurrences std::string::find gives one byte apart.
+TEST(KeywordScan, OccurrencesAreEveryStartOfTheWord) {
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "b", "c"}, 7);
+  for (const std::string word : {"a", "ab", "aa", "aba", "abab", "aab", "abcab", "aaaa"}) {
+    for (const std::string& text : texts) {
+      for (const std::size_t from : {std::size_t{0}, std::size_t{2}}) {
+        std::vector<std::size_t> want;
+        for (std::size_t h = text.find(word, from); h != std::string::npos; h = text.find(word, h + 1)) {
+          want.push_back(h);
+        }
+        std::vector<std::size_t> got;
+        EXPECT_TRUE(
+            fastpaths::for_each_keyword_occurrence(word, text, from, [&got](std::size_t h) { got.push_back(h); }));
+        EXPECT_EQ(got, want) << "word '" << word << "' text '" << text << "' from " << from;
+      }
+    }
+  }
+}
+
+// Past a run that makes the candidate filter give up, every start of 'a' * 300 is an occurrence that the
+// boundary refuses: counted against the scan rule, and a pass at the end.
+TEST(CountKeywordMatches, OccurrencesRefusedEverywhereAfterTheFilterGaveUp) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += std::string(20, 'a') + " ";
+  text += std::string(20000, 'a');
+  auto keyword = make_element<KeywordElement>(std::string(300, 'a'));
+  EXPECT_EQ(count_keyword_matches(*keyword, text), 1u);
+  EXPECT_EQ(count_keyword_matches(*keyword, text + " "), scan_count(*keyword, text + " "));
+  EXPECT_EQ(count_keyword_matches(*keyword, text + " " + std::string(300, 'a')), 2u);
+}
+
 TEST(KeywordScan, IdentifierLanesAreTheIdentifierTable) {
   for (int b = 0; b < 256; ++b) {
     const __m128i lanes = fastpaths::ident_lanes(_mm_set1_epi8(static_cast<char>(b)));
