@@ -7,7 +7,7 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+#include <utility>
 
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
@@ -50,50 +50,86 @@ class PeriodTokenTable {
   std::array<std::uint8_t, engine::INPUT_PERIOD_WINDOW - 1> index_{};
 };
 
-// The general path's state: per distinct input object its result (a token, or nullptr for no match), every token
-// made (owned once by `holder`), and the result items in order (each owning one reference until they move into
-// the result list). Keys are addresses, valid while the caller holds the list.
-class PointerTokenMap {
+// The general path's result: a list with room for one token per input, reserved without being touched (a
+// million-input batch of which a third matches writes a third of the room; the rest is never faulted in), whose
+// length is at every moment the number of tokens stored, so that releasing it on a failure releases exactly
+// those. `finish` gives back the room past the last token, leaving a list as PyList_New would have made it at
+// that length. The slots own the tokens' references.
+class FlatTokenList {
  public:
-  explicit PointerTokenMap(std::size_t n) { output_.reserve(n); }
-  PointerTokenMap(const PointerTokenMap&) = delete;
-  PointerTokenMap& operator=(const PointerTokenMap&) = delete;
-  ~PointerTokenMap() {
-    for (PyObject* t : holder_) Py_DECREF(t);
-    for (PyObject* t : output_) Py_DECREF(t);
+  FlatTokenList() = default;
+  FlatTokenList(const FlatTokenList&) = delete;
+  FlatTokenList& operator=(const FlatTokenList&) = delete;
+  ~FlatTokenList() {
+    if (list_ == nullptr) return;
+    Py_SET_SIZE(list_, static_cast<Py_ssize_t>(size_));
+    Py_DECREF(list_);
   }
 
+  // Room for n >= 1 tokens; false with the interpreter's error (MemoryError) when it cannot be had. n is a
+  // list's length, so n slots never overflow a size.
+  [[nodiscard]] bool open(std::size_t n) {
+    list_ = PyList_New(0);
+    if (list_ == nullptr) {
+      (void)py::pending_error();
+      return false;
+    }
+    auto* slots = static_cast<PyObject**>(PyMem_Malloc(n * sizeof(PyObject*)));
+    if (slots == nullptr) {
+      (void)PyErr_NoMemory();
+      return false;
+    }
+    as_list()->ob_item = slots;
+    as_list()->allocated = static_cast<Py_ssize_t>(n);
+    return true;
+  }
+
+  // Stores a new reference, taken over; at most n in all.
+  void push(PyObject* token) noexcept { as_list()->ob_item[size_++] = token; }
+
+  // The list at the length of its tokens (a new reference).
+  [[nodiscard]] PyObject* finish() noexcept {
+    PyListObject* l = as_list();
+    if (size_ == 0) {
+      PyMem_Free(l->ob_item);
+      l->ob_item = nullptr;
+      l->allocated = 0;
+    } else if (static_cast<Py_ssize_t>(size_) < l->allocated) {
+      // A smaller block never fails to be had in practice; if it did, the larger one stays valid.
+      if (auto* shrunk = static_cast<PyObject**>(PyMem_Realloc(l->ob_item, size_ * sizeof(PyObject*)))) {
+        l->ob_item = shrunk;
+        l->allocated = static_cast<Py_ssize_t>(size_);
+      }
+    }
+    Py_SET_SIZE(list_, static_cast<Py_ssize_t>(size_));
+    return std::exchange(list_, nullptr);
+  }
+
+ private:
+  PyListObject* as_list() const noexcept { return reinterpret_cast<PyListObject*>(list_); }
+
+  PyObject* list_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The general path's identity table: per input object that may occur again, its token (borrowed from the
+// result slot that owns it, which lives as long as the call) or nullptr for no match. Inputs held by their
+// slot alone never enter it (engine::held_by_slot_alone), so a list of distinct objects builds no table at all.
+// Keys are addresses, valid while the caller holds the list.
+class PointerTokenMap {
+ public:
   // The stored result of `item`: found, and its token (nullptr for no match).
   bool find(PyObject* item, PyObject*& token) const {
+    if (map_.empty()) return false;
     const auto it = map_.find(item);
     if (it == map_.end()) return false;
     token = it->second;
     return true;
   }
-  // Records `item`'s result (a new reference taken over, or nullptr) and appends it to the output.
-  void insert(PyObject* item, PyObject* token) {
-    map_.emplace(item, token);
-    if (token == nullptr) return;
-    holder_.push_back(token);
-    append(token);
-  }
-  // Appends a further occurrence of a stored token.
-  void append(PyObject* token) { output_.push_back(Py_NewRef(token)); }
-
-  // The result list, the output's references moved into it; nullptr with the interpreter's error when the list
-  // cannot be created.
-  [[nodiscard]] PyObject* take_list() {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(output_.size()));
-    if (list == nullptr) return py::pending_error();
-    for (std::size_t i = 0; i < output_.size(); ++i) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), output_[i]);
-    output_.clear();
-    return list;
-  }
+  void insert(PyObject* item, PyObject* token) { map_.emplace(item, token); }
 
  private:
   absl::flat_hash_map<PyObject*, PyObject*> map_;
-  std::vector<PyObject*> holder_;
-  std::vector<PyObject*> output_;
 };
 
 // Period path. The inputs r*h .. n-1 (r = n / h) are the objects 0 .. o-1 (o = n % h) and take their tokens.
@@ -147,19 +183,26 @@ template <class Token>
 // General path (n == 1 included): each distinct object evaluated once, in list order.
 template <class Token>
 [[nodiscard]] PyObject* flat_batch_by_pointer(const engine::BatchItems& b, Token& token) {
-  PointerTokenMap map(b.n);
+  FlatTokenList result;
+  if (!result.open(b.n)) return nullptr;
+  PointerTokenMap seen;
   for (std::size_t i = 0; i < b.n; ++i) {
     PyObject* item = b.items[i];
-    PyObject* known = nullptr;
-    if (map.find(item, known)) {
-      if (known != nullptr) map.append(known);
-      continue;
+    const bool alone = engine::held_by_slot_alone(item);
+    if (!alone) {
+      PyObject* known = nullptr;
+      if (seen.find(item, known)) {
+        if (known != nullptr) result.push(Py_NewRef(known));
+        continue;
+      }
     }
     std::string_view text;
     if (!engine::batch_item_text(item, i, text)) return nullptr;
-    map.insert(item, token(item, text));
+    PyObject* t = token(item, text);
+    if (!alone) seen.insert(item, t);
+    if (t != nullptr) result.push(t);
   }
-  return map.take_list();
+  return result.finish();
 }
 
 // The flat batch parse. `token(PyObject* item, std::string_view text) -> PyObject*` gives a new reference to the
