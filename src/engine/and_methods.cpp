@@ -95,8 +95,8 @@ PyObject* and_parse_batch_count(PyObject*, const Element& element, PyObject* inp
 // n % h of the tail, slot j < n - n % h holding the list of input j % h and every tail input a list of its own;
 // any other list walks each input in order, the first 31 distinct objects that may repeat once each
 // (PointerSpanCache; an input held by its slot alone is walked without a probe), and every slot gets a list of
-// its own. On the period and cache steps the token strs come from one TokenIndexTable,
-// so equal token texts (the first 256 texts of the call) are one str in the whole result.
+// its own. On the period and cache steps the token strs come from one TokenIndexTable, so equal token texts
+// (the first 256 texts of the call) are one str in the whole result.
 
 namespace {
 

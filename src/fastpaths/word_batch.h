@@ -50,11 +50,11 @@ class PeriodTokenTable {
   std::array<std::uint8_t, engine::INPUT_PERIOD_WINDOW - 1> index_{};
 };
 
-// The general path's result: a list with room for one token per input, reserved without being touched (a
-// million-input batch of which a third matches writes a third of the room; the rest is never faulted in), whose
-// length is at every moment the number of tokens stored, so that releasing it on a failure releases exactly
-// those. `finish` gives back the room past the last token, leaving a list as PyList_New would have made it at
-// that length. The slots own the tokens' references.
+// The general path's result: a list with room for one token per input, reserved but not written (a batch of
+// which a third matches writes a third of the room, and fresh pages past it are never faulted in). Its length
+// stays 0 while tokens are stored and becomes their number when it is finished or released, so that releasing
+// it on a failure releases exactly those. `finish` gives back the room past the last token, leaving the list
+// PyList_New would have made at that length. The slots own the tokens' references.
 class FlatTokenList {
  public:
   FlatTokenList() = default;
