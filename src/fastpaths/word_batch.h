@@ -118,15 +118,16 @@ class FlatTokenList {
 // Keys are addresses, valid while the caller holds the list.
 class PointerTokenMap {
  public:
-  // The stored result of `item`: found, and its token (nullptr for no match).
-  bool find(PyObject* item, PyObject*& token) const {
-    if (map_.empty()) return false;
-    const auto it = map_.find(item);
-    if (it == map_.end()) return false;
-    token = it->second;
-    return true;
+  // The entry of `item`, added empty when the item was not yet met: `found` tells which, and `token` is where
+  // its result stands or is to be written (valid until the next call).
+  struct Entry {
+    PyObject** token;
+    bool found;
+  };
+  [[nodiscard]] Entry entry(PyObject* item) {
+    const auto [it, added] = map_.try_emplace(item, nullptr);
+    return {&it->second, !added};
   }
-  void insert(PyObject* item, PyObject* token) { map_.emplace(item, token); }
 
  private:
   absl::flat_hash_map<PyObject*, PyObject*> map_;
@@ -188,18 +189,19 @@ template <class Token>
   PointerTokenMap seen;
   for (std::size_t i = 0; i < b.n; ++i) {
     PyObject* item = b.items[i];
-    const bool alone = engine::held_by_slot_alone(item);
-    if (!alone) {
-      PyObject* known = nullptr;
-      if (seen.find(item, known)) {
-        if (known != nullptr) result.push(Py_NewRef(known));
+    PyObject** stored = nullptr;  // the identity entry of an item that may occur again
+    if (!engine::held_by_slot_alone(item)) {
+      const PointerTokenMap::Entry e = seen.entry(item);
+      if (e.found) {
+        if (*e.token != nullptr) result.push(Py_NewRef(*e.token));
         continue;
       }
+      stored = e.token;
     }
     std::string_view text;
     if (!engine::batch_item_text(item, i, text)) return nullptr;
     PyObject* t = token(item, text);
-    if (!alone) seen.insert(item, t);
+    if (stored != nullptr) *stored = t;
     if (t != nullptr) result.push(t);
   }
   return result.finish();
