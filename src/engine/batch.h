@@ -40,11 +40,12 @@ inline BatchItems batch_items(PyObject* inputs) noexcept {
 // identity table, neither to be looked up (no earlier slot held it) nor to be entered (no later slot will).
 // Sound because every list slot owns one counted reference to its item, so an object in k slots has a count
 // of at least k, and because the count of an item not yet read cannot rise while a body works: the interpreter
-// lock is held, the collector is paused (engine/frame.cpp), no element operation runs Python code, and a body
-// takes references only to items it has already read (a token that is its input). A str subclass instance is
-// no exception: anything else that refers to it (its `__dict__`, a cycle through it) holds a counted reference
-// too, which sends it down the identity path. Items with a count above 1 (repeated, or also held elsewhere)
-// take that path as before, so every route gives the same answers, token objects and counts.
+// lock is held, the collector is paused around every batch body (CollectorPause), no element operation runs
+// Python code, and a body takes references only to items it has already read (a token that is its input). A
+// str subclass instance is no exception: anything else that refers to it (its `__dict__`, a cycle through it)
+// holds a counted reference too, which sends it down the identity path. Items with a count above 1 (repeated,
+// or also held elsewhere) take that path as before, so every route gives the same answers, token objects and
+// counts.
 [[nodiscard]] inline bool held_by_slot_alone(PyObject* item) noexcept { return Py_REFCNT(item) == 1; }
 
 // Raises `object`'s reference count by k in one plain addition (interpreter lock held), for an object stored
