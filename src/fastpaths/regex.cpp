@@ -11,6 +11,7 @@
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/token_intern.h"
+#include "engine/transform_result.h"
 #include "fastpaths/word_batch.h"
 #include "py/errors.h"
 
@@ -26,9 +27,10 @@ const RegexElement& as_regex(const Element& e) noexcept { return static_cast<con
 PyObject* regex_parse_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const MatchResult m = as_regex(e).match_at(text, 0);
   if (!m.matched) return py::raise_value_error("Expected regex match");
+  py::PyRef token = py::PyRef::steal(py::new_str_or_throw(text.substr(0, m.end)));
   PyObject* list = PyList_New(1);
   if (list == nullptr) return py::pending_error();
-  PyList_SET_ITEM(list, 0, py::new_str_or_die(text.substr(0, m.end)));
+  PyList_SET_ITEM(list, 0, token.release());
   return list;
 }
 
@@ -48,38 +50,31 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
   fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
                                   [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
   if (spans.empty()) return py::new_empty_list_or_die();
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
-  if (list == nullptr) return py::pending_error();
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
   TokenInternMap interned;
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const RegexMatch& m = spans[i];
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(m.start, m.end - m.start)));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    interned.get_or_create(text.substr(m.start, m.end - m.start)));
   }
-  return list;
+  return list.release();
 }
 
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
 // replacement is inserted byte for byte, with no group reference or escape read in it.
-PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text, PyObject*,
-                                 std::string_view replacement) {
+PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
+                                 PyObject* replacement_obj, std::string_view replacement) {
   absl::InlinedVector<RegexMatch, 4> matches;
   fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
                                   [&matches](Pos start, Pos end) { matches.push_back({start, end}); });
-  if (matches.empty()) {
-    // Nothing replaced: the result equals `s`. Only an exact str is handed back; a subclass instance would leak
-    // its type into the result.
-    return PyUnicode_CheckExact(s) ? Py_NewRef(s) : py::new_str_or_die(text);
-  }
-  std::string out;
-  out.reserve(text.size());
-  Pos copied = 0;
-  for (const RegexMatch& m : matches) {
-    out.append(text.substr(copied, m.start - copied));
-    out.append(replacement);
-    copied = m.end;
-  }
-  out.append(text.substr(copied));
-  return py::new_str_or_die(out);
+  // Always a new str, also when nothing is replaced; made once at its exact size.
+  std::uint64_t removed = 0;
+  for (const RegexMatch& m : matches) removed += m.end - m.start;
+  return transform_counted(s, text, replacement_obj, replacement, matches.size(), removed, [&](auto&& on_span) {
+    for (const RegexMatch& m : matches) on_span(m.start, m.end);
+    return true;
+  });
 }
 
 PyObject* regex_parse_batch_count(PyObject*, const Element& e, PyObject* inputs) {
@@ -95,7 +90,7 @@ PyObject* regex_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
     const MatchResult m = re.match_at(text, 0);
     if (!m.matched) return nullptr;
     if (m.end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
-    return py::new_str_or_die(text.substr(0, m.end));
+    return py::new_str_or_throw(text.substr(0, m.end));
   });
 }
 

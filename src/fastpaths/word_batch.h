@@ -31,14 +31,16 @@ class PeriodTokenTable {
     for (PyObject* t : tokens_) Py_DECREF(t);
   }
 
-  // Input k's token (a new reference, taken over) or nullptr for no match.
-  void set(std::size_t k, PyObject* token) noexcept {
+  // Input k's token (a new reference, taken over, also when storing it throws) or nullptr for no match.
+  void set(std::size_t k, PyObject* token) {
     if (token == nullptr) {
       index_[k] = NO_TOKEN;
       return;
     }
-    index_[k] = static_cast<std::uint8_t>(tokens_.size());
+    py::PyRef owned = py::PyRef::steal(token);
     tokens_.push_back(token);
+    (void)owned.release();
+    index_[k] = static_cast<std::uint8_t>(tokens_.size() - 1);
   }
 
   std::size_t token_count() const noexcept { return tokens_.size(); }
@@ -209,7 +211,8 @@ template <class Token>
 
 // The flat batch parse. `token(PyObject* item, std::string_view text) -> PyObject*` gives a new reference to the
 // token of an input that matches at 0, or nullptr when it does not; it raises nothing (a token str that cannot
-// be made stops the process). A non-str item raises the batch item TypeError, the first such in list order.
+// be made throws std::bad_alloc, and the tables release what they hold). A non-str item raises the batch item
+// TypeError, the first such in list order.
 template <class Token>
 [[nodiscard]] PyObject* build_flat_batch(PyObject* inputs, Token&& token) {
   const engine::BatchItems b = engine::batch_items(inputs);

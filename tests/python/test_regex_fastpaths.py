@@ -168,9 +168,10 @@ def test_replacement_is_inserted_byte_for_byte():
     assert g.transform_string("7", E) == E
 
 
-def test_transform_without_a_match_gives_the_text():
+def test_transform_without_a_match_gives_a_new_equal_str():
     s = fresh("abc")
-    assert q.Regex("x").transform_string(s, "-") is s
+    out = call_checked(q.Regex("x").transform_string, s, "-")
+    assert type(out) is str and out == "abc" and out is not s
 
     class Text(str):
         pass
