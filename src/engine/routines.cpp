@@ -15,12 +15,12 @@ namespace quillex::engine {
 using py::PyRef;
 
 PyObject* new_token_list(const TokenList& tokens) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(tokens.size()));
-  if (list == nullptr) return py::pending_error();
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
+  if (!list) return py::pending_error();
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), py::new_str_or_die(tokens[i]->view()));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), py::new_str_or_throw(tokens[i]->view()));
   }
-  return list;
+  return list.release();
 }
 
 PyObject* run_parse_string(const Element& element, std::string_view text) {

@@ -18,14 +18,15 @@ class TokenInternMap {
   TokenInternMap(const TokenInternMap&) = delete;
   TokenInternMap& operator=(const TokenInternMap&) = delete;
   ~TokenInternMap() {
-    for (auto& entry : map_) Py_DECREF(entry.second);
+    for (auto& entry : map_) Py_XDECREF(entry.second);  // null: its str could not be made
   }
 
-  // A new reference to the one str for `text`, made the first time this text is asked for. A str that cannot
-  // be made stops the process (the texts come from a valid str and are cut on character boundaries).
+  // A new reference to the one str for `text`, made the first time this text is asked for. std::bad_alloc when
+  // the entry or the str cannot be had (the texts come from a valid str and are cut on character boundaries,
+  // so nothing else can fail).
   [[nodiscard]] PyObject* get_or_create(std::string_view text) {
     auto [it, inserted] = map_.try_emplace(text, nullptr);
-    if (inserted) it->second = py::new_str_or_die(text);
+    if (inserted) it->second = py::new_str_or_throw(text);
     Py_INCREF(it->second);
     return it->second;
   }

@@ -7,8 +7,8 @@
 namespace quillex::engine {
 
 // A new list of one new str per token, in order, created at its final length (equal tokens give separate str
-// objects). nullptr with the interpreter's exception when the list cannot be created; a str that cannot be made
-// stops the process.
+// objects). nullptr with the interpreter's exception when the list cannot be created; std::bad_alloc when a
+// str cannot be made (the list made so far is released).
 [[nodiscard]] PyObject* new_token_list(const TokenList& tokens);
 
 }  // namespace quillex::engine
