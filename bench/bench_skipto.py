@@ -94,6 +94,8 @@ def rows():
         ("SkipTo(Regex('x+y')).search_string_count, 'x'*n", rx.search_string_count, lambda n: "x" * n,
          lambda t: 0, False),
         ("SkipTo(Regex('x+y')).matches, 'x'*n", rx.matches, lambda n: "x" * n, lambda t: False, False),
+        ("SkipTo(Regex('[0-9]+')).search_string_count, letters", q.SkipTo(q.Regex("[0-9]+")).search_string_count,
+         letters, from_spans(by_search("[0-9]"), lambda t, sp: len(sp)), True),
         ("SkipTo(Literal('end')).parse_string, 'a'*n + 'end'", lit_end.parse_string,
          lambda n: "a" * (n - 3) + "end", lambda t: [t[:t.find("end")]], True),
         ("SkipTo(Literal('a')).search_string_count, 'a'*n (a match per byte)", every.search_string_count, a_run,

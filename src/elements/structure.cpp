@@ -338,10 +338,10 @@ bool reads_only_forward(std::string_view p) noexcept {
   return true;
 }
 
-const re2::RE2* forward_only_search(const Element& target) noexcept {
+const RegexElement* forward_only_regex(const Element& target) noexcept {
   if (target.kind() != Kind::Regex) return nullptr;
-  const re2::RE2& re = static_cast<const RegexElement&>(target).unanchored();
-  return reads_only_forward(re.pattern()) ? &re : nullptr;
+  const auto& regex = static_cast<const RegexElement&>(target);
+  return reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
 }
 
 // The answer of one target search, remembered for the open match session: the first boundary at or after
@@ -424,19 +424,20 @@ std::optional<Pos> find_literal(std::string_view want, std::string_view text, Po
 
 SkipToElement::SkipToElement(ElementRef target) noexcept
     : InnerElement(Kind::SkipTo, std::move(target)),
-      target_search_(forward_only_search(*inner())),
+      target_regex_(forward_only_regex(*inner())),
       target_literal_(inner()->kind() == Kind::Literal ? &static_cast<const LiteralElement&>(*inner()) : nullptr) {}
 
 std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
   const Element& target = *inner();
   if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
-  if (target_search_ == nullptr) return test_each_boundary(target, text, from, stop.value_or(text.size() + 1));
+  if (target_regex_ == nullptr) return test_each_boundary(target, text, from, stop.value_or(text.size() + 1));
   // A target right at `from` is the common case in a scan through text the target covers, and the anchored
   // test settles it without the unanchored search's second, backward pass over the match.
   if (target.try_match_at(text, from).matched) return from;
   if (from == text.size()) return std::nullopt;
   const Pos next = from + utf8_char_len(static_cast<unsigned char>(text[from]));
-  const std::optional<fastpaths::RegexMatch> m = fastpaths::find_regex_match(*target_search_, text, next);
+  const std::optional<fastpaths::RegexMatch> m =
+      fastpaths::with_regex_finder(*target_regex_, text, [next](auto&& find) { return find(next); });
   if (!m) return std::nullopt;
   return m->start;
 }

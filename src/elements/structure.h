@@ -19,13 +19,10 @@
 
 #include "elements/element.h"
 
-namespace re2 {
-class RE2;
-}
-
 namespace quillex {
 
 class LiteralElement;
+class RegexElement;
 
 // Empty: matches with zero length at every position, on every text, with no tokens.
 class EmptyElement final : public Element {
@@ -206,8 +203,8 @@ class SkipToElement final : public InnerElement {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
 
   const ElementRef& target() const noexcept { return inner(); }
-  // The target's unanchored expression when the search runs on it, else null.
-  const re2::RE2* target_search() const noexcept { return target_search_; }
+  // The target when it is a Regex found by an unanchored search, else null.
+  const RegexElement* target_regex() const noexcept { return target_regex_; }
 
   // The first boundary at or after `from` (itself a boundary) at which the target matches: the end of the match
   // at `from`. Remembered inside a match session. Nothing when a nested match overflowed the recursion bound.
@@ -218,7 +215,7 @@ class SkipToElement final : public InnerElement {
   std::optional<Pos> search_target(std::string_view text, Pos from, std::optional<Pos> stop) const;
 
   // Owned by the target; at most one is set.
-  const re2::RE2* target_search_;
+  const RegexElement* target_regex_;
   const LiteralElement* target_literal_;
 };
 

@@ -237,9 +237,9 @@ TEST(SkipToSearch, RegexTargetsSearchedUnanchoredOnlyWhenNothingBeforeTheStartCo
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
-    EXPECT_EQ(skip_to(regex(c.pattern))->target_search() != nullptr, c.searched);
+    EXPECT_EQ(skip_to(regex(c.pattern))->target_regex() != nullptr, c.searched);
   }
-  EXPECT_EQ(skip_to(lit("x"))->target_search(), nullptr);
+  EXPECT_EQ(skip_to(lit("x"))->target_regex(), nullptr);
 }
 
 }  // namespace
