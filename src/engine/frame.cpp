@@ -6,6 +6,7 @@
 
 #include "descriptors.h"
 #include "docs.h"
+#include "elements/match_session.h"
 #include "engine/bodies.h"
 #include "operators.h"
 #include "py/binder.h"
@@ -91,6 +92,8 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!borrow_class_ref<C>(self, receiver)) return nullptr;
   const MethodBodies& bodies = *CLASS_BODIES[class_index(C)];
   const Element& element = receiver.element();
+  // The body runs no Python code and its texts are strs the call holds: memos of this session stay sound.
+  MatchSession session;
   if constexpr (M == Method::ParseBatch || M == Method::ParseBatchCount) {
     PyObject* inputs = nullptr;
     if (!bound.list(0, inputs)) return nullptr;
