@@ -65,7 +65,7 @@ inline bool fixed_bytes_at(std::string_view want, unsigned char first, std::stri
   if (n > text.size() - pos) return false;
   if (n == 0) return true;
   return static_cast<unsigned char>(text[pos]) == first &&
-         std::memcmp(text.data() + pos + 1, want.data() + 1, n - 1) == 0;
+         (n == 1 || std::memcmp(text.data() + pos + 1, want.data() + 1, n - 1) == 0);
 }
 
 // A TokenList of one new shared string equal to `s`: the prebuilt result of the fixed-text kinds.

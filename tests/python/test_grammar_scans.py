@@ -1,0 +1,190 @@
+"""The scans of And and of the combinator counts skip positions that cannot start a match: bytes that the first
+child cannot start with, and the rest of a Word's run after the children behind it failed at its end. Each case
+runs them beside the plain routes: the common routines through a Group (search and transform, which try every
+position) and a count through a MatchFirst with a never-matching Regex (which admits every byte, so no position
+is skipped). And's search is compared with the slice walk at each match the plain scan finds."""
+import random
+
+import pytest
+
+import quillex as q
+from conftest import call_checked
+
+MARK = "\x00"
+NEVER = q.Regex("a^")  # matches nowhere and admits every byte
+
+
+def plain_matches(g, s):
+    """(start, text) of each non-empty match of the plain scan, start counted in characters."""
+    found = q.Group(g).search_string(s)
+    gaps = q.Group(g).transform_string(s, MARK).split(MARK)
+    assert len(gaps) == len(found) + 1
+    out, at = [], len(gaps[0])
+    for text, gap in zip(found, gaps[1:]):
+        out.append((at, text))
+        at += len(text) + len(gap)
+    return out
+
+
+def plain_count(g, s):
+    return q.MatchFirst([g, NEVER]).search_string_count(s)
+
+
+def check_and(g, s):
+    """Every scan method of the And g against the plain routes on s (g looks at nothing before its position)."""
+    matches = plain_matches(g, s)
+    expected = [token for start, _ in matches for token in g.parse_string(s[start:])]
+    found = call_checked(g.search_string, s)
+    assert found == expected
+    assert len({id(t) for t in found}) == len(set(found))  # equal texts are one str
+    assert call_checked(g.search_string_count, s) == plain_count(g, s)
+    for replacement in ("<>", "", "é€"):
+        result = call_checked(g.transform_string, s, replacement)
+        assert result == q.Group(g).transform_string(s, replacement)
+
+
+CONFIG = q.Word(q.alphas()) + q.Literal("=") + q.Regex("[^\n]*")
+E, A_TILDE, EURO = "é", "ã", "€"
+
+SKIP_EDGES = {
+    # The config grammar: runs that fail at '=' and runs that match, values at the end, before \r\n, empty.
+    "config": (CONFIG, "# some words here\nkey=value\r\nx=\nname = spaced\n[sect ion]\nlast=end"),
+    "config at the end": (CONFIG, "abc=def"),
+    "config runs only": (CONFIG, "abc def ghi\njkl"),
+    "config non-ASCII": (CONFIG, f"cl{E}=v{E}\nk{EURO}=1\n{E}a=2\nab{A_TILDE}=x\n=bare\n"),
+    # A body set without the initial set: the later start 'a' of 'aab' ends elsewhere.
+    "body lacks init": (q.Word("a", "b") + q.Literal("="), "aab= abb= ba= abab="),
+    "body adds to init": (q.Word("b", "ab") + q.Literal("="), "bab= aab= bbbx="),
+    "wide members": (q.Word("a" + E, "a" + E + A_TILDE) + q.Literal("="),
+                     f"{E}a{A_TILDE}= {A_TILDE}a= a{E}{E}x {E}="),
+    "Word then LineEnd": (q.Word(q.alphas()) + q.LineEnd(), "abc def\nghi\r\njkl"),
+    "Word then Word": (q.Word(q.alphas()) + q.Word(q.nums()), "abc1 de fg23 h"),
+    "Word then Optional": (q.Word(q.alphas()) + q.Optional(q.Literal("!")), "ab! cd"),
+    # First children that can match empty, or whose bytes say nothing: no skip at all.
+    "Optional first": (q.Optional(q.Word(q.alphas())) + q.Literal("="), "ab=cd =x ab"),
+    "ZeroOrMore first": (q.ZeroOrMore(q.Literal("a")) + q.Literal("b"), "aab b xab aa"),
+    "Empty first": (q.Empty() + q.Word(q.nums()), "a1 22 b"),
+    "Regex first": (q.Regex("[a-z]*") + q.Literal("="), "ab= =c d"),
+    "rest_of_line first": (q.rest_of_line() + q.LineEnd(), "ab\ncd\n\n"),
+    # First children with narrow bytes.
+    "Literal first": (q.Literal("k") + q.Word(q.nums()), "k1 kk22 xk3"),
+    "Keyword first": (q.Keyword("if") + q.Word(" ") + q.Word(q.alphas()), "if x iffy y if z"),
+    "caseless first": (q.CaselessLiteral("ab") + q.Literal("!"), "AB! aB! ab ba!"),
+    "choice first": ((q.Literal("x") | q.Word(q.nums())) + q.Literal(";"), "x; 12; y; 3x;"),
+    "Char first": (q.Char("a" + E) + q.Literal("!"), f"a! {E}! {A_TILDE}! b!"),
+    "non-ASCII literal first": (q.Literal(E) + q.Word(q.nums()), f"{A_TILDE}1{E}2 {E}{E}3"),
+    "LineEnd first": (q.LineEnd() + q.Literal("x"), "a\nx\n\nx"),
+    "quoted first": (q.QuotedString('"') + q.Literal(";"), '"a"; "b" ;"c";'),
+    "OneOrMore first": (q.OneOrMore(q.Literal("ab")) + q.Literal("!"), "abab! ab ab!"),
+    "Group of Word first": (q.Group(q.Word(q.alphas())) + q.Literal("="), "ab cd=e"),
+}
+
+
+@pytest.mark.parametrize("name", list(SKIP_EDGES))
+def test_and_scans_agree_with_the_plain_routes(name):
+    g, text = SKIP_EDGES[name]
+    for s in (text, text * 3, "", text[:1], text + "\n"):
+        check_and(g, s)
+
+
+def test_and_scans_over_generated_texts():
+    rng = random.Random(3)
+    alphabet = ["a", "b", "Z", "=", " ", "\n", "\r", "1", E, A_TILDE, EURO, "!"]
+    grammars = [g for g, _ in SKIP_EDGES.values()]
+    for _ in range(300):
+        s = "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 40)))
+        check_and(rng.choice(grammars), s)
+
+
+def test_and_search_with_a_forward_first_child():
+    f = q.Forward()
+    f <<= q.Literal("(") + q.ZeroOrMore(f | q.Word(q.nums())) + q.Literal(")")
+    try:
+        check_and(f + q.Literal(";"), "(1(2)); (3; ((4)5);")
+        check_and(q.Optional(f) + q.Literal(";"), "(1); ;(x;")
+    finally:
+        f <<= q.Empty()
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The counts of the other combinators skip bytes that cannot start a match, through Forwards too.
+
+def paren_grammar():
+    f = q.Forward()
+    f <<= q.Literal("(") + q.ZeroOrMore(f | q.Word(q.nums()) | q.Literal("+")) + q.Literal(")")
+    return f
+
+
+def descent_count(s):
+    """The count of the nested-parentheses grammar, written out (ASCII texts)."""
+    def expr(i):
+        i += 1
+        while i < len(s):
+            c = s[i]
+            if c == "(":
+                i = expr(i)
+                if i < 0:
+                    return -1
+            elif c.isdigit() or c == "+":
+                i += 1
+            else:
+                break
+        return i + 1 if i < len(s) and s[i] == ")" else -1
+
+    count, pos = 0, 0
+    while pos < len(s):
+        end = expr(pos) if s[pos] == "(" else -1
+        count, pos = (count + 1, end) if end > 0 else (count, pos + 1)
+    return count
+
+
+def test_forward_count_over_generated_texts():
+    f = paren_grammar()
+    rng = random.Random(5)
+    try:
+        for _ in range(300):
+            s = "".join(rng.choice("((()))1+ x") for _ in range(rng.randint(0, 30)))
+            assert call_checked(f.search_string_count, s) == descent_count(s) == plain_count(f, s), s
+    finally:
+        f <<= q.Empty()
+
+
+COUNT_EDGES = {
+    "MatchFirst of literals": (q.one_of("ab cd e"), f"abcde {E}e ab"),
+    "Exactly": (q.Exactly(q.Literal("ab"), 2), "ababab abab"),
+    "OneOrMore": (q.OneOrMore(q.Word(q.nums())), "12 3 x4"),
+    "Group of a non-ASCII Char": (q.Group(q.Char(E + EURO)), f"{A_TILDE}{E}x{EURO}"),
+    "Suppress": (q.Suppress(q.Literal(E)), f"{A_TILDE}{E}{E}"),
+    "Combine": (q.Combine(q.Literal("a") + q.Word(q.nums())), "a1 aa22 b3"),
+    "unset Forward": (q.Forward(), "abc"),
+    "MatchFirst with Empty": (q.MatchFirst([q.Literal("a"), q.Empty()]), "bab"),
+    "StringEnd": (q.Group(q.StringEnd()), "abc"),
+    "LineEnd": (q.Group(q.LineEnd()), "a\n\nb"),
+}
+
+
+@pytest.mark.parametrize("name", list(COUNT_EDGES))
+def test_combinator_counts_agree_with_the_plain_scan(name):
+    g, text = COUNT_EDGES[name]
+    for s in (text, text * 2, "", text[-1:]):
+        assert call_checked(g.search_string_count, s) == plain_count(g, s)
+
+
+def test_skipped_positions_keep_recursion_errors():
+    """Left recursion and nesting deeper than the stack allows still raise from the scans."""
+    left = q.Forward()
+    left <<= left + q.Literal("a")
+    deep = paren_grammar()
+    try:
+        for g, s in [(left + q.Literal("b"), "xab"), (q.Literal("x") | left, "yx"),
+                     (deep, "x" + "(" * 300000), (deep + q.Literal(";"), "x" + "(" * 300000),
+                     (q.Word("x") + deep, "x" + "(" * 300000)]:
+            for method in ("search_string", "search_string_count"):
+                with pytest.raises(RecursionError, match="^maximum grammar recursion depth exceeded$"):
+                    getattr(g, method)(s)
+            with pytest.raises(RecursionError, match="^maximum grammar recursion depth exceeded$"):
+                g.transform_string(s, "-")
+        assert deep.search_string_count("(1)" + "(" * 10 + ")" * 10) == 2
+    finally:
+        left <<= q.Empty()
+        deep <<= q.Empty()
