@@ -99,6 +99,14 @@ MatchResult ForwardElement::try_match_at(std::string_view text, Pos pos) const {
   return inner_->try_match_at(text, pos);
 }
 
+MatchResult ForwardElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  SharedLockGuard hold(lock_);
+  if (!inner_) return out.fail(FORWARD_EMPTY_MESSAGE, pos);
+  return inner_->parse_into(text, pos, out);
+}
+
 ElementRef ForwardElement::inner() const {
   SharedLockGuard hold(lock_);
   return inner_;

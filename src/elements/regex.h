@@ -30,6 +30,7 @@ class RegexElement final : public Element {
                std::string_view pattern);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   // The rule of try_match_at, for the methods that apply it in place. A search borrows RE2's per-expression
   // cache (built on first use); a repeated search allocates nothing.

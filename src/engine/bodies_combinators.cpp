@@ -88,13 +88,14 @@ PyObject* inner_parse_batch_count(PyObject*, const Element& element, PyObject* i
 // ---------------------------------------------------------------------------------------------------------------
 // MatchFirst
 
-// The first alternative whose parse succeeds gives the tokens; every failure is released at once, and when all
-// fail (or there are none) the message is the class's own, without a position.
+// The first alternative whose parse succeeds gives the tokens (on the parse path, which leaves no tokens behind
+// a failed alternative); when all fail (or there are none) the message is the class's own, without a position.
 PyObject* match_first_parse_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
+  TokenBuffer tokens;
   for (const ElementRef& alt : static_cast<const MatchFirstElement&>(element).alternatives()) {
-    const ParseOutcome o = alt->parse(text, 0);
-    if (o.ok) return new_token_list(o.tokens);
+    const MatchResult m = alt->parse_into(text, 0, tokens);
     if (recursion_overflowed()) return nullptr;  // the frame raises RecursionError
+    if (m.matched) return new_token_list(tokens);
   }
   return py::raise_value_error("No match found");
 }

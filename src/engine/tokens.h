@@ -10,5 +10,8 @@ namespace quillex::engine {
 // objects). nullptr with the interpreter's exception when the list cannot be created; a str that cannot be made
 // stops the process.
 [[nodiscard]] PyObject* new_token_list(const TokenList& tokens);
+// The same from the views of a parse_into, made while no Python code can run (the views may point into elements
+// that a collection's finalisers could free).
+[[nodiscard]] PyObject* new_token_list(const TokenBuffer& tokens);
 
 }  // namespace quillex::engine

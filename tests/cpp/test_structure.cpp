@@ -31,6 +31,10 @@ class BeforeByte final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override {
     return {pos < text.size() && text[pos] == byte_, pos};
   }
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
+    if (try_match_at(text, pos).matched) return {true, pos};
+    return out.fail("no byte", pos);
+  }
 
  private:
   ~BeforeByte() override = default;
@@ -349,6 +353,10 @@ TEST(Combinators, ExhaustiveSmallWorld) {
           ASSERT_EQ(scope.count(), 0u) << name;
         }
         ASSERT_EQ(o.ok, m.matched) << name << " on '" << text << "' at " << pos;
+        {
+          SCOPED_TRACE(name + " on '" + text + "' at " + std::to_string(pos));
+          testing::expect_parse_into_agrees(*g, text, pos, o);
+        }
         if (o.ok) {
           ASSERT_EQ(o.end, m.end) << name << " on '" << text << "' at " << pos;
           if (o.end > pos) {

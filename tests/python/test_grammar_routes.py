@@ -1,8 +1,10 @@
-"""The scans of And and of the combinator counts skip positions that cannot start a match: bytes that the first
-child cannot start with, and the rest of a Word's run after the children behind it failed at its end. Each case
-runs them beside the plain routes: the common routines through a Group (search and transform, which try every
-position) and a count through a MatchFirst with a never-matching Regex (which admits every byte, so no position
-is skipped). And's search is compared with the slice walk at each match the plain scan finds."""
+"""The faster routes of grammars beside their plain routes. The scans of And and the combinator counts skip
+positions that cannot start a match (bytes the first child cannot start with, and the rest of a leading Word's
+run once the children after it failed at its end); each case runs them beside the common routines through a
+Group (search and transform, which try every position) and a count through a MatchFirst with a never-matching
+Regex (which admits every byte, so no position is skipped). And's search is compared with the slice walk at each
+match the plain scan finds. parse_string runs on the engine's parse path, compared with the batch routine, which
+still runs the elements' parse, and with the tokens and errors written out."""
 import random
 
 import pytest
@@ -188,3 +190,94 @@ def test_skipped_positions_keep_recursion_errors():
     finally:
         left <<= q.Empty()
         deep <<= q.Empty()
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# parse_string runs on the engine's own parse path; the batch routine still runs the elements' parse.
+
+def descent_tokens(s):
+    """The tokens of the nested-parentheses grammar at 0 (ASCII texts), or None when it does not match."""
+    out = []
+
+    def expr(i):
+        out.append("(")
+        i += 1
+        while i < len(s):
+            c = s[i]
+            if c == "(":
+                i = expr(i)
+                if i < 0:
+                    return -1
+            elif c.isdigit():
+                j = i
+                while j < len(s) and s[j].isdigit():
+                    j += 1
+                out.append(s[i:j])
+                i = j
+            elif c == "+":
+                out.append("+")
+                i += 1
+            else:
+                break
+        if i < len(s) and s[i] == ")":
+            out.append(")")
+            return i + 1
+        return -1
+
+    return out if s.startswith("(") and expr(0) > 0 else None
+
+
+def test_recursive_parse_string_agrees_with_the_plain_parse():
+    f = paren_grammar()
+    rng = random.Random(11)
+    try:
+        for _ in range(400):
+            s = "".join(rng.choice("((()))12+ x") for _ in range(rng.randint(0, 30)))
+            expected = descent_tokens(s)
+            plain = q.Group(f).parse_batch([s])[0]
+            if expected is None:
+                with pytest.raises(ValueError, match="^ParseException at position [0-9]+: Expected '[()]'$"):
+                    call_checked(f.parse_string, s)
+                assert plain == []
+            else:
+                assert call_checked(f.parse_string, s) == expected == plain
+                assert call_checked(q.MatchFirst([q.Literal("x"), f]).parse_string, s) == expected
+    finally:
+        f <<= q.Empty()
+
+
+P = "ParseException at position "
+PARSE_FAILURES = {
+    # grammar, text, the error of parse_string
+    "an And's second child": (q.Group(q.Literal("a") + q.Literal("b")), "ac", P + "1: Expected 'b'"),
+    "the last alternative": (q.Group(q.Literal("a") | q.Word(q.nums())), "x", P + "0: Expected W:(01234567...)"),
+    "no alternatives": (q.Group(q.MatchFirst([])), "x", P + "0: No match found"),
+    "OneOrMore": (q.OneOrMore(q.Literal("a")), "b", P + "0: Expected at least one match"),
+    "Exactly without progress": (q.Exactly(q.Optional(q.Literal("a")), 2), "ab", P + "1: No progress in Exactly"),
+    "Exactly's child": (q.Exactly(q.Literal("a"), 3), "aab", P + "2: Expected 'a'"),
+    "Combine's child": (q.Combine(q.Literal("a") + q.Literal("é")), "é!ab", P + "0: Expected 'a'"),
+    "Combine's second child": (q.Combine(q.Literal("é") + q.Literal("b")), "éc", P + "2: Expected 'b'"),
+    "SkipTo": (q.SkipTo(q.Literal("z")), "abc", P + "0: SkipTo: target not found"),
+    "an unset Forward": (q.Group(q.Literal("x") + q.Forward()), "xy", P + "1: Forward not initialized"),
+    "NoMatch": (q.NoMatch(), "", P + "0: NoMatch will never match"),
+    "LineEnd": (q.Group(q.Literal("a") + q.LineEnd()), "ab", P + "1: Expected end of line"),
+    "Suppress": (q.Group(q.Suppress(q.Literal("a"))), "b", P + "0: Suppress: no match"),
+    "CaselessKeyword": (q.CaselessKeyword("if"), "iffy", P + "0: Expected keyword 'if' (caseless)"),
+}
+
+
+@pytest.mark.parametrize("name", list(PARSE_FAILURES))
+def test_parse_string_failures_name_the_failing_element(name):
+    g, text, message = PARSE_FAILURES[name]
+    with pytest.raises(ValueError) as info:
+        call_checked(g.parse_string, text)
+    assert str(info.value) == message
+
+
+def test_parse_string_tokens_of_every_kind():
+    g = q.Group(q.CaselessLiteral("Ab") + q.Keyword("if") + q.Optional(q.LineEnd())
+                + q.Combine(q.Word("x") + q.Char("é")) + q.Suppress(q.Literal(";")) + q.ZeroOrMore(q.Literal("-"))
+                + q.QuotedString("'") + q.rest_of_line() + q.LineEnd() + q.SkipTo(q.StringEnd()) + q.LineEnd())
+    text = "aBif\nxxé;--'q'rest\nend"
+    expected = ["Ab", "if", "\n", "xxé", "-", "-", "q", "rest", "\n", "end", "\n"]
+    assert call_checked(g.parse_string, text) == expected == g.parse_batch([text])[0]
