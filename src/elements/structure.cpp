@@ -213,21 +213,26 @@ Pos match_repeated(const Element& inner, std::string_view text, Pos pos) {
 }
 
 // parse_repeated on the parse path: the advancing iterations' tokens stay in `out`, the last iteration's go.
-Pos parse_repeated_into(const Element& inner, std::string_view text, Pos pos, TokenBuffer& out,
-                        std::uint64_t& iterations) {
-  Pos p = pos;
+// False when matching overflowed: `out` is then cut back to where it was and the failure recorded.
+bool parse_repeated_into(const Element& inner, std::string_view text, Pos pos, TokenBuffer& out, Pos& end,
+                         std::uint64_t& iterations) {
+  const std::size_t entry = out.size();
+  end = pos;
   while (!recursion_overflowed()) {
     const std::size_t mark = out.size();
-    const MatchResult m = inner.parse_into(text, p, out);
+    const MatchResult m = inner.parse_into(text, end, out);
     if (!m.matched) break;
-    if (m.end == p) {
+    if (m.end == end) {
       out.truncate(mark);
       break;
     }
-    p = m.end;
+    end = m.end;
     ++iterations;
   }
-  return p;
+  if (!recursion_overflowed()) return true;
+  out.truncate(entry);
+  (void)out.fail(RECURSION_MESSAGE, pos);
+  return false;
 }
 
 }  // namespace
@@ -251,13 +256,9 @@ MatchResult ZeroOrMoreElement::try_match_at(std::string_view text, Pos pos) cons
 MatchResult ZeroOrMoreElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
   DepthGuard guard;
   if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
-  const std::size_t entry = out.size();
+  Pos end = pos;
   std::uint64_t iterations = 0;
-  const Pos end = parse_repeated_into(*inner(), text, pos, out, iterations);
-  if (recursion_overflowed()) {
-    out.truncate(entry);
-    return out.fail(RECURSION_MESSAGE, pos);
-  }
+  if (!parse_repeated_into(*inner(), text, pos, out, end, iterations)) return NO_MATCH;
   return {true, end};
 }
 
@@ -283,13 +284,9 @@ MatchResult OneOrMoreElement::try_match_at(std::string_view text, Pos pos) const
 MatchResult OneOrMoreElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
   DepthGuard guard;
   if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
-  const std::size_t entry = out.size();
+  Pos end = pos;
   std::uint64_t iterations = 0;
-  const Pos end = parse_repeated_into(*inner(), text, pos, out, iterations);
-  if (recursion_overflowed()) {
-    out.truncate(entry);
-    return out.fail(RECURSION_MESSAGE, pos);
-  }
+  if (!parse_repeated_into(*inner(), text, pos, out, end, iterations)) return NO_MATCH;
   if (iterations == 0) return out.fail(ONE_OR_MORE_MESSAGE, pos);
   return {true, end};
 }

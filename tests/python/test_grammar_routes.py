@@ -117,25 +117,42 @@ def paren_grammar():
     return f
 
 
-def descent_count(s):
-    """The count of the nested-parentheses grammar, written out (ASCII texts)."""
-    def expr(i):
-        i += 1
-        while i < len(s):
-            c = s[i]
-            if c == "(":
-                i = expr(i)
-                if i < 0:
-                    return -1
-            elif c.isdigit() or c == "+":
-                i += 1
-            else:
-                break
-        return i + 1 if i < len(s) and s[i] == ")" else -1
+def descent(s, i, out=None):
+    """The nested-parentheses grammar at s[i] == '(' written out (ASCII texts): the end of its match, or -1; the
+    tokens are appended to `out` when one is given."""
+    if out is not None:
+        out.append("(")
+    i += 1
+    while i < len(s):
+        c = s[i]
+        if c == "(":
+            i = descent(s, i, out)
+            if i < 0:
+                return -1
+        elif c.isdigit():
+            j = i
+            while j < len(s) and s[j].isdigit():
+                j += 1
+            if out is not None:
+                out.append(s[i:j])
+            i = j
+        elif c == "+":
+            if out is not None:
+                out.append("+")
+            i += 1
+        else:
+            break
+    if i < len(s) and s[i] == ")":
+        if out is not None:
+            out.append(")")
+        return i + 1
+    return -1
 
+
+def descent_count(s):
     count, pos = 0, 0
     while pos < len(s):
-        end = expr(pos) if s[pos] == "(" else -1
+        end = descent(s, pos) if s[pos] == "(" else -1
         count, pos = (count + 1, end) if end > 0 else (count, pos + 1)
     return count
 
@@ -196,35 +213,9 @@ def test_skipped_positions_keep_recursion_errors():
 # parse_string runs on the engine's own parse path; the batch routine still runs the elements' parse.
 
 def descent_tokens(s):
-    """The tokens of the nested-parentheses grammar at 0 (ASCII texts), or None when it does not match."""
+    """The tokens of the nested-parentheses grammar at 0, or None when it does not match."""
     out = []
-
-    def expr(i):
-        out.append("(")
-        i += 1
-        while i < len(s):
-            c = s[i]
-            if c == "(":
-                i = expr(i)
-                if i < 0:
-                    return -1
-            elif c.isdigit():
-                j = i
-                while j < len(s) and s[j].isdigit():
-                    j += 1
-                out.append(s[i:j])
-                i = j
-            elif c == "+":
-                out.append("+")
-                i += 1
-            else:
-                break
-        if i < len(s) and s[i] == ")":
-            out.append(")")
-            return i + 1
-        return -1
-
-    return out if s.startswith("(") and expr(0) > 0 else None
+    return out if s.startswith("(") and descent(s, 0, out) > 0 else None
 
 
 def test_recursive_parse_string_agrees_with_the_plain_parse():
