@@ -22,7 +22,23 @@ inline std::vector<std::string> token_texts(const TokenList& tokens) {
 
 // The engine's parse path against `parse`'s outcome `o` at the same position: the same success, end and token
 // texts appended after what the buffer already held, or the same failure text and position with the buffer as
-// it was.
+// it was. `parse_into_agrees` answers quietly (for loops over many cases), `expect_parse_into_agrees` reports.
+inline bool parse_into_agrees(const Element& e, std::string_view text, Pos pos, const ParseOutcome& o) {
+  TokenBuffer buffer;
+  buffer.push("held before");
+  const MatchResult m = e.parse_into(text, pos, buffer);
+  if (m.matched != o.ok || buffer.size() < 1 || buffer[0] != "held before") return false;
+  if (!o.ok) {
+    return buffer.size() == 1 && buffer.error_message() == o.error.message->view() &&
+           buffer.error_position() == o.error.position;
+  }
+  if (m.end != o.end || buffer.size() != o.tokens.size() + 1) return false;
+  for (std::size_t i = 0; i < o.tokens.size(); ++i) {
+    if (buffer[i + 1] != o.tokens[i]->view()) return false;
+  }
+  return true;
+}
+
 inline void expect_parse_into_agrees(const Element& e, std::string_view text, Pos pos, const ParseOutcome& o) {
   TokenBuffer buffer;
   buffer.push("held before");

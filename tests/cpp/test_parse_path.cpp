@@ -136,19 +136,23 @@ TEST(ParsePath, AgreesWithParseOnRandomGrammars) {
     for (int t = 0; t < 6 && !overflows; ++t) {
       const std::string text = g.text();
       for (Pos pos = 0; pos <= text.size(); ++pos) {
-        SCOPED_TRACE("seed " + std::to_string(seed) + " on '" + text + "' at " + std::to_string(pos));
         const ParseOutcome o = grammar->parse(text, pos);
         const bool parse_overflowed = take_recursion_overflow();
         TokenBuffer buffer;
         (void)grammar->parse_into(text, pos, buffer);
-        ASSERT_EQ(take_recursion_overflow(), parse_overflowed);
+        const std::string where = "seed " + std::to_string(seed) + " on '" + text + "' at " + std::to_string(pos);
+        ASSERT_EQ(take_recursion_overflow(), parse_overflowed) << where;
         if (parse_overflowed) {
           ++overflowed;
           overflows = true;
           break;
         }
-        testing::expect_parse_into_agrees(*grammar, text, pos, o);
-        ASSERT_FALSE(take_recursion_overflow());
+        if (!testing::parse_into_agrees(*grammar, text, pos, o)) {
+          SCOPED_TRACE(where);
+          testing::expect_parse_into_agrees(*grammar, text, pos, o);
+          FAIL();
+        }
+        ASSERT_FALSE(take_recursion_overflow()) << where;
         ++compared;
       }
     }
