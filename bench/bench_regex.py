@@ -1,18 +1,108 @@
 """Throughput of the Regex, QuotedString and caseless methods.
 
-Not a test: prints figures. Every answer is checked before anything is timed. Each row gives the method's own
-body, the stdlib baseline (`re`, or a str method) and the common routine on the same input (the element
-wrapped in a Group, whose methods run the common scan over try_match_at), in MB/s of UTF-8 input.
+Not a test: prints figures. Every answer is checked before anything is timed. First the rows with a floor:
+Regex beside what a Python user would write instead (the `regex` module where it imports, and `re`), timed
+interleaved in this one process, as ratios (alternative's time / quillex's time; above 1 quillex is faster).
+Then each row gives the method's own body, the stdlib baseline (`re`, or a str method) and the common routine
+on the same input (the element wrapped in a Group, whose methods run the common scan over try_match_at), in
+MB/s of UTF-8 input.
 Run: PYTHONPATH=build/release /usr/bin/python3 bench/bench_regex.py [--quick]
 """
 import random
 import re
 import sys
+import time
 import timeit
 
 import quillex as q
 
+try:
+    import regex
+except ImportError:  # the rows then stand beside `re` alone
+    regex = None
+
 QUICK = "--quick" in sys.argv
+
+
+def interleaved(fns, rounds=7):
+    """The best time of each callable, the callables timed in turn in every round."""
+    best_times = [float("inf")] * len(fns)
+    for _ in range(3 if QUICK else rounds):
+        for i, fn in enumerate(fns):
+            t0 = time.perf_counter()
+            fn()
+            best_times[i] = min(best_times[i], time.perf_counter() - t0)
+    return best_times
+
+
+def ratio_row(label, floor, own, alternatives):
+    """own: callable; alternatives: [(name, callable)], answers already compared. Prints each time and the
+    ratio to the fastest alternative beside the floor."""
+    times = interleaved([own] + [fn for _, fn in alternatives])
+    fastest = min(times[1:])
+    cells = "  ".join(f"{name} {t * 1e3:8.2f} ms" for (name, _), t in zip(alternatives, times[1:]))
+    print(f"  {label:<28} quillex {times[0] * 1e3:8.2f} ms  {cells}   {fastest / times[0]:6.2f}x (floor {floor}x)")
+
+
+def prose_with_numbers(n_bytes, seed=9):
+    """Lowercase words (some with 'é'), spaces, punctuation and line breaks, with a number of 1 to 4 digits
+    about every twelfth word."""
+    rnd = random.Random(seed)
+    letters = "etaoinshrdlucmfwypvbgkjqxz"
+    out, size = [], 0
+    while size < n_bytes:
+        if rnd.random() < 1 / 12:
+            w = str(rnd.randrange(1, 10 ** rnd.randint(1, 4)))
+        else:
+            w = "".join(rnd.choices(letters, k=rnd.randint(1, 9)))
+            if rnd.random() < 0.02:
+                w += "\u00e9"
+        w += rnd.choice([" ", " ", " ", " ", ", ", ". ", "\n"])
+        out.append(w)
+        size += len(w.encode())
+    return "".join(out)
+
+
+def floor_rows():
+    text = prose_with_numbers(1_000_000 if QUICK else 10_000_000)
+    g = q.Regex("[0-9]+")
+    alts = [("re", re.compile("[0-9]+"))] + ([("regex", regex.compile("[0-9]+"))] if regex else [])
+    found = alts[0][1].findall(text)
+    print(f"Regex('[0-9]+') over {len(text.encode()) / 1e6:.1f} MB of prose, {len(found):,} matches")
+    for _, rx in alts:
+        assert rx.findall(text) == found and rx.sub("#", text) == alts[0][1].sub("#", text)
+    assert g.search_string_count(text) == len(found) and g.search_string(text) == found
+    assert g.transform_string(text, "#") == alts[0][1].sub("#", text)
+    ratio_row("search_string_count", 2, lambda: g.search_string_count(text),
+              [(name, lambda rx=rx: len(rx.findall(text))) for name, rx in alts])
+    ratio_row("search_string", 1.5, lambda: g.search_string(text),
+              [(name, lambda rx=rx: rx.findall(text)) for name, rx in alts])
+    ratio_row("transform_string", 2, lambda: g.transform_string(text, "#"),
+              [(name, lambda rx=rx: rx.sub("#", text)) for name, rx in alts])
+
+    # A batch of distinct str objects, as lines read from a file give: the anchored test of each item.
+    n = 100_000 if QUICK else 1_000_000
+    rnd = random.Random(5)
+    shapes = [lambda i: f"word{i} tail", lambda i: f"{i} word", lambda i: f"-word{i}", lambda i: f"{i}x"]
+    items = [rnd.choice(shapes)(i) for i in range(n)]
+    rx = re.compile("[0-9]+")
+    print(f"Regex('[0-9]+') over {n:,} distinct strs")
+    assert g.parse_batch_count(items) == sum(1 for m in map(rx.match, items) if m)
+    assert g.parse_batch(items) == [m.group() for m in map(rx.match, items) if m]
+    ratio_row("parse_batch_count", 2, lambda: g.parse_batch_count(items),
+              [("re loop", lambda: sum(1 for m in map(rx.match, items) if m))])
+    ratio_row("parse_batch", 1.5, lambda: g.parse_batch(items),
+              [("re loop", lambda: [m.group() for m in map(rx.match, items) if m])])
+
+    # A pattern nested past the limit is refused before it is compiled.
+    deep = "(" * 100_000 + "a" + ")" * 100_000
+    t0 = time.perf_counter()
+    try:
+        q.Regex(deep)
+        raise AssertionError("a pattern 100,000 levels deep was compiled")
+    except ValueError as e:
+        assert "nesting too deep" in str(e)
+    print(f"  Regex of 100,000 nested groups refused in {(time.perf_counter() - t0) * 1e3:.2f} ms\n")
 
 
 def make_text(n_bytes):
@@ -134,6 +224,7 @@ def batch_rows():
 
 
 if __name__ == "__main__":
+    floor_rows()
     text_rows(make_text(200_000 if QUICK else 4_000_000))
     start_rows()
     batch_rows()

@@ -20,8 +20,7 @@ void fatal(const char* what) {
 // SharedStr
 
 StrRef SharedStr::make(std::string_view bytes) {
-  void* mem = ::operator new(sizeof(SharedStr) + bytes.size() + 1, std::nothrow);
-  if (mem == nullptr) fatal("out of memory");
+  void* mem = ::operator new(sizeof(SharedStr) + bytes.size() + 1);
   auto* s = new (mem) SharedStr(bytes.size());
   char* out = reinterpret_cast<char*>(s + 1);
   if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());

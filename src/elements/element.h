@@ -21,7 +21,8 @@ namespace quillex {
 
 using Pos = std::uint64_t;
 
-// Impossible states and memory exhaustion: write `what` to stderr and abort. Never returns.
+// Impossible states, memory exhaustion among them where ordinary input cannot cause it: write `what` to stderr
+// and abort. Never returns.
 [[noreturn]] void fatal(const char* what);
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -75,7 +76,8 @@ class Ref {
 
 class SharedStr {
  public:
-  // New string with one reference (held by the returned handle). Aborts on memory exhaustion.
+  // New string with one reference (held by the returned handle). Throws std::bad_alloc when its memory cannot
+  // be had: tokens are made as the text asks, so that is ordinary input (the method frame reports MemoryError).
   static Ref<const SharedStr> make(std::string_view bytes);
 
   std::string_view view() const noexcept { return {data(), size_}; }

@@ -43,7 +43,7 @@ using SliceStrs = absl::InlinedVector<PyRef, 8>;
   strs.reserve(e.children().size());
   Pos end = 0;
   const bool matched = and_slice_walk(e, text, 0, end, [&](Pos from, Pos to) {
-    strs.push_back(PyRef::steal(py::new_str_or_die(text.substr(from, to - from))));
+    strs.push_back(PyRef::steal(py::new_str_or_throw(text.substr(from, to - from))));
   });
   if (!matched) strs.clear();
   return matched;
@@ -234,7 +234,7 @@ class TokenIndexTable {
   [[nodiscard]] std::uint16_t index_of(std::string_view text) {
     if (size_ < CAPACITY) {
       auto [it, inserted] = index_of_.try_emplace(text, static_cast<std::uint8_t>(size_));
-      if (inserted) tokens_[size_++] = py::new_str_or_die(text);
+      if (inserted) tokens_[size_++] = py::new_str_or_throw(text);  // on a throw the table dies with the call
       return it->second;
     }
     const auto it = index_of_.find(text);
@@ -246,6 +246,9 @@ class TokenIndexTable {
     ++use_counts_[index];
     return tokens_[index];
   }
+  // The str of `index` as a new reference, counted at once: for a list that may be released before the table
+  // settles.
+  [[nodiscard]] PyObject* share(std::uint8_t index) noexcept { return Py_NewRef(tokens_[index]); }
 
   // A new list holding the strs of `indices`, in order, or nullptr with the interpreter's exception.
   template <class Index>
@@ -307,15 +310,17 @@ class InputWalker {
       indices_.push_back(k);
     }
     if (indexed_) return table_.list_of(indices_.data(), indices_.size());
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(slices_.size()));
-    if (list == nullptr) return py::pending_error();
+    // Strs are made between the stores, and a str that cannot be made releases this list at once, before the
+    // table settles: its numbered strs are stored with their references counted.
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(slices_.size())));
+    if (!list) return py::pending_error();
     for (std::size_t j = 0; j < slices_.size(); ++j) {
       const std::uint16_t k = indices_[j];
-      PyObject* token = k != TokenIndexTable::NO_INDEX ? table_.take(static_cast<std::uint8_t>(k))
-                                                       : py::new_str_or_die(slices_[j]);
-      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(j), token);
+      PyObject* token = k != TokenIndexTable::NO_INDEX ? table_.share(static_cast<std::uint8_t>(k))
+                                                       : py::new_str_or_throw(slices_[j]);
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), token);
     }
-    return list;
+    return list.release();
   }
 
   bool parsed() const noexcept { return parsed_; }
@@ -422,10 +427,11 @@ PyObject* cached_parse_batch(const AndElement& e, const BatchItems& b) {
       if (list == nullptr) return py::pending_error();
     } else {
       list = walker.evaluate(item, i);
-      if (list != nullptr) cache.store(found, address, walker);
     }
     if (list == nullptr) return nullptr;  // the unfilled slots are null, which the list's release skips
     slots[i] = list;
+    // Stored once the result holds the list: storing may allocate.
+    if (found.verdict == 0) cache.store(found, address, walker);
   }
   return result.release();
 }

@@ -1,6 +1,7 @@
 #include "engine/frame.h"
 
 #include <array>
+#include <new>
 #include <utility>
 
 #include "descriptors.h"
@@ -60,7 +61,7 @@ TextBody text_body(const MethodBodies& b) noexcept {
 // parameters in order (`s` before `replacement`), the body. The receiver holder releases the borrow and the
 // reference on every path out.
 template <ClassId C, Method M>
-PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   py::BoundArguments bound(METHOD_DESCRIPTOR<C, M>);
   if (!bound.bind_fastcall(args, nargs, kwnames)) return nullptr;
   ClassRef receiver;
@@ -90,6 +91,26 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     std::string_view text;
     if (!bound.str(0, text)) return nullptr;
     return finish_body(text_body<M>(bodies)(self, element, bound[0], text));
+  }
+}
+
+// Memory a body asked for and could not have (a result, a vector of spans or tokens, a table: the input decides
+// their size) ends the body with std::bad_alloc. Every body keeps what it made in holders that release it
+// while the exception unwinds (PyRef, the tables of engine/ and fastpaths/, the receiver holder, the
+// collector pause, the depth guards and the Forward read locks), and stores borrowed references into a list
+// only where nothing between the stores and the raising of their counts can throw. So here nothing is left
+// but to report MemoryError; a recursion overflow met before the failure gives way to it.
+[[gnu::cold]] PyObject* memory_exhausted() noexcept {
+  (void)take_recursion_overflow();
+  return PyErr_NoMemory();
+}
+
+template <ClassId C, Method M>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  try {
+    return method_call<C, M>(self, args, nargs, kwnames);
+  } catch (const std::bad_alloc&) {
+    return memory_exhausted();
   }
 }
 

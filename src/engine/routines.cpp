@@ -17,23 +17,28 @@ namespace quillex::engine {
 
 using py::PyRef;
 
-PyObject* new_token_list(const TokenList& tokens) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(tokens.size()));
-  if (list == nullptr) return py::pending_error();
-  for (std::size_t i = 0; i < tokens.size(); ++i) {
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), py::new_str_or_die(tokens[i]->view()));
+namespace {
+
+// A new list of n new strs, the i-th made from text_at(i), created at its final length; see new_token_list.
+template <class TextAt>
+PyObject* new_str_list(std::size_t n, TextAt&& text_at) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!list) return py::pending_error();
+  for (std::size_t i = 0; i < n; ++i) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), py::new_str_or_throw(text_at(i)));
   }
-  return list;
+  return list.release();
+}
+
+}  // namespace
+
+PyObject* new_token_list(const TokenList& tokens) {
+  return new_str_list(tokens.size(), [&tokens](std::size_t i) { return tokens[i]->view(); });
 }
 
 PyObject* new_token_list(const TokenBuffer& tokens) {
   py::CollectorPause pause;
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(tokens.size()));
-  if (list == nullptr) return py::pending_error();
-  for (std::size_t i = 0; i < tokens.size(); ++i) {
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), py::new_str_or_die(tokens[i]));
-  }
-  return list;
+  return new_str_list(tokens.size(), [&tokens](std::size_t i) { return tokens[i]; });
 }
 
 // The element's parse at 0 on the parse path, which gives what its parse_at_start gives. The failure's message

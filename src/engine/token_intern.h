@@ -26,12 +26,13 @@ class TokenInternMap {
   ~TokenInternMap() {
     for (auto& entry : map_) {
       if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
-      Py_DECREF(entry.second.str);
+      Py_XDECREF(entry.second.str);  // null: its str could not be made (and none was handed out)
     }
   }
 
-  // A new reference to the one str for `text`, made the first time this text is asked for. A str that cannot
-  // be made stops the process (the texts come from a valid str and are cut on character boundaries).
+  // A new reference to the one str for `text`, made the first time this text is asked for. std::bad_alloc when
+  // the entry or the str cannot be had (the texts come from a valid str and are cut on character boundaries,
+  // so nothing else can fail).
   [[nodiscard]] PyObject* get_or_create(std::string_view text) {
     PyObject* str = entry(text).str;
     Py_INCREF(str);
@@ -39,7 +40,7 @@ class TokenInternMap {
   }
 
   // The one str for `text`, with one reference owed to the caller's slot and counted when the map settles.
-  // Touches only the map's own entry, not the str.
+  // Touches only the map's own entry, not the str. Throws as get_or_create does.
   [[nodiscard]] PyObject* take_uncounted(std::string_view text) {
     Entry& e = entry(text);
     ++e.pending;
@@ -64,7 +65,7 @@ class TokenInternMap {
 
   Entry& entry(std::string_view text) {
     auto [it, inserted] = map_.try_emplace(text);
-    if (inserted) it->second.str = py::new_str_or_die(text);
+    if (inserted) it->second.str = py::new_str_or_throw(text);
     return it->second;
   }
 

@@ -9,6 +9,7 @@
 #include "elements/literals.h"
 #include "engine/batch.h"
 #include "engine/bodies.h"
+#include "engine/transform_result.h"
 #include "fastpaths/match_lists.h"
 #include "py/errors.h"
 
@@ -59,30 +60,19 @@ PyObject* literal_parse_batch_count(PyObject*, const Element& element, PyObject*
                                             });
 }
 
-// Every occurrence replaced, the other bytes copied once into a buffer reserved at the text's length. When
-// nothing is replaced (the empty literal, which only matches with zero length, or no occurrence) the result
-// equals `s`, which is handed back itself when it is an exact str, as the common routine does.
+// Every occurrence replaced, always into a new str: counted first, then written once into the result made at
+// its exact size. The empty literal only matches with zero length, so it replaces nothing.
 PyObject* literal_transform_string(PyObject*, const Element& element, PyObject* s, std::string_view text,
-                                   PyObject*, std::string_view replacement) {
+                                   PyObject* replacement_obj, std::string_view replacement) {
   const std::string_view literal = as_literal(element).text();
-  std::string out;
-  bool replaced = false;
-  std::size_t copied = 0;  // first byte not yet copied
-  if (!literal.empty()) {
+  if (literal.empty()) return new_str_copy(s);
+  const std::uint64_t count = count_literal_matches(literal, text);
+  return transform_counted(s, text, replacement_obj, replacement, count, count * literal.size(), [&](auto&& on_span) {
     fastpaths::SubstringFinder finder(literal);
-    (void)fastpaths::find_literal_occurrences(finder, text, 0, text.size(), [&](std::size_t h) {
-      if (!replaced) {
-        out.reserve(text.size());
-        replaced = true;
-      }
-      out.append(text.substr(copied, h - copied));
-      out.append(replacement);
-      copied = h + literal.size();
-    });
-  }
-  if (!replaced) return PyUnicode_CheckExact(s) ? Py_NewRef(s) : py::new_str_or_die(text);
-  out.append(text.substr(copied));
-  return py::new_str_or_die(out);
+    (void)fastpaths::find_literal_occurrences(finder, text, 0, text.size(),
+                                              [&](std::size_t h) { on_span(h, h + literal.size()); });
+    return true;
+  });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "engine/batch.h"
@@ -74,7 +75,9 @@ template <class Test>
   PyObject* const matched = pair.matched.get();
   PyObject* const failed = pair.failed.get();
   // Slots take raw pointers; `taken` references are added to each list once the walk ends or stops. On a bad
-  // item the filled prefix is counted in and the rest is null, which the list's release skips.
+  // item the filled prefix is counted in and the rest is null, which the list's release skips. Nothing in the
+  // walk may throw: the result would be released with slots not yet counted.
+  static_assert(std::is_nothrow_invocable_v<Test&, std::string_view>, "the verdict must not throw");
   Py_ssize_t matched_taken = 0;
   Py_ssize_t failed_taken = 0;
   engine::LastPointerCache<bool> last;

@@ -4,6 +4,9 @@
 // the unanchored expression (for_each_regex_match), empty matches listed, counted and replaced.
 #include "fastpaths/regex.h"
 
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "absl/container/inlined_vector.h"
@@ -11,6 +14,7 @@
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/token_intern.h"
+#include "engine/transform_result.h"
 #include "fastpaths/word_batch.h"
 #include "py/errors.h"
 
@@ -26,9 +30,10 @@ const RegexElement& as_regex(const Element& e) noexcept { return static_cast<con
 PyObject* regex_parse_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const MatchResult m = as_regex(e).match_at(text, 0);
   if (!m.matched) return py::raise_value_error("Expected regex match");
+  py::PyRef token = py::PyRef::steal(py::new_str_or_throw(text.substr(0, m.end)));
   PyObject* list = PyList_New(1);
   if (list == nullptr) return py::pending_error();
-  PyList_SET_ITEM(list, 0, py::new_str_or_die(text.substr(0, m.end)));
+  PyList_SET_ITEM(list, 0, token.release());
   return list;
 }
 
@@ -37,49 +42,112 @@ PyObject* regex_matches(PyObject*, const Element& e, PyObject*, std::string_view
 }
 
 PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std::string_view text) {
-  return py::new_count_or_die(fastpaths::count_regex_matches(as_regex(e).unanchored(), text));
+  return py::new_count_or_die(fastpaths::count_regex_matches(as_regex(e), text));
 }
 
-// One iteration records the spans (offsets, no texts), so the list is made at its final length and filled in
-// place; a counting pass followed by a second iteration would pay every RE2 search twice (about 1.8x slower on
-// texts with many short matches). Equal match texts share one str.
+// The list is made at its final length and filled in place; equal match texts share one str. A class run
+// counts first (a byte scan) and then fills; RE2's iteration records the spans (offsets, no texts) in one
+// pass instead, since a counting pass followed by a second iteration would pay every RE2 search twice (about
+// 1.8x slower on texts with many short matches).
 PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
-  absl::InlinedVector<RegexMatch, 16> spans;
-  fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
-                                  [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
-  if (spans.empty()) return py::new_empty_list_or_die();
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(spans.size()));
-  if (list == nullptr) return py::pending_error();
+  const RegexElement& re = as_regex(e);
   TokenInternMap interned;
+  const RegexFastForm& fast = re.fast();
+  if (const std::optional<ByteClass>& run = fast.run) {
+    const std::uint64_t count = run->count_run_matches(text, fast.run_may_be_empty);
+    if (count == 0) return py::new_empty_list_or_die();
+    py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    if (!list) return py::pending_error();
+    std::uint64_t i = 0;
+    fastpaths::iterate_matches(
+        text, [&](Pos from) { return fastpaths::find_run_match(*run, fast.run_may_be_empty, text, from); },
+        [&](Pos start, Pos end) {
+          if (i == count) fatal("Regex.search_string: the class run was counted wrongly");
+          PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++),
+                          interned.get_or_create(text.substr(start, end - start)));
+        });
+    if (i != count) fatal("Regex.search_string: the class run was counted wrongly");
+    return list.release();
+  }
+  absl::InlinedVector<RegexMatch, 16> spans;
+  fastpaths::for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
+  if (spans.empty()) return py::new_empty_list_or_die();
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const RegexMatch& m = spans[i];
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(m.start, m.end - m.start)));
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    interned.get_or_create(text.substr(m.start, m.end - m.start)));
   }
-  return list;
+  return list.release();
 }
 
+// The spans of the first matches, recorded while a transform sizes its result so that writing it need not
+// search again for them: up to TRANSFORM_RECORDED_SPANS, as two 32-bit offsets each (a text of 4 GiB or more
+// records none). Past the limit the writer resumes the iteration where recording stopped; a buffer that
+// cannot be had records nothing more. Either way the extra memory stays below 1 MiB whatever the text.
+inline constexpr std::size_t TRANSFORM_RECORDED_SPANS = std::size_t{1} << 17;
+
+class RecordedSpans {
+ public:
+  explicit RecordedSpans(std::string_view text) noexcept : usable_(text.size() <= UINT32_MAX) {}
+  RecordedSpans(const RecordedSpans&) = delete;
+  RecordedSpans& operator=(const RecordedSpans&) = delete;
+  ~RecordedSpans() { std::free(spans_); }
+
+  // Records `m`; false when the span is not recorded (the limit is reached or no memory could be had).
+  bool record(RegexMatch m) noexcept {
+    if (size_ == capacity_) {
+      const std::size_t grown = capacity_ == 0 ? 64 : capacity_ * 2;
+      if (!usable_ || grown > TRANSFORM_RECORDED_SPANS) return false;
+      void* bigger = std::realloc(spans_, grown * sizeof(Span));
+      if (bigger == nullptr) return false;
+      spans_ = static_cast<Span*>(bigger);
+      capacity_ = grown;
+    }
+    spans_[size_++] = {static_cast<std::uint32_t>(m.start), static_cast<std::uint32_t>(m.end)};
+    return true;
+  }
+  std::size_t size() const noexcept { return size_; }
+  RegexMatch operator[](std::size_t i) const noexcept { return {spans_[i].start, spans_[i].end}; }
+
+ private:
+  struct Span {
+    std::uint32_t start;
+    std::uint32_t end;
+  };
+  Span* spans_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  bool usable_;
+};
+
 // Every match replaced, empty ones included (the replacement is then inserted and nothing removed); the
-// replacement is inserted byte for byte, with no group reference or escape read in it.
-PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text, PyObject*,
-                                 std::string_view replacement) {
-  absl::InlinedVector<RegexMatch, 4> matches;
-  fastpaths::for_each_regex_match(as_regex(e).unanchored(), text,
-                                  [&matches](Pos start, Pos end) { matches.push_back({start, end}); });
-  if (matches.empty()) {
-    // Nothing replaced: the result equals `s`. Only an exact str is handed back; a subclass instance would leak
-    // its type into the result.
-    return PyUnicode_CheckExact(s) ? Py_NewRef(s) : py::new_str_or_die(text);
-  }
-  std::string out;
-  out.reserve(text.size());
-  Pos copied = 0;
-  for (const RegexMatch& m : matches) {
-    out.append(text.substr(copied, m.start - copied));
-    out.append(replacement);
-    copied = m.end;
-  }
-  out.append(text.substr(copied));
-  return py::new_str_or_die(out);
+// replacement is inserted byte for byte, with no group reference or escape read in it. The result is always a
+// new str of its exact size: one pass sizes it, recording the first spans, and the write replays them and
+// searches again only for the matches past the recorded ones.
+PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
+                                 PyObject* replacement_obj, std::string_view replacement) {
+  return fastpaths::with_regex_finder(as_regex(e), text, [&](auto&& find) -> PyObject* {
+    fastpaths::MatchCursor cursor;
+    fastpaths::MatchCursor resume;  // the iteration just after the last recorded span
+    RecordedSpans recorded(text);
+    bool recording = true;
+    std::uint64_t count = 0;
+    std::uint64_t removed = 0;
+    while (const std::optional<RegexMatch> m = cursor.next(text, find)) {
+      ++count;
+      removed += m->end - m->start;
+      if (recording && (recording = recorded.record(*m))) resume = cursor;
+    }
+    return transform_counted(s, text, replacement_obj, replacement, count, removed, [&](auto&& on_span) {
+      for (std::size_t i = 0; i < recorded.size(); ++i) on_span(recorded[i].start, recorded[i].end);
+      if (!recording) {
+        while (const std::optional<RegexMatch> m = resume.next(text, find)) on_span(m->start, m->end);
+      }
+      return true;
+    });
+  });
 }
 
 PyObject* regex_parse_batch_count(PyObject*, const Element& e, PyObject* inputs) {
@@ -95,7 +163,7 @@ PyObject* regex_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
     const MatchResult m = re.match_at(text, 0);
     if (!m.matched) return nullptr;
     if (m.end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
-    return py::new_str_or_die(text.substr(0, m.end));
+    return py::new_str_or_throw(text.substr(0, m.end));
   });
 }
 

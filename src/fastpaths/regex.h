@@ -1,14 +1,18 @@
 // The search rule of the Regex methods that look at a whole text (search_string, search_string_count,
 // transform_string): the successive matches of the unanchored expression, in the iteration the methods
-// promise. No Python here: the method bodies live in regex.cpp.
+// promise. The iteration asks a finder for the leftmost match from a position; RE2 is the plain finder, and a
+// class run (elements/regex_run.h) finds the same matches by byte scans. No Python here: the method bodies live
+// in regex.cpp.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
 #include <re2/re2.h>
 
 #include "elements/element.h"
+#include "elements/regex.h"
 
 namespace quillex::fastpaths {
 
@@ -38,48 +42,160 @@ inline std::optional<RegexMatch> find_regex_match(const re2::RE2& re, std::strin
   return std::nullopt;
 }
 
-// Calls `on_match(start, end)` for each match of `re` in `text`, in order:
+// The leftmost match of a class run from `from` (a character boundary), as find_regex_match gives it for the
+// run's pattern: with '*' a match (empty when the byte there is no member) at `from` itself; with '+' the run
+// that starts at the first member. Every match lies on character boundaries (see ByteClass).
+inline std::optional<RegexMatch> find_run_match(const ByteClass& run, bool star, std::string_view text,
+                                                Pos from) noexcept {
+  const Pos n = text.size();
+  if (star) {
+    if (from < n && run.contains(static_cast<unsigned char>(text[from]))) {
+      return RegexMatch{from, run.run_end(text, from + 1)};
+    }
+    return RegexMatch{from, from};
+  }
+  const Pos start = run.next_member(text, from);
+  if (start >= n) return std::nullopt;
+  return RegexMatch{start, run.run_end(text, start + 1)};
+}
+
+// The iteration of the searches over the matches that `find(from)` (the leftmost match at or after `from`, a
+// character boundary, or nullopt) gives over `text`, one match per `next`:
 //  - the first search starts at 0; after a match (s, e) the next one starts at e;
 //  - an empty match that ends where the previous match ended is not reported: the search starts again one
 //    character further on (a whole character, so no empty match is cut out of one);
 //  - empty matches are reported, the one at the end of the text included.
 // Examples: 'x*' over 'abc' gives (0,0) (1,1) (2,2) (3,3); 'a*' over 'baaa' gives (0,0) (1,4), the empty match
 // at 4 following 'aaa' directly; the empty pattern over 'é' gives (0,0) (2,2).
-// Cost: one RE2 search per match, plus one per empty match that directly follows a match. Allocates nothing
-// once the expression's cache is warm.
-template <class OnMatch>
-inline void for_each_regex_match(const re2::RE2& re, std::string_view text, OnMatch&& on_match) {
-  const Pos n = text.size();
-  // The character after boundary p; only called with p < n.
-  auto next_char = [&text](Pos p) { return p + utf8_char_len(static_cast<unsigned char>(text[p])); };
-  Pos from = 0;
-  bool matched_before = false;
-  Pos last_end = 0;
-  while (from <= n) {
-    const std::optional<RegexMatch> m = find_regex_match(re, text, from);
-    if (!m) return;
-    if (m->start == m->end && matched_before && m->end == last_end) {
-      // Here m->start == from: the search began at last_end.
-      if (from >= n) return;
-      from = next_char(from);
-      continue;
+// Cost: one search per match, plus one per empty match that directly follows a match. A copy of a cursor
+// resumes the iteration where the copy was made.
+class MatchCursor {
+ public:
+  template <class Find>
+  std::optional<RegexMatch> next(std::string_view text, Find&& find) {
+    const Pos n = text.size();
+    while (from_ <= n) {
+      const std::optional<RegexMatch> m = find(from_);
+      if (!m) break;
+      if (m->start == m->end && matched_before_ && m->end == last_end_) {
+        // Here m->start == from_: the search began at last_end_.
+        if (from_ >= n) break;
+        from_ = next_char(text, from_);
+        continue;
+      }
+      matched_before_ = true;
+      last_end_ = m->end;
+      from_ = m->end;
+      if (m->start == m->end) {
+        // Searching again from an empty match would find it again and skip it: step over it at once.
+        from_ = from_ >= n ? n + 1 : next_char(text, from_);
+      }
+      return m;
     }
-    on_match(m->start, m->end);
-    matched_before = true;
-    last_end = m->end;
-    from = m->end;
-    if (m->start == m->end) {
-      // Searching again from an empty match would find it again and skip it: step over it at once.
-      if (from >= n) return;
-      from = next_char(from);
-    }
+    from_ = n + 1;
+    return std::nullopt;
   }
+
+ private:
+  // The character after boundary p < text.size().
+  static Pos next_char(std::string_view text, Pos p) {
+    return p + utf8_char_len(static_cast<unsigned char>(text[p]));
+  }
+  Pos from_ = 0;
+  bool matched_before_ = false;
+  Pos last_end_ = 0;
+};
+
+// Calls `on_match(start, end)` for each match of the iteration, in order.
+template <class Find, class OnMatch>
+inline void iterate_matches(std::string_view text, Find&& find, OnMatch&& on_match) {
+  MatchCursor cursor;
+  while (const std::optional<RegexMatch> m = cursor.next(text, find)) on_match(m->start, m->end);
 }
 
-// The number of matches for_each_regex_match reports.
+// The iteration with RE2 as the finder (`re` being an unanchored expression): the plain route. Allocates
+// nothing once the expression's cache is warm.
+template <class OnMatch>
+inline void for_each_regex_match(const re2::RE2& re, std::string_view text, OnMatch&& on_match) {
+  iterate_matches(text, [&](Pos from) { return find_regex_match(re, text, from); }, on_match);
+}
+
+// The leftmost match from `from` of a pattern that never matches empty, as find_regex_match gives it, with the
+// positions whose byte cannot start a match skipped by a scan of the element's `first` class. The candidate is
+// tried by one anchored RE2 search there, with the whole text as context (so '^', '\b' and '$' read as in the
+// unanchored search); when it fails, the unanchored search from the next character gives the answer. A text
+// whose candidates match costs one anchored search per match instead of an unanchored one (which also runs
+// backwards to find the start). After a failed candidate the next searches are plain unanchored ones, 8 of
+// them, twice as many after each further failure in a row (up to 4096), so a text whose candidates mostly
+// fail pays little more than the plain iteration.
+class SkippingFinder {
+ public:
+  static constexpr unsigned FIRST_BACKOFF = 8;
+  static constexpr unsigned LAST_BACKOFF = 4096;
+
+  SkippingFinder(const RegexElement& e, std::string_view text) noexcept : e_(e), text_(text) {}
+
+  std::optional<RegexMatch> operator()(Pos from) noexcept {
+    if (plain_searches_ != 0) {
+      --plain_searches_;
+      return find_regex_match(e_.unanchored(), text_, from);
+    }
+    const Pos n = text_.size();
+    const Pos p = e_.fast().first.next_member(text_, from);
+    if (p >= n) return std::nullopt;  // no match ahead: every match has a first byte
+    const re2::StringPiece whole(text_.data(), n);
+    re2::StringPiece m;
+    if (e_.unanchored().Match(whole, p, n, re2::RE2::ANCHOR_START, &m, 1)) {
+      const Pos end = p + m.size();
+      if (is_char_boundary(text_, end)) {
+        backoff_ = FIRST_BACKOFF;
+        return RegexMatch{p, end};
+      }
+    }
+    plain_searches_ = backoff_;
+    backoff_ = std::min(backoff_ * 2, LAST_BACKOFF);
+    return find_regex_match(e_.unanchored(), text_, p + utf8_char_len(static_cast<unsigned char>(text_[p])));
+  }
+
+ private:
+  const RegexElement& e_;
+  std::string_view text_;
+  unsigned plain_searches_ = 0;
+  unsigned backoff_ = FIRST_BACKOFF;
+};
+
+// Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
+// has one, else RE2 skipping to the bytes a match may start with when the pattern never matches empty, else
+// RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
+template <class Body>
+inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view text, Body&& body) {
+  const RegexFastForm& fast = e.fast();
+  if (fast.run) {
+    return body([&fast, text](Pos from) { return find_run_match(*fast.run, fast.run_may_be_empty, text, from); });
+  }
+  if (!fast.may_be_empty) return body(SkippingFinder(e, text));
+  return body([&e, text](Pos from) { return find_regex_match(e.unanchored(), text, from); });
+}
+
+// The iteration of the element's unanchored expression.
+template <class OnMatch>
+inline void for_each_regex_match(const RegexElement& e, std::string_view text, OnMatch&& on_match) {
+  with_regex_finder(e, text, [&](auto&& find) { iterate_matches(text, find, on_match); });
+}
+
+// The number of matches the plain iteration reports.
 inline std::uint64_t count_regex_matches(const re2::RE2& re, std::string_view text) {
   std::uint64_t count = 0;
   for_each_regex_match(re, text, [&count](Pos, Pos) { ++count; });
+  return count;
+}
+
+// The number of matches for_each_regex_match reports for the element; a class run counts them from its bytes.
+inline std::uint64_t count_regex_matches(const RegexElement& e, std::string_view text) {
+  const RegexFastForm& fast = e.fast();
+  if (fast.run) return fast.run->count_run_matches(text, fast.run_may_be_empty);
+  std::uint64_t count = 0;
+  for_each_regex_match(e, text, [&count](Pos, Pos) { ++count; });
   return count;
 }
 

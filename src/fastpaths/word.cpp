@@ -1,8 +1,9 @@
 // The seven methods of Word. None calls an operation of the element: each tests the text's bytes in place with
 // the element's two sets (the byte rule of word_rule.h) and builds only the objects it returns. A Word with set
 // members U+0080..U+00FF runs the element's rule (WordElement::match) instead, which takes those characters
-// whole; both give exactly the matches of the element's try_match_at, so every method agrees with the common
-// routine over that element.
+// whole (transform_string runs the branch-free rule of word_rule.h, which takes them whole too); all give
+// exactly the matches of the element's try_match_at, so every method agrees with the common routine over that
+// element.
 #include <array>
 #include <cstring>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "engine/bodies.h"
 #include "engine/text_period.h"
 #include "engine/token_intern.h"
+#include "engine/transform_result.h"
 #include "fastpaths/word_batch.h"
 #include "fastpaths/word_rule.h"
 #include "py/errors.h"
@@ -57,7 +59,7 @@ PyObject* word_parse_string(PyObject*, const Element& e, PyObject*, std::string_
   PyRef list = PyRef::steal(PyList_New(1));
   if (!list) return py::pending_error();
   // A new str also when the word is the whole text: the argument object is not handed back.
-  PyList_SET_ITEM(list.get(), 0, py::new_str_or_die(text.substr(0, end)));
+  PyList_SET_ITEM(list.get(), 0, py::new_str_or_throw(text.substr(0, end)));
   return list.release();
 }
 
@@ -75,7 +77,7 @@ PyObject* word_parse_batch(PyObject*, const Element& e, PyObject* inputs) {
     const Pos end = word_end_at_start(w, bytes, text);
     if (end == 0) return nullptr;
     if (end == text.size() && PyUnicode_CheckExact(item)) return Py_NewRef(item);
-    return py::new_str_or_die(text.substr(0, end));
+    return py::new_str_or_throw(text.substr(0, end));
   });
 }
 
@@ -126,32 +128,41 @@ PyObject* word_search_string_count(PyObject*, const Element& e, PyObject*, std::
   return py::new_count_or_die(count);
 }
 
-// Every word replaced by `replacement`, the gaps between words copied in blocks. The output is reserved at the
-// text's length and grows only when replacements lengthen it.
-template <class Scan>
-PyObject* replace_words(std::string_view text, std::string_view replacement, Scan&& scan) {
-  std::string out;
-  out.reserve(text.size());
-  Pos copied = 0;
-  scan([&](Pos start, Pos end) {
-    out.append(text.substr(copied, start - copied));
-    out.append(replacement);
-    copied = end;
-  });
-  out.append(text.substr(copied));
-  return py::new_str_or_die(out);
+// Every word replaced by `replacement`, always into a new str: the words are counted and their bytes summed
+// first, so the result is made once at its exact size and written straight into it. Word matching never
+// nests, so the scans never stop early.
+template <bool Wide>
+PyObject* transform_words(const WordElement& w, PyObject* s, std::string_view text, PyObject* replacement_obj,
+                          std::string_view replacement) {
+  const WordByteTables tables(w);
+  const WordCoverage words = cover_words_branch_free<Wide>(tables, text);
+  if (words.words == 0) return engine::new_str_copy(s);
+  if (replacement.size() > 8) {
+    return engine::transform_counted(s, text, replacement_obj, replacement, words.words, words.bytes,
+                                     [&](auto&& on_word) {
+                                       if constexpr (Wide) {
+                                         scan_element_words(w, text, on_word);
+                                       } else {
+                                         scan_words(tables, text, on_word);
+                                       }
+                                       return true;
+                                     });
+  }
+  engine::TransformOutput out;
+  if (!out.open(s, text, replacement_obj, replacement, words.words, words.bytes)) return nullptr;
+  out.set_written(replace_words_branch_free<Wide>(tables, text, replacement, out.bytes(), out.size()));
+  return out.finish();
 }
 
-PyObject* word_transform_string(PyObject*, const Element& e, PyObject*, std::string_view text, PyObject*,
-                                std::string_view replacement) {
+PyObject* word_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
+                                PyObject* replacement_obj, std::string_view replacement) {
   const WordElement& w = as_word(e);
-  if (text.empty()) return py::new_str_or_die({});
-  // The result is always a new str, also when no word was replaced.
-  if (word_uses_byte_rule(w)) {
-    const WordByteTables tables(w);
-    return replace_words(text, replacement, [&](auto&& on_word) { scan_words(tables, text, on_word); });
-  }
-  return replace_words(text, replacement, [&](auto&& on_word) { scan_element_words(w, text, on_word); });
+  if (word_uses_byte_rule(w)) return transform_words<false>(w, s, text, replacement_obj, replacement);
+  if (word_uses_branch_free_rule(w)) return transform_words<true>(w, s, text, replacement_obj, replacement);
+  return engine::transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_word) {
+    scan_element_words(w, text, on_word);
+    return true;
+  });
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -211,7 +222,7 @@ class WordKeyCache {
       if (keys_[s] == EMPTY) {
         keys_[s] = key;
         texts_[s] = word;
-        words_[s] = py::new_str_or_die(word);
+        words_[s] = py::new_str_or_throw(word);
         return s;
       }
       if (keys_[s] == key && texts_[s] == word) return s;

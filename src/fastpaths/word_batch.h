@@ -31,14 +31,16 @@ class PeriodTokenTable {
     for (PyObject* t : tokens_) Py_DECREF(t);
   }
 
-  // Input k's token (a new reference, taken over) or nullptr for no match.
-  void set(std::size_t k, PyObject* token) noexcept {
+  // Input k's token (a new reference, taken over, also when storing it throws) or nullptr for no match.
+  void set(std::size_t k, PyObject* token) {
     if (token == nullptr) {
       index_[k] = NO_TOKEN;
       return;
     }
-    index_[k] = static_cast<std::uint8_t>(tokens_.size());
+    py::PyRef owned = py::PyRef::steal(token);
     tokens_.push_back(token);
+    (void)owned.release();
+    index_[k] = static_cast<std::uint8_t>(tokens_.size() - 1);
   }
 
   std::size_t token_count() const noexcept { return tokens_.size(); }
@@ -70,15 +72,22 @@ class PointerTokenMap {
     token = it->second;
     return true;
   }
-  // Records `item`'s result (a new reference taken over, or nullptr) and appends it to the output.
+  // Records `item`'s result (a new reference taken over, also when storing it throws, or nullptr) and appends
+  // it to the output.
   void insert(PyObject* item, PyObject* token) {
+    if (token != nullptr) {
+      py::PyRef owned = py::PyRef::steal(token);
+      holder_.push_back(token);
+      (void)owned.release();
+    }
     map_.emplace(item, token);
-    if (token == nullptr) return;
-    holder_.push_back(token);
-    append(token);
+    if (token != nullptr) append(token);
   }
   // Appends a further occurrence of a stored token.
-  void append(PyObject* token) { output_.push_back(Py_NewRef(token)); }
+  void append(PyObject* token) {
+    output_.push_back(token);
+    Py_INCREF(token);  // counted once it is stored: the output releases exactly what it holds
+  }
 
   // The result list, the output's references moved into it; nullptr with the interpreter's error when the list
   // cannot be created.
@@ -164,7 +173,8 @@ template <class Token>
 
 // The flat batch parse. `token(PyObject* item, std::string_view text) -> PyObject*` gives a new reference to the
 // token of an input that matches at 0, or nullptr when it does not; it raises nothing (a token str that cannot
-// be made stops the process). A non-str item raises the batch item TypeError, the first such in list order.
+// be made throws std::bad_alloc, and the tables release what they hold). A non-str item raises the batch item
+// TypeError, the first such in list order.
 template <class Token>
 [[nodiscard]] PyObject* build_flat_batch(PyObject* inputs, Token&& token) {
   const engine::BatchItems b = engine::batch_items(inputs);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "elements/chars.h"
@@ -76,6 +77,119 @@ template <class Body>
     in = cont | starts;
   }
   return count;
+}
+
+// True when the branch-free rule below gives the element's words: the constructor's limits (min 1, max 0),
+// whatever the sets hold.
+[[nodiscard]] inline bool word_uses_branch_free_rule(const WordElement& w) noexcept {
+  return w.min() <= 1 && w.max() == 0;
+}
+
+// WordStepper: the branch-free counter's step, also for sets with members U+0080..U+00FF (`Wide`), whose
+// characters are two bytes (lead 0xC2 or 0xC3, then one continuation byte) and are tested whole by code point,
+// as member_len does. Such a character's first byte carries the step (its code point read from both bytes,
+// tested in the tables, which hold the code points 0x80-0xFF as entries 0x80-0xFF) and its second byte, the
+// `tail`, keeps the state; any other byte of 0x80 and above is no member. The text is valid UTF-8, so a lead
+// byte 0xC2 or 0xC3 is always followed by its continuation byte.
+// Example with init {a, é}: "aé" (61 C3 A9): 'a' starts a word; C3 A9 is é (0xE9), a body member, so the word
+// goes on; A9 is the tail and keeps it: one word covering 3 bytes.
+template <bool Wide>
+class WordStepper {
+ public:
+  explicit WordStepper(const WordByteTables& tables) noexcept : init_(tables.INIT.data()), body_(tables.BODY.data()) {}
+
+  // Byte b, with `next` the byte after it (0 at the text's end; read only when Wide). 1 when b starts a word;
+  // in() then tells whether b belongs to a word.
+  unsigned step(unsigned char b, [[maybe_unused]] unsigned char next) noexcept {
+    if constexpr (!Wide) {
+      const unsigned starts = init_[b];
+      const unsigned cont = in_ & body_[b];
+      in_ = cont | starts;
+      return starts & (cont ^ 1u);
+    } else {
+      const unsigned lead = (b & 0xFEu) == 0xC2u;
+      const unsigned unit = lead | (b < 0x80u);
+      const unsigned code = lead != 0 ? ((b & 0x1Fu) << 6) | (next & 0x3Fu) : b;
+      const unsigned starts = init_[code] & unit;
+      const unsigned cont = in_ & body_[code] & unit;
+      const unsigned first = starts & (cont ^ 1u) & (tail_ ^ 1u);
+      in_ = tail_ != 0 ? in_ : cont | starts;
+      tail_ = lead;
+      return first;
+    }
+  }
+  unsigned in() const noexcept { return in_; }
+
+ private:
+  const std::uint8_t* init_;
+  const std::uint8_t* body_;
+  unsigned in_ = 0;
+  unsigned tail_ = 0;
+};
+
+// The byte after i, or 0 at the end.
+inline unsigned char byte_after(const unsigned char* t, Pos n, Pos i) noexcept { return i + 1 < n ? t[i + 1] : 0; }
+
+// The words of a text and the bytes they cover, from one branch-free pass.
+struct WordCoverage {
+  std::uint64_t words;
+  std::uint64_t bytes;
+};
+template <bool Wide>
+[[nodiscard]] inline WordCoverage cover_words_branch_free(const WordByteTables& tables,
+                                                          std::string_view text) noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const Pos n = text.size();
+  WordStepper<Wide> words(tables);
+  std::uint64_t count = 0;
+  std::uint64_t covered = 0;
+  for (Pos i = 0; i < n; ++i) {
+    count += words.step(t[i], Wide ? byte_after(t, n, i) : 0);
+    covered += words.in();
+  }
+  return {count, covered};
+}
+
+// replace_words_branch_free: the text with every word replaced by `replacement` (at most 8 bytes), written
+// into out[0, size), size being the result's exact size (from cover_words_branch_free). A byte outside words is
+// copied, a word's first byte writes the replacement, its other bytes write nothing. Each byte stores 8 bytes
+// at the output position j (the replacement, or the byte followed by zeros) and j advances by the part meant
+// (r, 1 or 0); the next store overwrites the rest, so no byte depends on a branch. Example, init {a}, body
+// {a, b}, replacement "#": "ab c" stores "#" at 0 (j = 1), "b" at 1 (j stays), " " at 1 (j = 2), "c" at 2
+// (j = 3): "# c". The 8-byte stores stop where fewer than 8 output bytes remain; the rest is written exactly.
+// Returns the number of bytes written: size when the sizes agree, size + 1 when the text asked for more or
+// the replacement is longer (nothing is ever written past out[size)).
+template <bool Wide>
+[[nodiscard]] inline std::size_t replace_words_branch_free(const WordByteTables& tables, std::string_view text,
+                                                           std::string_view replacement, char* out,
+                                                           std::size_t size) noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const Pos n = text.size();
+  const std::size_t r = replacement.size();
+  if (r > 8) return size + 1;
+  std::uint64_t packed = 0;  // the replacement's bytes in memory order (x86-64: little-endian)
+  std::memcpy(&packed, replacement.data(), r);
+  WordStepper<Wide> words(tables);
+  std::size_t j = 0;
+  Pos i = 0;
+  for (; i < n && size - j >= 8; ++i) {
+    const unsigned first = words.step(t[i], Wide ? byte_after(t, n, i) : 0);
+    const std::uint64_t stored = first != 0 ? packed : t[i];
+    std::memcpy(out + j, &stored, 8);
+    j += first * r + (words.in() ^ 1u);
+  }
+  for (; i < n; ++i) {
+    const unsigned first = words.step(t[i], Wide ? byte_after(t, n, i) : 0);
+    const std::size_t k = first != 0 ? r : words.in() ^ 1u;
+    if (k > size - j) return size + 1;
+    if (first != 0) {
+      std::memcpy(out + j, replacement.data(), r);
+    } else if (k != 0) {
+      out[j] = static_cast<char>(t[i]);
+    }
+    j += k;
+  }
+  return j;
 }
 
 // The word scan of the byte rule: each word [start, end) of `text` in order, to `on_word(start, end)`. At an

@@ -44,8 +44,9 @@ struct ArgumentDescriptor {
 };
 
 // The signature of a METH_FASTCALL | METH_KEYWORDS entry, and its cast to the type of a method record. Entries
-// are noexcept, as every function the interpreter calls: a C++ exception (std::bad_alloc is the only one that
-// can arise) then stops the process at the boundary instead of unwinding through the interpreter's frames.
+// are noexcept, as every function the interpreter calls: no C++ exception unwinds through the interpreter's
+// frames. std::bad_alloc is the only one that can arise; the method entries turn it into MemoryError
+// (engine/frame.cpp), and in any other entry it stops the process at the boundary.
 using FastcallEntry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) noexcept;
 inline PyCFunction as_method_function(FastcallEntry entry) noexcept {

@@ -1,5 +1,6 @@
 #include "py/errors.h"
 
+#include <new>
 #include <string>
 
 #include "elements/element.h"
@@ -39,6 +40,18 @@ PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
   if (!message) return nullptr;
   PyErr_SetObject(PyExc_TypeError, message.get());
   return nullptr;
+}
+
+PyObject* new_str_or_throw(std::string_view utf8) {
+  PyObject* s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+  if (s != nullptr) [[likely]]
+    return s;
+  if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    PyErr_Print();
+    fatal("could not create a result str");
+  }
+  PyErr_Clear();
+  throw std::bad_alloc();
 }
 
 PyObject* new_str_or_die(std::string_view utf8) {

@@ -24,6 +24,11 @@ namespace quillex::py {
 // ordinary input (nullptr only on memory exhaustion).
 [[nodiscard]] PyRef type_qualname_or_placeholder(PyObject* obj);
 
+// A str whose size the input decides (a token, a matched slice): a new reference. Valid UTF-8 can fail only
+// for want of memory, which a caller's input can cause: then it throws std::bad_alloc, which the method frame
+// turns into MemoryError once everything the body made has been released by its holders.
+[[nodiscard]] PyObject* new_str_or_throw(std::string_view utf8);
+
 // Result objects whose creation cannot fail on ordinary input: a failure stops the process with a message.
 [[nodiscard]] PyObject* new_str_or_die(std::string_view utf8);
 [[nodiscard]] PyObject* new_count_or_die(unsigned long long n);

@@ -14,10 +14,13 @@ namespace quillex {
 namespace {
 
 using fastpaths::count_words_branchless;
+using fastpaths::cover_words_branch_free;
+using fastpaths::replace_words_branch_free;
 using fastpaths::expand_byte_set;
 using fastpaths::scan_element_words;
 using fastpaths::scan_words;
 using fastpaths::word_run_end;
+using fastpaths::word_uses_branch_free_rule;
 using fastpaths::word_uses_byte_rule;
 using fastpaths::WordByteTables;
 
@@ -153,6 +156,73 @@ TEST(WordByteRule, WideMembersNeedTheElementsRule) {
     EXPECT_TRUE(is_char_boundary(text, s.start));
     EXPECT_TRUE(is_char_boundary(text, s.end));
   }
+}
+
+// The transform's branch-free passes against the element's words: the coverage is their number and total
+// length, and the writer gives the text with each of them replaced, for replacements of 0 to 8 bytes (the
+// widest the writer stores at once), writing nothing past the size it is given: one byte short, it reports
+// that the text asked for more. Sets with members U+0080..U+00FF take the Wide step; texts mix ASCII, two-byte
+// characters inside and outside that range and a three-byte one.
+template <bool Wide>
+void expect_branch_free_transform(const WordElement& w, const std::vector<std::string>& texts) {
+  const WordByteTables tables(w);
+  for (const std::string& text : texts) {
+    SCOPED_TRACE("text '" + text + "'");
+    const std::vector<Span> words = element_words(w, text);
+    Pos covered = 0;
+    for (const Span& sp : words) covered += sp.end - sp.start;
+    const fastpaths::WordCoverage c = cover_words_branch_free<Wide>(tables, text);
+    ASSERT_EQ(c.words, words.size());
+    ASSERT_EQ(c.bytes, covered);
+    for (const std::string replacement : {"", "#", "<->", "12345678"}) {
+      std::string want;
+      Pos copied = 0;
+      for (const Span& sp : words) {
+        want.append(text, copied, sp.start - copied).append(replacement);
+        copied = sp.end;
+      }
+      want.append(text, copied);
+      const std::size_t size = want.size();
+      std::string out(size + 16, '!');  // the bytes after `size` must stay as they are
+      ASSERT_EQ(replace_words_branch_free<Wide>(tables, text, replacement, out.data(), size), size) << replacement;
+      EXPECT_EQ(out.substr(0, size), want) << replacement;
+      EXPECT_EQ(out.substr(size), std::string(16, '!')) << replacement;
+      if (size == 0) continue;
+      std::string short_out(size + 16, '!');
+      EXPECT_EQ(replace_words_branch_free<Wide>(tables, text, replacement, short_out.data(), size - 1), size);
+      EXPECT_EQ(short_out.substr(size - 1), std::string(17, '!')) << replacement;
+    }
+  }
+}
+
+TEST(WordBranchFreeTransform, AgreesWithTheElementOnEverySmallWorld) {
+  const std::string EURO = "\xE2\x82\xAC";
+  const std::string Y_DIAERESIS = "\xC3\xBF";  // U+00FF, the last code point the sets can hold
+  const std::vector<std::string> texts = all_texts({"a", "b", " ", E_ACUTE, A_MACRON, EURO, Y_DIAERESIS}, 4);
+  struct Case {
+    std::string init;
+    std::optional<std::string> body;
+  };
+  const Case narrow[] = {{"a", std::nullopt}, {"ab", std::nullopt}, {"a", "b"}, {"b", "ab "}};
+  const Case wide[] = {{E_ACUTE, std::nullopt}, {"a" + E_ACUTE, std::nullopt}, {"a", E_ACUTE},
+                       {E_ACUTE, "b" + Y_DIAERESIS}, {Y_DIAERESIS + "a", "a " + E_ACUTE}};
+  for (const Case& c : narrow) {
+    SCOPED_TRACE("init '" + c.init + "' body '" + c.body.value_or("<none>") + "'");
+    ElementRef ref = make_element<WordElement>(c.init, c.body);
+    const auto& w = static_cast<const WordElement&>(*ref);
+    ASSERT_TRUE(word_uses_byte_rule(w));
+    expect_branch_free_transform<false>(w, texts);
+  }
+  for (const Case& c : wide) {
+    SCOPED_TRACE("init '" + c.init + "' body '" + c.body.value_or("<none>") + "'");
+    ElementRef ref = make_element<WordElement>(c.init, c.body);
+    const auto& w = static_cast<const WordElement&>(*ref);
+    ASSERT_FALSE(word_uses_byte_rule(w));
+    ASSERT_TRUE(word_uses_branch_free_rule(w));
+    expect_branch_free_transform<true>(w, texts);
+  }
+  ElementRef limited = make_element<WordElement>("a", std::nullopt, 2, 0);
+  EXPECT_FALSE(word_uses_branch_free_rule(static_cast<const WordElement&>(*limited)));
 }
 
 TEST(WordByteRule, ScanAndCountAllocateNothing) {

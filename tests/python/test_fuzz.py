@@ -24,7 +24,8 @@ ALPHABET = ["a", "b", "A", "1", "_", " ", "\n", '"', "'", "\\", "(", ")", "é", 
 MARK = "\x00"  # never in a text: marks the replacements of transform_string
 NEVER = q.Regex("a^")  # matches nowhere
 REGEX_PATTERNS = ["a", "a|ab", "[a-z]+", "[^a]", ".", r"\w+", r"\s*", "", "x?", "é+", "[é€]", "(?:ab)*", r"\bA",
-                  "a$", "^a|b", r"\d", "[^\n]*", "€|😀", "ã*", "(", "a{2,}"]
+                  "a$", "^a|b", r"\d", "[^\n]*", "€|😀", "ã*", "(", "a{2,}", "[0-9]+", ".*", "a*", r"[^\n]+",
+                  r"\S+", "(?i)a+", "1[0-9]*", r"\(+"]
 QUOTES = ['"', "'", "", "é", "€€", "ab"]
 ESCAPES = [None, "", "\\", '"', "é"]
 

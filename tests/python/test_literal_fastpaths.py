@@ -249,5 +249,4 @@ def test_transform_string_gives_an_exact_str(lit, text, replacement, expected):
     for s in (fresh(text), StrSub(text)):
         result = call_checked(g.transform_string, s, StrSub(replacement))
         assert type(result) is str and result == expected
-        if result == text and type(s) is str:
-            assert result is s  # nothing replaced: the text itself, as the common routine gives
+        assert result is not s or len(s) < 2  # always a new str (the interpreter shares the shortest)

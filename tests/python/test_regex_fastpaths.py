@@ -168,16 +168,17 @@ def test_replacement_is_inserted_byte_for_byte():
     assert g.transform_string("7", E) == E
 
 
-def test_transform_without_a_match_gives_the_text():
-    s = fresh("abc")
-    assert q.Regex("x").transform_string(s, "-") is s
+class Text(str):
+    pass
 
-    class Text(str):
-        pass
 
-    t = Text("abc")
-    out = call_checked(q.Regex("x").transform_string, t, "-")
-    assert type(out) is str and out == "abc"
+@pytest.mark.parametrize("s", ["abc", E + "bc", "\u20ac\U0001f600", Text("abc"), Text(E + "b")],
+                         ids=["ascii", "latin-1", "wide", "subclass", "subclass-latin-1"])
+@pytest.mark.parametrize("pattern", ["x", "x+", "[0-9]{3}"], ids=["re2", "class-run", "first-byte"])
+def test_transform_without_a_match_gives_a_new_equal_str(pattern, s):
+    s = fresh(s) if type(s) is str else s
+    out = call_checked(q.Regex(pattern).transform_string, s, "-")
+    assert out is not s and type(out) is str and out == s
 
 
 # ---------------------------------------------------------------------------------------------------------------

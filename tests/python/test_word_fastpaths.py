@@ -185,6 +185,11 @@ TRANSFORM_CASES = [
     ("empty text", DIGITS, "", "#", ""),
     ("replacement taken as is", ALPHA, "ab cd", E + "\\1", E + "\\1 " + E + "\\1"),
     ("wide word", q.Word(E + "a"), "x" + E + "a" + E + "y", "#", "x#y"),
+    # Up to 8 bytes a replacement is stored in one piece with the byte after it; longer ones are copied.
+    ("8-byte replacement", ALPHA, "ab, c", "12345678", "12345678, 12345678"),
+    ("9-byte replacement", ALPHA, "ab, c", "123456789", "123456789, 123456789"),
+    ("9-byte replacement, wide word", q.Word(E + "a"), "x" + E + "a y" + E, "<" + E * 4 + ">", "x<" + E * 4 + "> y<"
+     + E * 4 + ">"),
 ]
 
 

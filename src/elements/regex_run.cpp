@@ -1,0 +1,180 @@
+#include "elements/regex_run.h"
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace quillex {
+
+namespace {
+
+// Membership of 16 bytes at once for members that form R ranges: byte x is in [lo, lo + span] exactly when
+// (x - lo) mod 256 <= span, an unsigned byte comparison (min(d, span) == d). Example: "[0-9]" is lo '0', span
+// 9; for 'a' d = 0x31, min(0x31, 9) = 9 != d, so 'a' is no member.
+template <int R>
+struct RangeTest {
+  __m128i lo[R];
+  __m128i span[R];
+
+  RangeTest(const std::array<std::uint8_t, 4>& l, const std::array<std::uint8_t, 4>& s) noexcept {
+    for (int k = 0; k < R; ++k) {
+      lo[k] = _mm_set1_epi8(static_cast<char>(l[k]));
+      span[k] = _mm_set1_epi8(static_cast<char>(s[k]));
+    }
+  }
+  // 0xFF in each lane holding a member.
+  __m128i members(__m128i x) const noexcept {
+    __m128i in = _mm_setzero_si128();
+    for (int k = 0; k < R; ++k) {
+      const __m128i d = _mm_sub_epi8(x, lo[k]);
+      in = _mm_or_si128(in, _mm_cmpeq_epi8(_mm_min_epu8(d, span[k]), d));
+    }
+    return in;
+  }
+};
+
+inline __m128i load16(const unsigned char* p) noexcept {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// The first i in [p, n) whose membership differs from `skip_members` (members skipped when true), or the
+// position where fewer than 32 bytes remain: whole blocks only, so no byte past n is read.
+template <int R>
+Pos find_in_blocks(const RangeTest<R>& test, const unsigned char* t, Pos p, Pos n, bool skip_members) noexcept {
+  const unsigned flip = skip_members ? 0xFFFFFFFFu : 0u;
+  while (n - p >= 32) {
+    const unsigned m0 = static_cast<unsigned>(_mm_movemask_epi8(test.members(load16(t + p))));
+    const unsigned m1 = static_cast<unsigned>(_mm_movemask_epi8(test.members(load16(t + p + 16))));
+    const unsigned m = (m0 | (m1 << 16)) ^ flip;
+    if (m != 0) return p + static_cast<Pos>(__builtin_ctz(m));
+    p += 32;
+  }
+  return p;
+}
+
+// The match count over whole 16-byte blocks from 0 (see ByteClass::count_run_matches). Per block, with `in` the
+// member lanes and `prev` the same shifted by one byte (the previous block's last lane carried in): a run
+// starts where in & ~prev; with '*' an empty match lies where ~in & ~prev on a character boundary. Each lane
+// adds at most 1 per block to a byte counter, so the counters are summed (psadbw) every 255 blocks.
+template <int R>
+std::uint64_t count_in_blocks(const RangeTest<R>& test, const unsigned char* t, Pos n, bool star, Pos& done) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i high2 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i continuation = _mm_set1_epi8(static_cast<char>(0x80));
+  __m128i acc = zero;
+  __m128i last_in = zero;
+  std::uint64_t total = 0;
+  unsigned blocks = 0;
+  Pos p = 0;
+  for (; n - p >= 16; p += 16) {
+    const __m128i x = load16(t + p);
+    const __m128i in = test.members(x);
+    const __m128i prev = _mm_or_si128(_mm_slli_si128(in, 1), _mm_srli_si128(last_in, 15));
+    acc = _mm_sub_epi8(acc, _mm_andnot_si128(prev, in));
+    if (star) {
+      const __m128i inside_char = _mm_cmpeq_epi8(_mm_and_si128(x, high2), continuation);
+      acc = _mm_sub_epi8(acc, _mm_andnot_si128(_mm_or_si128(_mm_or_si128(in, prev), inside_char),
+                                               _mm_cmpeq_epi8(zero, zero)));
+    }
+    last_in = in;
+    if (++blocks == 255) {
+      const __m128i sums = _mm_sad_epu8(acc, zero);
+      total += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+               static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+      acc = zero;
+      blocks = 0;
+    }
+  }
+  const __m128i sums = _mm_sad_epu8(acc, zero);
+  total += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+           static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  done = p;
+  return total;
+}
+
+}  // namespace
+
+ByteClass::ByteClass(const std::bitset<256>& members) noexcept {
+  int count = 0;
+  for (unsigned b = 0; b < 256; ++b) {
+    table_[b] = members.test(b) ? 1 : 0;
+    count += table_[b];
+  }
+  if (count == 1 || count == 255) {
+    for (unsigned b = 0; b < 256; ++b) {
+      if (count == 1 && table_[b] != 0) only_member_ = static_cast<int>(b);
+      if (count == 255 && table_[b] == 0) only_outsider_ = static_cast<int>(b);
+    }
+  }
+  unsigned ranges = 0;
+  for (unsigned b = 0; b < 256;) {
+    if (table_[b] == 0) {
+      ++b;
+      continue;
+    }
+    unsigned end = b;
+    while (end + 1 < 256 && table_[end + 1] != 0) ++end;
+    if (ranges < 4) {
+      lo_[ranges] = static_cast<std::uint8_t>(b);
+      span_[ranges] = static_cast<std::uint8_t>(end - b);
+    }
+    ++ranges;
+    b = end + 1;
+  }
+  ranges_ = ranges <= 4 ? static_cast<std::uint8_t>(ranges) : 0;
+}
+
+namespace {
+
+// Calls f(RangeTest<R>) for the class's range count; nothing when it has no range form (the caller's byte
+// loop then does all the work).
+template <class F>
+void with_ranges(std::uint8_t ranges, const std::array<std::uint8_t, 4>& lo, const std::array<std::uint8_t, 4>& span,
+                 F&& f) {
+  switch (ranges) {
+    case 1:
+      return f(RangeTest<1>(lo, span));
+    case 2:
+      return f(RangeTest<2>(lo, span));
+    case 3:
+      return f(RangeTest<3>(lo, span));
+    case 4:
+      return f(RangeTest<4>(lo, span));
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+Pos ByteClass::find(std::string_view text, Pos p, bool member) const noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const Pos n = text.size();
+  if (p >= n) return n;
+  if (const int lone = member ? only_member_ : only_outsider_; lone >= 0) {
+    const void* hit = std::memchr(t + p, lone, n - p);
+    return hit != nullptr ? static_cast<Pos>(static_cast<const unsigned char*>(hit) - t) : n;
+  }
+  with_ranges(ranges_, lo_, span_, [&](const auto& test) { p = find_in_blocks(test, t, p, n, !member); });
+  while (p < n && (table_[t[p]] != 0) != member) ++p;
+  return p;
+}
+
+std::uint64_t ByteClass::count_run_matches(std::string_view text, bool star) const noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const Pos n = text.size();
+  std::uint64_t count = 0;
+  Pos p = 0;
+  with_ranges(ranges_, lo_, span_, [&](const auto& test) { count = count_in_blocks(test, t, n, star, p); });
+  bool prev = p > 0 && table_[t[p - 1]] != 0;
+  for (; p < n; ++p) {
+    const bool in = table_[t[p]] != 0;
+    count += in && !prev;
+    count += star && !in && !prev && !is_continuation_byte(t[p]);
+    prev = in;
+  }
+  if (star && !prev) ++count;  // the empty match at the end (prev is then "the last byte is a member")
+  return count;
+}
+
+}  // namespace quillex

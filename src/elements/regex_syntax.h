@@ -1,0 +1,51 @@
+// What a regular expression's text tells before it is compiled, read in RE2's dialect: how deeply it nests,
+// and a conservative summary of what its matches can look like (whether one can be empty, which bytes can start
+// one, and whether the whole pattern is one character class repeated). The summary lets the Regex element
+// refuse a position without entering RE2 and run class runs as byte scans; it is sound only because it errs one
+// way: `may_be_empty` may be true for a pattern that never matches empty, `first_bytes` may hold bytes no match
+// starts with, and a construct the reader does not know gives no summary at all. No RE2 and no Python here.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace quillex::regex_syntax {
+
+// The nesting depth of `pattern`: the largest number of groups and repetitions that enclose one another, each
+// group ("(...)", "(?:...)", "(?P<name>...)", "(?flags:...)") and each repetition operator ("*", "+", "?",
+// "{n,m}", lazy or not) being one level. Characters, classes (which never nest in this dialect), escapes such
+// as "\(", text between "\Q" and "\E", assertions and flag settings ("(?i)") are no level; an alternation or a
+// sequence is as deep as its deepest part. Examples: "a" 0, "a*" 1, "(a)*" 2, "((a|b*)c)+" 4, "[(]\(" 0.
+// The count stops as soon as it passes `limit` (returning limit + 1), so a huge pattern costs one pass at
+// most. Any text is accepted: a malformed pattern gets some depth, and its compile reports the fault.
+int nesting_depth(std::string_view pattern, int limit);
+
+// A set of bytes with what it says of non-ASCII characters: `bytes` holds the ASCII members and the lead
+// bytes any non-ASCII member's UTF-8 form may begin with; `wide` says whether no, some or all non-ASCII
+// characters are members.
+struct CharClass {
+  enum class Wide : std::uint8_t { None, Some, All };
+  std::bitset<256> bytes;
+  Wide wide = Wide::None;
+};
+
+struct Shape {
+  // The pattern may match the empty string somewhere (false: every match has at least one byte).
+  bool may_be_empty = true;
+  // Every non-empty match starts with one of these bytes (a superset; continuation bytes included only for
+  // patterns with '\C').
+  std::bitset<256> first_bytes;
+  // The pattern is exactly one character class followed by a greedy '+' or '*' (as "[0-9]+", "\w*", "[^\n]*",
+  // ".*", "a+"), with no flag anywhere and a class whose non-ASCII part is none or all: its matches are then the
+  // maximal runs of member bytes. `run_class.bytes` is exact for ASCII, and holds 0x80-0xFF when `wide` is All.
+  std::optional<CharClass> run_class;
+  bool run_may_be_empty = false;  // '*' rather than '+'
+};
+
+// The summary of a pattern that RE2 compiled without error; nullopt when the pattern holds a construct this
+// reader does not vouch for.
+std::optional<Shape> read_shape(std::string_view pattern);
+
+}  // namespace quillex::regex_syntax
