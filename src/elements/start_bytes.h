@@ -6,10 +6,11 @@
 // condition only: admitted bytes still need the element's own test.
 //
 // Each kind's rule is what its own test checks first: a fixed text its first byte, a Word its initial
-// characters (the ASCII ones as bytes, the characters U+0080..U+00FF as their lead bytes 0xC2 and 0xC3), an And
-// its first child (every match of an And starts with a match of its first child at the same position), a
-// MatchFirst the union of its alternatives. Kinds that can match where their first byte says nothing (a zero
-// length match, a Regex, the positions tested by what precedes them) are `any`.
+// characters (the ASCII ones as bytes, the characters U+0080..U+00FF as their lead bytes 0xC2 and 0xC3), a Regex
+// the first bytes of its fast form when it cannot match empty, an And its first child (every match of an And
+// starts with a match of its first child at the same position), a MatchFirst the union of its alternatives.
+// Kinds that can match where their first byte says nothing (a zero-length match, the positions tested by what
+// precedes them) are `any`.
 //
 // Reading a Forward follows its inner element as it is set now; a method call holds the interpreter lock, so
 // the inner element cannot change before the call ends. The reading is bounded (a depth of a few levels and a
@@ -18,42 +19,41 @@
 // read), so skipping it cannot hide a failure of the recursion bound either.
 #pragma once
 
-#include <array>
-#include <cstdint>
+#include <bitset>
 #include <string_view>
 
 #include "elements/element.h"
+#include "elements/regex_run.h"
 
 namespace quillex {
 
 class StartBytes {
  public:
   // Admits every byte: no position is skipped.
-  static StartBytes any() noexcept { return StartBytes(true); }
-  // Admits none: the element matches at no position below the length.
-  static StartBytes none() noexcept { return StartBytes(false); }
+  static StartBytes any() noexcept { return StartBytes(); }
+  // Admits the members of `bytes` alone (none: the element matches at no position below the length).
+  static StartBytes of(const std::bitset<256>& bytes) noexcept { return StartBytes(bytes); }
 
   bool is_any() const noexcept { return any_; }
-  bool admits(unsigned char b) const noexcept { return any_ || table_[b] != 0; }
-  std::size_t count() const noexcept { return any_ ? 256 : count_; }
+  bool admits(unsigned char b) const noexcept { return any_ || bytes_.contains(b); }
 
-  void add(unsigned char b) noexcept {
-    if (any_ || table_[b] != 0) return;
-    table_[b] = 1;
-    ++count_;
-    single_ = b;
+  // The first position at or after `pos` whose byte is admitted, or text.size() when there is none. The first
+  // few bytes are tested one by one: a scan resumes at a match's end or after a failure, where the next
+  // candidate is mostly a byte or two away, and the block scan costs more to set up than those tests.
+  [[nodiscard]] Pos next_candidate(std::string_view text, Pos pos) const noexcept {
+    const Pos n = text.size();
+    if (any_) return pos < n ? pos : n;
+    for (const Pos near = pos + 8 < n ? pos + 8 : n; pos < near; ++pos) {
+      if (bytes_.contains(static_cast<unsigned char>(text[pos]))) return pos;
+    }
+    return pos < n ? bytes_.next_member(text, pos) : n;
   }
-  void merge(const StartBytes& other) noexcept;
-
-  // The first position at or after `pos` whose byte is admitted, or text.size() when there is none.
-  [[nodiscard]] Pos next_candidate(std::string_view text, Pos pos) const noexcept;
 
  private:
-  explicit StartBytes(bool any) noexcept : any_(any) {}
-  std::array<std::uint8_t, 256> table_{};
-  std::uint16_t count_ = 0;
-  unsigned char single_ = 0;  // the member added last: the only one when count_ == 1
-  bool any_;
+  StartBytes() noexcept = default;
+  explicit StartBytes(const std::bitset<256>& bytes) noexcept : bytes_(bytes), any_(false) {}
+  ByteClass bytes_;
+  bool any_ = true;
 };
 
 // The start bytes of `element` as its grammar stands now. Allocates nothing; bounded work.

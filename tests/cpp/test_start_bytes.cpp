@@ -83,7 +83,11 @@ TEST(StartBytes, WhatEachKindAdmits) {
       {"LineStart", make_element<LineStartElement>(), "any"},
       {"rest_of_line", make_element<RestOfLineElement>(), "any"},
       {"Empty", make_element<EmptyElement>(), "any"},
-      {"Regex", make_regex_element("a").element, "any"},
+      {"Regex", make_regex_element("a|b").element, "ab"},
+      {"Regex run", make_regex_element("[0-9]+").element, "0123456789"},
+      {"Regex that may be empty", make_regex_element("[0-9]*").element, "any"},
+      {"Regex anchored", make_regex_element("^a").element, "a"},
+      {"Regex x?b", make_regex_element("x?b").element, "bx"},
       {"And(b, a)", seq({lit("b"), lit("a")}), "b"},
       {"And()", seq({}), "any"},
       {"And(Optional(b), a)", seq({make_element<OptionalElement>(lit("b")), lit("a")}), "any"},
@@ -110,18 +114,17 @@ TEST(StartBytes, WhatEachKindAdmits) {
 }
 
 TEST(StartBytes, NextCandidate) {
-  StartBytes none = StartBytes::none();
-  StartBytes one = StartBytes::none();
-  one.add('(');
-  StartBytes two = one;
-  two.add('x');
   const std::string text = "ab(cx(";
+  const StartBytes any = StartBytes::any();
+  const StartBytes none = StartBytes::of({});
+  const StartBytes one = StartBytes::of(std::bitset<256>().set('('));
+  const StartBytes two = StartBytes::of(std::bitset<256>().set('(').set('x'));
   const struct {
     const StartBytes& set;
     Pos from;
     Pos expected;
-  } cases[] = {{StartBytes::any(), 3, 3}, {StartBytes::any(), 6, 6}, {none, 0, 6}, {one, 0, 2}, {one, 2, 2},
-               {one, 3, 5},           {one, 6, 6},                {two, 3, 4}, {two, 5, 5}, {two, 6, 6}};
+  } cases[] = {{any, 3, 3}, {any, 6, 6}, {none, 0, 6}, {one, 0, 2}, {one, 2, 2},
+               {one, 3, 5}, {one, 6, 6}, {two, 3, 4}, {two, 5, 5}, {two, 6, 6}};
   for (const auto& c : cases) EXPECT_EQ(c.set.next_candidate(text, c.from), c.expected) << c.from;
 }
 
@@ -147,6 +150,8 @@ TEST(StartBytes, EveryMatchStartsOnAnAdmittedByte) {
       make_element<EmptyElement>(),
       make_element<LineStartElement>(),
       make_regex_element("a*").element,
+      make_regex_element("(?i)a|\xC3\xA9").element,
+      make_regex_element("[^a]+").element,
       make_element<ForwardElement>(),
       f.forward,
   };

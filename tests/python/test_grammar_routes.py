@@ -67,6 +67,8 @@ SKIP_EDGES = {
     "ZeroOrMore first": (q.ZeroOrMore(q.Literal("a")) + q.Literal("b"), "aab b xab aa"),
     "Empty first": (q.Empty() + q.Word(q.nums()), "a1 22 b"),
     "Regex first": (q.Regex("[a-z]*") + q.Literal("="), "ab= =c d"),
+    "Regex run first": (q.Regex("[0-9]+") + q.Literal(";"), "12; 3 ;4;x5;"),
+    "Regex choice first": (q.Regex(f"{E}|b") + q.Literal(";"), f"{E}; {A_TILDE}; b;"),
     "rest_of_line first": (q.rest_of_line() + q.LineEnd(), "ab\ncd\n\n"),
     # First children with narrow bytes.
     "Literal first": (q.Literal("k") + q.Word(q.nums()), "k1 kk22 xk3"),
