@@ -8,6 +8,7 @@
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
 #include "elements/chars.h"
+#include "elements/regex.h"
 #include "elements/start_bytes.h"
 #include "engine/batch.h"
 #include "engine/scan.h"
@@ -61,21 +62,26 @@ PyObject* and_parse_string(PyObject*, const Element& element, PyObject*, std::st
 // The scans: search_string, search_string_count and transform_string. Each runs the And's test at the positions
 // scan_matches would try, with two shortcuts that leave its matches unchanged:
 // - positions whose byte cannot start a match of the first child are not entered (StartBytes);
-// - when the first child is a Word without a byte limit that matched [pos, e) and a later child then failed, the
-//   scan goes on at e. At a later character boundary q inside [pos, e) the characters from q to e are body
-//   characters and e holds none, so the Word at q either fails (q's character is not initial, or fewer than
-//   `min` remain) or ends at e again, where the later children see the same text and position and fail again;
-//   at a position inside a character it fails at once (no member starts with a continuation byte). A body set
-//   without the initial set changes nothing in this: a later start is tested against the initial set anyway.
+// - when the first child is a Word without a byte limit, or a Regex that is a class run, and it matched [pos, e)
+//   and a later child then failed, the scan goes on at e. At a later character boundary q inside [pos, e) the
+//   characters from q to e are the run's (a Word's body characters, the class's members) and e holds none, so
+//   the first child at q either fails (a Word: q's character is not initial, or fewer than `min` remain) or
+//   ends at e again, where the later children see the same text and position and fail again; at a position
+//   inside a character it fails at once (no Word member starts with a continuation byte, and a Regex never
+//   matches there). A Word's body set without its initial set changes nothing in this: a later start is tested
+//   against the initial set anyway.
 
 namespace {
 
 class AndScanRule {
  public:
   explicit AndScanRule(const AndElement& e) noexcept : children_(e.children()), starts_(start_bytes(e)) {
-    if (!children_.empty() && children_.front()->kind() == Kind::Word) {
-      const auto& word = static_cast<const WordElement&>(*children_.front());
-      if (word.max() == 0) lead_word_ = &word;
+    if (children_.empty()) return;
+    const Element& first = *children_.front();
+    if (first.kind() == Kind::Word && static_cast<const WordElement&>(first).max() == 0) {
+      lead_word_ = &static_cast<const WordElement&>(first);
+    } else if (first.kind() == Kind::Regex && static_cast<const RegexElement&>(first).fast().run) {
+      lead_run_ = &static_cast<const RegexElement&>(first);
     }
   }
 
@@ -89,18 +95,18 @@ class AndScanRule {
     if (!guard.ok()) return {false, 0};
     std::size_t i = 0;
     Pos p = pos;
-    if (lead_word_ != nullptr) {
-      const MatchResult m = lead_word_->match(text, pos);
+    if (lead_word_ != nullptr || lead_run_ != nullptr) {
+      const MatchResult m = lead_word_ != nullptr ? lead_word_->match(text, pos) : lead_run_->match_at(text, pos);
       if (!m.matched) return {false, 0};
       p = m.end;
       if (ends != nullptr) ends[0] = p;
       i = 1;
     }
-    const Pos lead_end = p;
+    const Pos lead_end = p;  // pos when there is no lead run, or when a '*' run matched empty
     for (; i < children_.size(); ++i) {
       const MatchResult m = children_[i]->try_match_at(text, p);
       if (!m.matched) {
-        if (lead_word_ != nullptr) resume = lead_end;
+        if (lead_end > resume) resume = lead_end;
         return {false, 0};
       }
       p = m.end;
@@ -112,7 +118,9 @@ class AndScanRule {
  private:
   const ElementList& children_;
   StartBytes starts_;
+  // The first child, when it is a run whose later starts end where it did (above).
   const WordElement* lead_word_ = nullptr;
+  const RegexElement* lead_run_ = nullptr;
 };
 
 }  // namespace

@@ -68,6 +68,8 @@ SKIP_EDGES = {
     "Empty first": (q.Empty() + q.Word(q.nums()), "a1 22 b"),
     "Regex first": (q.Regex("[a-z]*") + q.Literal("="), "ab= =c d"),
     "Regex run first": (q.Regex("[0-9]+") + q.Literal(";"), "12; 3 ;4;x5;"),
+    "Regex star run first": (q.Regex("[0-9]*") + q.Literal(";"), "12; 3 ;;4x;"),
+    "Regex run over characters": (q.Regex("[^ =]+") + q.Literal("="), f"a{E}b c{EURO}= {A_TILDE}{E}x =y="),
     "Regex choice first": (q.Regex(f"{E}|b") + q.Literal(";"), f"{E}; {A_TILDE}; b;"),
     "rest_of_line first": (q.rest_of_line() + q.LineEnd(), "ab\ncd\n\n"),
     # First children with narrow bytes.
