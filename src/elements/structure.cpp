@@ -1,5 +1,13 @@
 #include "elements/structure.h"
 
+#include <algorithm>
+#include <array>
+
+#include "elements/literals.h"
+#include "elements/match_session.h"
+#include "elements/regex.h"
+#include "fastpaths/regex.h"
+
 namespace quillex {
 
 StartOutcome start_success_without_tokens() {
@@ -423,18 +431,178 @@ MatchResult CombineElement::parse_into(std::string_view text, Pos pos, TokenBuff
 
 // SkipTo
 
+namespace {
+
+// Whether a match of the RE2 pattern `p` at a boundary depends only on the text from there on and ends on a
+// boundary, so that the first boundary at or after a position where it matches anchored is where the leftmost
+// match of an unanchored search from there starts. Refused: '^' outside a class and '\A' (the start of the
+// text), '\b' and '\B' (the character before), a multi-line flag (which makes '^' a line start), '\C' (one
+// byte: a match may end inside a character), '\Q' (quoted text the scan below cannot follow).
+// The scan reads '\' and the byte after it as one unit, and takes a class to run from '[' to the next ']'. RE2
+// may keep a class open longer (a leading ']', or '[:alpha:]' inside), never shorter, so every byte taken here
+// for class content is class content to RE2 as well: the scan can refuse a pattern that qualifies (a '^'
+// literal in `[]^]`), never accept one that does not.
+bool reads_only_forward(std::string_view p) noexcept {
+  bool in_class = false;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    const char c = p[i];
+    if (c == '\\') {
+      if (++i == p.size()) return false;
+      const char e = p[i];
+      if (e == 'A' || e == 'b' || e == 'B' || e == 'C' || e == 'Q') return false;
+    } else if (in_class) {
+      in_class = c != ']';
+    } else if (c == '[') {
+      in_class = true;
+    } else if (c == '^') {
+      return false;
+    } else if (c == '(' && i + 1 < p.size() && p[i + 1] == '?') {
+      // A flag group, "(?flags)" or "(?flags:...)": the flag letters up to the first other byte.
+      for (std::size_t k = i + 2; k < p.size() && std::string_view("imsU-").find(p[k]) != std::string_view::npos;
+           ++k) {
+        if (p[k] == 'm') return false;
+      }
+    }
+  }
+  return true;
+}
+
+const RegexElement* forward_only_regex(const Element& target) noexcept {
+  if (target.kind() != Kind::Regex) return nullptr;
+  const auto& regex = static_cast<const RegexElement&>(target);
+  return reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
+}
+
+// The answer of one target search, remembered for the open match session: the first boundary at or after
+// `from` at which `target` matches over the text (`data`, `size`) is `found`, or NOT_FOUND. The same answer
+// holds for every start in [from, found], and with none, for every start at or after `from`.
+constexpr Pos NOT_FOUND = ~Pos{0};
+
+struct TargetScan {
+  const Element* target = nullptr;
+  const char* data = nullptr;
+  std::size_t size = 0;
+  std::uint64_t epoch = 0;  // the session's stamp; a slot of another stamp is free
+  Pos from = 0;
+  Pos found = NOT_FOUND;
+
+  bool is_for(const Element* t, const char* d, std::size_t n, std::uint64_t e) const noexcept {
+    return epoch == e && target == t && data == d && size == n;
+  }
+  // found is NOT_FOUND, the largest Pos, when there is none.
+  bool covers(Pos p) const noexcept { return from <= p && p <= found; }
+};
+
+// One slot per target in use, a few targets at once: a grammar with more SkipTo targets than slots that are
+// searched in turn loses their memos to each other and searches as if it kept none.
+constexpr std::size_t TARGET_SCAN_SLOTS = 8;
+struct TargetScans {
+  std::array<TargetScan, TARGET_SCAN_SLOTS> slots;
+  std::size_t next = 0;  // the slot taken when none is free
+};
+thread_local TargetScans g_target_scans;
+
+// Valid until the next search: a nested SkipTo search may take the slot.
+const TargetScan* recall_target_scan(const Element& target, std::string_view text, std::uint64_t epoch) {
+  for (const TargetScan& s : g_target_scans.slots) {
+    if (s.is_for(&target, text.data(), text.size(), epoch)) return &s;
+  }
+  return nullptr;
+}
+
+void remember_target_scan(const TargetScan& scan) {
+  TargetScans& t = g_target_scans;
+  TargetScan* free = nullptr;
+  for (TargetScan& s : t.slots) {
+    if (s.is_for(scan.target, scan.data, scan.size, scan.epoch)) {
+      s = scan;
+      return;
+    }
+    if (free == nullptr && s.epoch != scan.epoch) free = &s;
+  }
+  if (free == nullptr) {
+    free = &t.slots[t.next];
+    t.next = (t.next + 1) % TARGET_SCAN_SLOTS;
+  }
+  *free = scan;
+}
+
+// The first boundary i with from <= i < stop at which the target matches, one test per boundary.
+std::optional<Pos> test_each_boundary(const Element& target, std::string_view text, Pos from, Pos stop) {
+  for (Pos i = from; i < stop; ++i) {
+    if (recursion_overflowed()) return std::nullopt;
+    if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return i;
+  }
+  return std::nullopt;
+}
+
+// The first boundary i with from <= i < stop (or up to the length) at which the bytes of `want` stand: where a
+// Literal of `want` matches. A literal made of whole characters only stands at boundaries; the test keeps the
+// rule exact for any bytes.
+std::optional<Pos> find_literal(std::string_view want, std::string_view text, Pos from, std::optional<Pos> stop) {
+  // Starts below `stop` only: the occurrence must end by stop - 1 + want.size().
+  const std::string_view window =
+      stop ? text.substr(0, std::min<Pos>(text.size(), *stop - 1 + want.size())) : text;
+  for (std::size_t i = window.find(want, from); i != std::string_view::npos; i = window.find(want, i + 1)) {
+    if (is_char_boundary(text, i)) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+SkipToElement::SkipToElement(ElementRef target) noexcept
+    : InnerElement(Kind::SkipTo, std::move(target)),
+      target_regex_(forward_only_regex(*inner())),
+      target_literal_(inner()->kind() == Kind::Literal ? &static_cast<const LiteralElement&>(*inner()) : nullptr) {}
+
+std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
+  const Element& target = *inner();
+  if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
+  if (target_regex_ == nullptr) return test_each_boundary(target, text, from, stop.value_or(text.size() + 1));
+  // A target right at `from` is the common case in a scan through text the target covers, and the anchored
+  // test settles it without the unanchored search's second, backward pass over the match.
+  if (target.try_match_at(text, from).matched) return from;
+  if (from == text.size()) return std::nullopt;
+  const Pos next = from + utf8_char_len(static_cast<unsigned char>(text[from]));
+  const std::optional<fastpaths::RegexMatch> m =
+      fastpaths::with_regex_finder(*target_regex_, text, [next](auto&& find) { return find(next); });
+  if (!m) return std::nullopt;
+  return m->start;
+}
+
+std::optional<Pos> SkipToElement::first_target_from(std::string_view text, Pos from) const {
+  const Element& target = *inner();
+  const std::uint64_t epoch = match_session_epoch();
+  if (epoch == 0) return search_target(text, from, std::nullopt);
+  std::optional<Pos> stop;
+  Pos beyond = NOT_FOUND;
+  if (const TargetScan* known = recall_target_scan(target, text, epoch)) {
+    if (known->covers(from)) return known->found == NOT_FOUND ? std::nullopt : std::optional<Pos>(known->found);
+    // Only the stretch before the remembered start is new.
+    if (from < known->from) {
+      stop = known->from;
+      beyond = known->found;
+    }
+  }
+  const std::optional<Pos> found = search_target(text, from, stop);
+  // A search cut short by the recursion bound found nothing that holds.
+  if (recursion_overflowed()) return std::nullopt;
+  const Pos answer = found ? *found : beyond;
+  remember_target_scan({&target, text.data(), text.size(), epoch, from, answer});
+  return answer == NOT_FOUND ? std::nullopt : std::optional<Pos>(answer);
+}
+
 MatchResult SkipToElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
-  const Element& target = *inner();
-  if (target.try_match_at(text, pos).matched) return {true, pos};
-  // Every further candidate gives a non-empty token starting at pos.
-  if (!is_char_boundary(text, pos)) return NO_MATCH;
-  for (Pos i = pos + 1; i <= text.size(); ++i) {
-    if (recursion_overflowed()) return NO_MATCH;
-    if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return {true, i};
+  // Every candidate after pos gives a non-empty token starting at pos, so from inside a character only pos is.
+  if (!is_char_boundary(text, pos)) {
+    return inner()->try_match_at(text, pos).matched ? MatchResult{true, pos} : NO_MATCH;
   }
-  return NO_MATCH;
+  const std::optional<Pos> found = first_target_from(text, pos);
+  if (!found) return NO_MATCH;
+  return {true, *found};
 }
 
 ParseOutcome SkipToElement::parse(std::string_view text, Pos pos) const {

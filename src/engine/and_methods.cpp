@@ -208,9 +208,10 @@ PyObject* and_parse_batch_count(PyObject*, const Element& element, PyObject* inp
 // parse_batch. Three steps, the first that applies serving the call: a uniform list (n == 1 included) is walked
 // once and every slot holds that one list; a list with input period h walks the h inputs of one period and the
 // n % h of the tail, slot j < n - n % h holding the list of input j % h and every tail input a list of its own;
-// any other list walks each input in order, the first 31 distinct objects once each (PointerSpanCache), and
-// every slot gets a list of its own. On the period and cache steps the token strs come from one TokenIndexTable,
-// so equal token texts (the first 256 texts of the call) are one str in the whole result.
+// any other list walks each input in order, the first 31 distinct objects that may repeat once each
+// (PointerSpanCache; an input held by its slot alone is walked without a probe), and every slot gets a list of
+// its own. On the period and cache steps the token strs come from one TokenIndexTable, so equal token texts
+// (the first 256 texts of the call) are one str in the whole result.
 
 namespace {
 
@@ -425,9 +426,17 @@ PyObject* cached_parse_batch(const AndElement& e, const BatchItems& b) {
   PointerSpanCache cache(e.children().size());
   for (std::size_t i = 0; i < b.n; ++i) {
     PyObject* item = b.items[i];
+    PyObject* list = nullptr;
+    if (held_by_slot_alone(item)) {
+      // Cannot be in the cache nor occur again: walked without a probe, and no slot taken from an object that
+      // may repeat.
+      list = walker.evaluate(item, i);
+      if (list == nullptr) return nullptr;
+      slots[i] = list;
+      continue;
+    }
     const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(item));
     const PointerSpanCache::Lookup found = cache.lookup(address);
-    PyObject* list = nullptr;
     if (found.verdict == PointerVerdictCache::MATCHED) {
       list = table.list_of(cache.span_data(found), cache.span_size(found));
     } else if (found.verdict == PointerVerdictCache::NOT_MATCHED) {

@@ -1,6 +1,6 @@
 // The class-method tables of the combinator and wrapper classes, with the bodies of their own that need no more
-// than a few lines: the in-place match tests and scan counts, and the own parse_string and batch bodies of
-// MatchFirst, Optional and Suppress. And's bodies are in and_methods.cpp.
+// than a few lines: the in-place match tests and scan counts, the own parse_string and batch bodies of
+// MatchFirst, Optional and Suppress, and SkipTo's scans. And's bodies are in and_methods.cpp.
 #include "elements/forward.h"
 #include "elements/start_bytes.h"
 #include "elements/structure.h"
@@ -9,7 +9,9 @@
 #include "engine/bodies.h"
 #include "engine/routines.h"
 #include "engine/scan.h"
+#include "engine/skip_to_scan.h"
 #include "engine/tokens.h"
+#include "engine/transform_result.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -153,6 +155,32 @@ PyObject* suppress_parse_batch(PyObject*, const Element& element, PyObject* inpu
 }
 
 // ---------------------------------------------------------------------------------------------------------------
+// SkipTo
+
+const SkipToElement& as_skip_to(const Element& element) { return static_cast<const SkipToElement&>(element); }
+
+PyObject* skip_to_search_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
+  return search_list_of_scan(text,
+                             [&](auto&& on_match) { scan_skip_to_matches(as_skip_to(element), text, on_match); });
+}
+
+PyObject* skip_to_search_string_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
+  std::uint64_t count = 0;
+  scan_skip_to_matches(as_skip_to(element), text, [&count](Pos, Pos) { ++count; });
+  return py::new_count_or_die(count);
+}
+
+PyObject* skip_to_transform_string(PyObject*, const Element& element, PyObject* s, std::string_view text,
+                                   PyObject* replacement_obj, std::string_view replacement) {
+  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
+    scan_skip_to_matches(as_skip_to(element), text, [&](Pos start, Pos end) {
+      if (end > start) on_span(start, end);
+    });
+    return !recursion_overflowed();
+  });
+}
+
+// ---------------------------------------------------------------------------------------------------------------
 // The tables: which body serves each method of each class. Every class here tests in place for `matches` and
 // `search_string_count`; the other methods are the common routines unless a class has its own.
 
@@ -200,6 +228,14 @@ constexpr MethodBodies optional_bodies() {
   return b;
 }
 
+constexpr MethodBodies skip_to_bodies() {
+  MethodBodies b = tested_by_own_rule<SkipToElement>();
+  b.search_string = skip_to_search_string;
+  b.search_string_count = skip_to_search_string_count;
+  b.transform_string = skip_to_transform_string;
+  return b;
+}
+
 constexpr MethodBodies suppress_bodies() {
   MethodBodies b = tested_by_inner();
   b.parse_string = suppress_parse_string;
@@ -217,7 +253,7 @@ constinit const MethodBodies SUPPRESS_BODIES = suppress_bodies();
 constinit const MethodBodies FORWARD_BODIES = tested_by_own_rule<ForwardElement>();
 constinit const MethodBodies GROUP_BODIES = tested_by_inner();
 constinit const MethodBodies COMBINE_BODIES = tested_by_inner();
-constinit const MethodBodies SKIP_TO_BODIES = tested_by_own_rule<SkipToElement>();
+constinit const MethodBodies SKIP_TO_BODIES = skip_to_bodies();
 constinit const MethodBodies EXACTLY_BODIES = tested_by_own_rule<ExactlyElement>();
 constinit const MethodBodies ONE_OR_MORE_BODIES =
     in_place_tests(one_or_more_matches, rule_count<own_rule<OneOrMoreElement>, own_starts>);

@@ -6,6 +6,7 @@
 
 #include "descriptors.h"
 #include "docs.h"
+#include "elements/match_session.h"
 #include "engine/bodies.h"
 #include "operators.h"
 #include "py/binder.h"
@@ -57,6 +58,13 @@ TextBody text_body(const MethodBodies& b) noexcept {
   }
 }
 
+// The view of `s`, or for a body that reads units (MethodBodies::reads_units) the null view of a str whose
+// UTF-8 form is not at hand; the same errors either way.
+template <Method M>
+bool text_argument(const py::BoundArguments& bound, const MethodBodies& bodies, std::string_view& text) {
+  return (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
+}
+
 // One entry per (class, method). Order of work, and so of the errors raised: binding, receiver, the
 // parameters in order (`s` before `replacement`), the body. The receiver holder releases the borrow and the
 // reference on every path out.
@@ -68,6 +76,8 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!borrow_class_ref<C>(self, receiver)) return nullptr;
   const MethodBodies& bodies = *CLASS_BODIES[class_index(C)];
   const Element& element = receiver.element();
+  // The body runs no Python code and its texts are strs the call holds: memos of this session stay sound.
+  MatchSession session;
   if constexpr (M == Method::ParseBatch || M == Method::ParseBatchCount) {
     PyObject* inputs = nullptr;
     if (!bound.list(0, inputs)) return nullptr;
@@ -82,14 +92,14 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   } else if constexpr (M == Method::TransformString) {
     std::string_view text;
     std::string_view replacement;
-    if (!bound.str(0, text) || !bound.str(1, replacement)) return nullptr;
+    if (!text_argument<M>(bound, bodies, text) || !bound.str(1, replacement)) return nullptr;
     return finish_body(bodies.transform_string(self, element, bound[0], text, bound[1], replacement));
   } else if constexpr (M == Method::Set) {
     static_assert(C == ClassId::Forward);
     return finish_body(forward_set(self, element, bound[0]));
   } else {
     std::string_view text;
-    if (!bound.str(0, text)) return nullptr;
+    if (!text_argument<M>(bound, bodies, text)) return nullptr;
     return finish_body(text_body<M>(bodies)(self, element, bound[0], text));
   }
 }

@@ -1,10 +1,8 @@
 #include "engine/routines.h"
 
 #include <string>
-#include <vector>
 
 #include "engine/scan.h"
-#include "engine/token_intern.h"
 #include "engine/transform_result.h"
 #include "engine/tokens.h"
 #include "py/collector.h"
@@ -54,23 +52,7 @@ PyObject* run_parse_string(const Element& element, std::string_view text) {
 }
 
 PyObject* run_search_string(const Element& element, std::string_view text) {
-  struct Span {
-    Pos start, end;
-  };
-  std::vector<Span> spans;
-  scan_element_matches(element, text, [&spans](Pos start, Pos end) {
-    if (end > start) spans.push_back({start, end});
-  });
-  if (recursion_overflowed()) return nullptr;  // see scan_matches: no list may be made after an overflow
-  if (spans.empty()) return py::new_empty_list_or_die();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
-  if (!list) return py::pending_error();
-  TokenInternMap interned;
-  for (std::size_t i = 0; i < spans.size(); ++i) {
-    const Span& s = spans[i];
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(s.start, s.end - s.start)));
-  }
-  return list.release();
+  return search_list_of_scan(text, [&](auto&& on_match) { scan_element_matches(element, text, on_match); });
 }
 
 PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject* replacement_obj,

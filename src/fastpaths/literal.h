@@ -7,19 +7,45 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "engine/text_period.h"
 #include "fastpaths/substring_search.h"
 
 namespace quillex::fastpaths {
 
+// The substring searcher over a text of `Unit`-byte code units (a str's own representation; Unit 1 also serves
+// UTF-8 bytes), needle and text both seen as bytes. An occurrence of the needle's code points starts at a
+// multiple of Unit; a byte occurrence elsewhere straddles two units and is passed over, the search resuming
+// one byte on. Example (Unit 2, little-endian): the needle U+0061 U+0062 is the bytes 61 00 62 00; in the text
+// U+6100 U+0062 U+0062, bytes 00 61 62 00 62 00, the byte occurrence at 1 is not one of code points.
+template <std::size_t Unit>
+class UnitFinder {
+ public:
+  explicit UnitFinder(std::string_view needle) noexcept : finder_(needle, Unit) {}
+  std::string_view needle() const noexcept { return finder_.needle(); }
+  bool filter_given_up() const noexcept { return finder_.filter_given_up(); }
+
+  // As SubstringFinder::find, for starts that are multiples of Unit (`from` is one).
+  [[nodiscard]] std::size_t find(std::string_view text, std::size_t from, std::size_t to) noexcept {
+    for (;;) {
+      const std::size_t h = finder_.find(text, from, to);
+      if (Unit == 1 || h == NOT_FOUND || h % Unit == 0) return h;
+      from = h + 1;
+    }
+  }
+
+ private:
+  SubstringFinder finder_;
+};
+
 // find_literal_occurrences: the occurrences inside text[from, to), left to right, as the scan rule finds them:
 // from pos = from, the first occurrence h >= pos with h + n <= to, reported as on_occurrence(h), and the search
 // continues at h + n (occurrences never overlap). For a non-empty literal this is exactly the non-empty matches
 // of scan_matches over the literal's try_match_at. Returns the end of the last occurrence, or `from` when
-// there is none.
-template <class OnOccurrence>
-inline std::size_t find_literal_occurrences(SubstringFinder& finder, std::string_view text, std::size_t from,
+// there is none. `Finder` is a SubstringFinder or a UnitFinder.
+template <class Finder, class OnOccurrence>
+inline std::size_t find_literal_occurrences(Finder& finder, std::string_view text, std::size_t from,
                                             std::size_t to, OnOccurrence&& on_occurrence) {
   const std::size_t n = finder.needle().size();
   std::size_t pos = from;
@@ -37,8 +63,9 @@ struct OccurrenceCount {
   std::uint64_t count;
   std::size_t end;
 };
-[[nodiscard]] inline OccurrenceCount count_occurrences(SubstringFinder& finder, std::string_view text,
-                                                       std::size_t from, std::size_t to) noexcept {
+template <class Finder>
+[[nodiscard]] inline OccurrenceCount count_occurrences(Finder& finder, std::string_view text, std::size_t from,
+                                                       std::size_t to) noexcept {
   if (finder.needle().size() == 1) {
     const char c = finder.needle()[0];
     const auto* bytes = text.data();
@@ -54,7 +81,7 @@ struct OccurrenceCount {
 
 // count_literal_matches: the number of non-overlapping occurrences of `literal` in `text` (the count of the
 // scan rule over the literal's try_match_at); for the empty literal the length, one zero-length match at each
-// byte position below it.
+// byte position below it. Unit > 1: both are code units of that size (the empty literal is then the caller's).
 //
 // A text that is its first p bytes repeated (p >= n, checked in whole: detect_text_period compares only the
 // first 2p bytes) is counted from its first two periods. The scan is the same in every period after the
@@ -63,14 +90,18 @@ struct OccurrenceCount {
 // e2 (the end of the last within [0, 2p)) shifted by reps - 2 periods. Example: 'bb' in 'babb' 'babb' 'b'
 // (p = 4, reps = 2): c1 = 1 (at 2), c2 = 2 (at 2 and 6), e2 = 8, the tail [8, 9) holds none: 2.
 // Cost on such a text: one comparison of text[p, L) with text[0, L - p), then searches of 2p bytes and the
-// tail, instead of a search of the whole text.
+// tail, instead of a search of the whole text. Over units the period must be whole units (p % Unit == 0), or
+// the periods would not start at the same place within a unit.
+template <std::size_t Unit = 1>
 [[nodiscard]] inline std::uint64_t count_literal_matches(std::string_view literal, std::string_view text) noexcept {
   const std::size_t n = literal.size();
   const std::size_t length = text.size();
   if (n == 0) return length;
-  SubstringFinder finder(literal);
+  std::conditional_t<Unit == 1, SubstringFinder, UnitFinder<Unit>> finder(literal);
   const std::uint64_t p = engine::detect_text_period(text, length);
-  if (p < n || !engine::repeats_with_period(text, p)) return count_occurrences(finder, text, 0, length).count;
+  if (p < n || p % Unit != 0 || !engine::repeats_with_period(text, p)) {
+    return count_occurrences(finder, text, 0, length).count;
+  }
   const std::uint64_t c1 = count_occurrences(finder, text, 0, p).count;
   const OccurrenceCount second = count_occurrences(finder, text, 0, 2 * p);
   const std::uint64_t c2 = second.count;

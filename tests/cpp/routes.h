@@ -58,6 +58,27 @@ inline void expect_parse_into_agrees(const Element& e, std::string_view text, Po
   }
 }
 
+// A zero-width test of the next byte (`byte` at pos): the one kind of the tests that matches inside a character.
+class BeforeByte final : public Element {
+ public:
+  explicit BeforeByte(char b) : Element(Kind::Char), byte_(b) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override {
+    if (try_match_at(text, pos).matched) return ParseOutcome::success(pos);
+    return ParseOutcome::failure(SharedStr::make("no byte"), pos);
+  }
+  MatchResult try_match_at(std::string_view text, Pos pos) const override {
+    return {pos < text.size() && text[pos] == byte_, pos};
+  }
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
+    if (try_match_at(text, pos).matched) return {true, pos};
+    return out.fail("no byte", pos);
+  }
+
+ private:
+  ~BeforeByte() override = default;
+  char byte_;
+};
+
 // Runs every route at `pos` and checks that they agree with each other; gives parse's outcome. `warm` runs
 // try_match_at once before the measured call (a regex builds its search cache on first use). A terminal fails
 // at the position it was tried; a combinator may hand on a child's failure from further on, so the caller checks

@@ -212,6 +212,59 @@ TEST(CountKeywordMatches, AgreesWithTheScanOverSmallWorlds) {
   }
 }
 
+TEST(KeywordScan, IdentifierLanesAreTheIdentifierTable) {
+  for (int b = 0; b < 256; ++b) {
+    const __m128i lanes = fastpaths::ident_lanes(_mm_set1_epi8(static_cast<char>(b)));
+    EXPECT_EQ(_mm_movemask_epi8(lanes) != 0, IDENT_CHARS[static_cast<std::size_t>(b)] != 0) << "byte " << b;
+  }
+}
+
+// Occurrences among code units of 2 or 4 bytes, searched as bytes: only whole-unit starts count, and the
+// period shortcut applies only to periods of whole units. Each case against a plain count of unit sequences.
+template <class Unit>
+std::uint64_t plain_unit_count(const std::basic_string<Unit>& needle, const std::basic_string<Unit>& text) {
+  std::uint64_t count = 0;
+  for (std::size_t pos = text.find(needle); pos != std::basic_string<Unit>::npos;
+       pos = text.find(needle, pos + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+template <class Unit>
+std::string_view unit_bytes(const std::basic_string<Unit>& s) {
+  return {reinterpret_cast<const char*>(s.data()), s.size() * sizeof(Unit)};
+}
+
+TEST(CountLiteralMatches, OverUnitsCountsOnlyWholeUnitStarts) {
+  struct Case16 {
+    std::u16string needle, text;
+    std::uint64_t count;
+  };
+  const std::vector<Case16> cases16 = {
+      {u"\u0161", u"\u6100\u0101\u6100\u0101\u0161", 1},  // bytes 00 61 01 01: 61 01 at the odd offset 1
+      {u"\u6100", u"b" u"a" u"b" u"a" u"\u6100", 1},    // 62 00 61 00: 00 61 at offset 1
+      {u"\u6161", std::u16string(40, u'\u6161'), 40},     // byte period 1, not a whole unit
+      {u"\u6161\u6161", std::u16string(41, u'\u6161'), 20},
+      {u"ab", u"\u0109ab\u0109ab\u0109ab\u0109ab\u0109a", 4},
+  };
+  for (const Case16& c : cases16) {
+    EXPECT_EQ(plain_unit_count(c.needle, c.text), c.count);
+    EXPECT_EQ(count_literal_matches<2>(unit_bytes(c.needle), unit_bytes(c.text)), c.count);
+  }
+  std::u16string periodic;
+  for (int i = 0; i < 700; ++i) periodic += u"\u0109abcab";
+  periodic += u"\u0109ab";
+  for (const std::u16string needle : {u"ab", u"ca", u"b\u0109", u"abcab\u0109a"}) {
+    EXPECT_EQ(count_literal_matches<2>(unit_bytes(needle), unit_bytes(periodic)), plain_unit_count(needle, periodic));
+  }
+  const std::u32string text32 = U"\U0001F600\u6100\u0100\u6100\u0100a";  // 00 61 00 00 00 01 00 00: 'a' at offset 5
+  EXPECT_EQ(count_literal_matches<4>(unit_bytes(std::u32string(U"a")), unit_bytes(text32)), 1u);
+  std::u32string periodic32;
+  for (int i = 0; i < 500; ++i) periodic32 += U"\U0001F600ab";
+  EXPECT_EQ(count_literal_matches<4>(unit_bytes(std::u32string(U"b\U0001F600")), unit_bytes(periodic32)), 499u);
+}
+
 TEST(FixedTextCounters, AllocateNothing) {
   const std::string text = std::string(3000, 'x') + "abcabc" + std::string(3000, 'y');
   auto keyword = make_element<KeywordElement>("abc");

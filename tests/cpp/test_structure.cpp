@@ -18,29 +18,7 @@
 namespace quillex {
 namespace {
 
-// ---------------------------------------------------------------------------------------------------------------
-// `BeforeByte` is a zero-width test of the next byte: the one kind here that can match inside a character.
-
-class BeforeByte final : public Element {
- public:
-  explicit BeforeByte(char b) : Element(Kind::Regex), byte_(b) {}
-  ParseOutcome parse(std::string_view text, Pos pos) const override {
-    if (try_match_at(text, pos).matched) return ParseOutcome::success(pos);
-    return ParseOutcome::failure(SharedStr::make("no byte"), pos);
-  }
-  MatchResult try_match_at(std::string_view text, Pos pos) const override {
-    return {pos < text.size() && text[pos] == byte_, pos};
-  }
-  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
-    if (try_match_at(text, pos).matched) return {true, pos};
-    return out.fail("no byte", pos);
-  }
-
- private:
-  ~BeforeByte() override = default;
-  char byte_;
-};
-
+using testing::BeforeByte;
 using testing::small_world_texts;
 using Literal = Ref<const LiteralElement>;
 constexpr auto texts_of = testing::token_texts;

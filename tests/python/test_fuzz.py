@@ -334,6 +334,17 @@ def check_text(g, s):
     assert call(g, "transform_string", s, "") == "".join(gaps)
     assert call(g, "transform_string", s, "€") == "€".join(gaps)
 
+    # A fresh copy of a non-ASCII text has no UTF-8 form yet: bodies that read a str in its own units take it
+    # as it is (and must not make the form); the results are those of the text read as UTF-8.
+    if not s.isascii() and len(s) >= 2:
+        unviewed = fresh(s)
+        size = sys.getsizeof(unviewed)
+        assert call(g, "transform_string", unviewed, MARK) == marked
+        assert call(g, "search_string_count", unviewed) == count
+        assert call(g, "search_string", unviewed) == found
+        if isinstance(g.obj, q.Literal):
+            assert sys.getsizeof(unviewed) == size, "the UTF-8 form was made"
+
 
 def batches(rng, texts):
     pool = [fresh(t) for t in texts]
