@@ -19,6 +19,7 @@ StartOutcome start_success_without_tokens() {
 ParseOutcome EmptyElement::parse(std::string_view, Pos pos) const { return ParseOutcome::success(pos); }
 MatchResult EmptyElement::try_match_at(std::string_view, Pos pos) const { return {true, pos}; }
 StartOutcome EmptyElement::parse_at_start(std::string_view) const { return start_success_without_tokens(); }
+MatchResult EmptyElement::parse_into(std::string_view, Pos pos, TokenBuffer&) const { return {true, pos}; }
 
 namespace {
 constexpr std::string_view NO_MATCH_MESSAGE = "NoMatch will never match";
@@ -28,6 +29,9 @@ ParseOutcome NoMatchElement::parse(std::string_view, Pos pos) const {
   return ParseOutcome::failure(SharedStr::make(NO_MATCH_MESSAGE), pos);
 }
 MatchResult NoMatchElement::try_match_at(std::string_view, Pos) const { return {false, 0}; }
+MatchResult NoMatchElement::parse_into(std::string_view, Pos pos, TokenBuffer& out) const {
+  return out.fail(NO_MATCH_MESSAGE, pos);
+}
 StartOutcome NoMatchElement::parse_at_start(std::string_view) const {
   StartOutcome s;
   s.error.message = SharedStr::make(NO_MATCH_MESSAGE);
@@ -89,6 +93,22 @@ MatchResult AndElement::try_match_at(std::string_view text, Pos pos) const {
   return {true, p};
 }
 
+MatchResult AndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const std::size_t entry = out.size();
+  Pos p = pos;
+  for (const ElementRef& child : children_) {
+    const MatchResult m = child->parse_into(text, p, out);
+    if (!m.matched) {
+      out.truncate(entry);
+      return m;
+    }
+    p = m.end;
+  }
+  return {true, p};
+}
+
 // MatchFirst
 
 ParseOutcome MatchFirstElement::parse(std::string_view text, Pos pos) const {
@@ -115,6 +135,19 @@ MatchResult MatchFirstElement::try_match_at(std::string_view text, Pos pos) cons
   return NO_MATCH;
 }
 
+// Each failing alternative leaves `out` as it found it, with its own failure recorded over the one before.
+MatchResult MatchFirstElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  if (alternatives_.empty()) return out.fail(MATCH_FIRST_MESSAGE, pos);
+  MatchResult m;
+  for (const ElementRef& alt : alternatives_) {
+    m = alt->parse_into(text, pos, out);
+    if (m.matched || recursion_overflowed()) return m;
+  }
+  return m;
+}
+
 // Optional. When the child fails only because matching overflowed, the failure is passed up instead of
 // succeeding empty, so that the parents stop at once.
 
@@ -132,6 +165,14 @@ MatchResult OptionalElement::try_match_at(std::string_view text, Pos pos) const 
   MatchResult m = inner()->try_match_at(text, pos);
   if (m.matched) return m;
   if (recursion_overflowed()) return NO_MATCH;
+  return {true, pos};
+}
+
+MatchResult OptionalElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const MatchResult m = inner()->parse_into(text, pos, out);
+  if (m.matched || recursion_overflowed()) return m;
   return {true, pos};
 }
 
@@ -179,6 +220,29 @@ Pos match_repeated(const Element& inner, std::string_view text, Pos pos) {
   return p;
 }
 
+// parse_repeated on the parse path: the advancing iterations' tokens stay in `out`, the last iteration's go.
+// False when matching overflowed: `out` is then cut back to where it was and the failure recorded.
+bool parse_repeated_into(const Element& inner, std::string_view text, Pos pos, TokenBuffer& out, Pos& end,
+                         std::uint64_t& iterations) {
+  const std::size_t entry = out.size();
+  end = pos;
+  while (!recursion_overflowed()) {
+    const std::size_t mark = out.size();
+    const MatchResult m = inner.parse_into(text, end, out);
+    if (!m.matched) break;
+    if (m.end == end) {
+      out.truncate(mark);
+      break;
+    }
+    end = m.end;
+    ++iterations;
+  }
+  if (!recursion_overflowed()) return true;
+  out.truncate(entry);
+  (void)out.fail(RECURSION_MESSAGE, pos);
+  return false;
+}
+
 }  // namespace
 
 ParseOutcome ZeroOrMoreElement::parse(std::string_view text, Pos pos) const {
@@ -194,6 +258,15 @@ MatchResult ZeroOrMoreElement::try_match_at(std::string_view text, Pos pos) cons
   if (!guard.ok()) return NO_MATCH;
   Pos end = match_repeated(*inner(), text, pos);
   if (recursion_overflowed()) return NO_MATCH;
+  return {true, end};
+}
+
+MatchResult ZeroOrMoreElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  Pos end = pos;
+  std::uint64_t iterations = 0;
+  if (!parse_repeated_into(*inner(), text, pos, out, end, iterations)) return NO_MATCH;
   return {true, end};
 }
 
@@ -213,6 +286,16 @@ MatchResult OneOrMoreElement::try_match_at(std::string_view text, Pos pos) const
   if (!first.matched) return NO_MATCH;
   Pos end = match_repeated(*inner(), text, first.end);
   if (recursion_overflowed()) return NO_MATCH;
+  return {true, end};
+}
+
+MatchResult OneOrMoreElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  Pos end = pos;
+  std::uint64_t iterations = 0;
+  if (!parse_repeated_into(*inner(), text, pos, out, end, iterations)) return NO_MATCH;
+  if (iterations == 0) return out.fail(ONE_OR_MORE_MESSAGE, pos);
   return {true, end};
 }
 
@@ -247,6 +330,27 @@ MatchResult ExactlyElement::try_match_at(std::string_view text, Pos pos) const {
   return {true, p};
 }
 
+MatchResult ExactlyElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (count_ == 0) return {true, pos};
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const std::size_t entry = out.size();
+  Pos p = pos;
+  for (std::uint64_t k = count_; k > 0; --k) {
+    const MatchResult m = inner()->parse_into(text, p, out);
+    if (!m.matched) {
+      out.truncate(entry);
+      return m;
+    }
+    if (m.end == p) {
+      out.truncate(entry);
+      return out.fail(EXACTLY_MESSAGE, p);
+    }
+    p = m.end;
+  }
+  return {true, p};
+}
+
 // Group
 
 ParseOutcome GroupElement::parse(std::string_view text, Pos pos) const {
@@ -259,6 +363,12 @@ MatchResult GroupElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
   return inner()->try_match_at(text, pos);
+}
+
+MatchResult GroupElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  return inner()->parse_into(text, pos, out);
 }
 
 StartOutcome GroupElement::parse_at_start(std::string_view text) const {
@@ -284,6 +394,13 @@ MatchResult SuppressElement::try_match_at(std::string_view text, Pos pos) const 
 
 StartOutcome SuppressElement::parse_at_start(std::string_view text) const { return StartOutcome::from(parse(text, 0)); }
 
+MatchResult SuppressElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (m.matched) return m;
+  if (recursion_overflowed()) return out.fail(RECURSION_MESSAGE, pos);
+  return out.fail(SUPPRESS_MESSAGE, pos);
+}
+
 // Combine
 
 ParseOutcome CombineElement::parse(std::string_view text, Pos pos) const {
@@ -298,6 +415,18 @@ MatchResult CombineElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
   return inner()->try_match_at(text, pos);
+}
+
+// The child's tokens are cut back and the matched text stands in for them.
+MatchResult CombineElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const std::size_t entry = out.size();
+  const MatchResult m = inner()->parse_into(text, pos, out);
+  if (!m.matched) return m;
+  out.truncate(entry);
+  out.push(text.substr(pos, m.end - pos));
+  return m;
 }
 
 // SkipTo
@@ -481,6 +610,16 @@ ParseOutcome SkipToElement::parse(std::string_view text, Pos pos) const {
   if (m.matched) return ParseOutcome::success(m.end, one_token(text, pos, m.end));
   if (recursion_overflowed()) return recursion_failure(pos);
   return fail_with(SKIP_TO_MESSAGE, pos);
+}
+
+MatchResult SkipToElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (m.matched) {
+    out.push(text.substr(pos, m.end - pos));
+    return m;
+  }
+  if (recursion_overflowed()) return out.fail(RECURSION_MESSAGE, pos);
+  return out.fail(SKIP_TO_MESSAGE, pos);
 }
 
 }  // namespace quillex

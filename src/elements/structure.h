@@ -30,6 +30,7 @@ class EmptyElement final : public Element {
   EmptyElement() noexcept : Element(Kind::Empty) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -42,6 +43,7 @@ class NoMatchElement final : public Element {
   NoMatchElement() noexcept : Element(Kind::NoMatch) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -57,6 +59,7 @@ class AndElement final : public Element {
   explicit AndElement(ElementList children) noexcept : Element(Kind::And), children_(std::move(children)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementList& children() const noexcept { return children_; }
 
@@ -73,6 +76,7 @@ class MatchFirstElement final : public Element {
       : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementList& alternatives() const noexcept { return alternatives_; }
 
@@ -101,6 +105,7 @@ class OptionalElement final : public InnerElement {
   explicit OptionalElement(ElementRef inner) noexcept : InnerElement(Kind::Optional, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -113,6 +118,7 @@ class ZeroOrMoreElement final : public InnerElement {
   explicit ZeroOrMoreElement(ElementRef inner) noexcept : InnerElement(Kind::ZeroOrMore, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
  private:
   ~ZeroOrMoreElement() override = default;
@@ -126,6 +132,7 @@ class OneOrMoreElement final : public InnerElement {
   explicit OneOrMoreElement(ElementRef inner) noexcept : InnerElement(Kind::OneOrMore, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
  private:
   ~OneOrMoreElement() override = default;
@@ -139,6 +146,7 @@ class ExactlyElement final : public InnerElement {
       : InnerElement(Kind::Exactly, std::move(inner)), count_(count) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   std::uint64_t count() const noexcept { return count_; }
 
@@ -153,6 +161,7 @@ class GroupElement final : public InnerElement {
   explicit GroupElement(ElementRef inner) noexcept : InnerElement(Kind::Group, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -166,6 +175,7 @@ class SuppressElement final : public InnerElement {
   explicit SuppressElement(ElementRef inner) noexcept : InnerElement(Kind::Suppress, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -179,6 +189,7 @@ class CombineElement final : public InnerElement {
   explicit CombineElement(ElementRef inner) noexcept : InnerElement(Kind::Combine, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
  private:
   ~CombineElement() override = default;
@@ -201,6 +212,7 @@ class SkipToElement final : public InnerElement {
   explicit SkipToElement(ElementRef target) noexcept;
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementRef& target() const noexcept { return inner(); }
   // The target when it is a Regex found by an unanchored search, else null.

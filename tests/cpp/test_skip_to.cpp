@@ -46,6 +46,9 @@ class Counted final : public Element {
     ++tests;
     return inner_->try_match_at(text, pos);
   }
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
+    return inner_->parse_into(text, pos, out);
+  }
   mutable std::uint64_t tests = 0;
 
  private:

@@ -331,6 +331,11 @@ TEST(Combinators, ExhaustiveSmallWorld) {
           ASSERT_EQ(scope.count(), 0u) << name;
         }
         ASSERT_EQ(o.ok, m.matched) << name << " on '" << text << "' at " << pos;
+        if (!testing::parse_into_agrees(*g, text, pos, o)) {
+          SCOPED_TRACE(name + " on '" + text + "' at " + std::to_string(pos));
+          testing::expect_parse_into_agrees(*g, text, pos, o);
+          FAIL();
+        }
         if (o.ok) {
           ASSERT_EQ(o.end, m.end) << name << " on '" << text << "' at " << pos;
           if (o.end > pos) {
