@@ -232,7 +232,7 @@ TEST(SkipToSearch, ScansTestEachPositionOfTheTextABoundedNumberOfTimes) {
 // remembered. A grammar built twice, once with SkipTo and once with this in its place, must match alike.
 class PlainSkipTo final : public Element {
  public:
-  explicit PlainSkipTo(ElementRef target) : Element(Kind::Char), target_(std::move(target)) {}
+  explicit PlainSkipTo(ElementRef target) : Element(Kind::SkipTo), target_(std::move(target)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override {
     const MatchResult m = try_match_at(text, pos);
     if (m.matched) return ParseOutcome::success(m.end);
@@ -241,6 +241,10 @@ class PlainSkipTo final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override {
     const std::optional<Pos> end = plain_skip_to(*target_, text, pos);
     return end ? MatchResult{true, *end} : MatchResult{false, 0};
+  }
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
+    const MatchResult m = try_match_at(text, pos);
+    return m.matched ? m : out.fail("not found", pos);
   }
 
  private:
@@ -392,11 +396,13 @@ TEST(SkipToSearch, RegexTargetsSearchedUnanchoredOnlyWhenNothingBeforeTheStartCo
     const char* pattern;
     bool searched;
   } cases[] = {
-      {"x+y", true},         {"[^x]+y", true},     {"a$", true},          {"(?i)abc", true},
-      {"(?s:.)y", true},     {"\\^x", true},       {"[\\]^]", true},      {"(?P<m>x)", true},
-      {"\\pL\\d", true},     {"", true},           {"^x", false},         {"a|^b", false},
-      {"\\Ax", false},       {"\\bx", false},      {"x\\B", false},       {"(?m)x$", false},
-      {"(?sm:x)", false},    {"\\Cx", false},      {"\\Q^\\E", false},
+      {"x+y", true},        {"[^x]+y", true},    {"a$", true},         {"(?i)abc", true},
+      {"(?s:.)y", true},    {"\\^x", true},      {"[\\]^]", true},     {"(?P<m>x)", true},
+      {"\\pL\\d", true},    {"", true},          {"(?m)x$", true},     {"(?sm:x)", true},
+      {"[]^]", true},       {"[^^]", true},      {"\\Q^\\E", true},    {"x\\z", true},
+      {"^x", false},        {"a|^b", false},     {"a|(?:^b)", false},  {"(?m)^x", false},
+      {"\\\\^x", false},     {"\\Ax", false},     {"\\bx", false},      {"x\\B", false},
+      {"\\Cx", false},      {"\\Qa\\E^", false},  {"\\Qa\\\\b\\E", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
