@@ -6,9 +6,11 @@
 
 #include "descriptors.h"
 #include "docs.h"
+#include "elements/match_session.h"
 #include "engine/bodies.h"
 #include "operators.h"
 #include "py/binder.h"
+#include "py/collector.h"
 
 namespace quillex::engine {
 
@@ -40,23 +42,6 @@ inline PyObject* finish_body(PyObject* result) {
     return py::pending_error();
   return result;
 }
-
-// The batch bodies read the list's item array in place and keep views into its strs while they allocate result
-// lists. Allocating a tracked object may start a garbage collection, whose finalisers are arbitrary Python code
-// that could change the list under them. No other Python code runs during a body, so pausing the collector for
-// its duration makes the in-place reading sound; it costs two calls per batch, never per item.
-class [[nodiscard]] CollectorPause {
- public:
-  CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
-  ~CollectorPause() {
-    if (was_enabled_) PyGC_Enable();
-  }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool was_enabled_;
-};
 
 template <Method M>
 TextBody text_body(const MethodBodies& b) noexcept {
@@ -91,11 +76,18 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!borrow_class_ref<C>(self, receiver)) return nullptr;
   const MethodBodies& bodies = *CLASS_BODIES[class_index(C)];
   const Element& element = receiver.element();
+  // The body runs no Python code and its texts are strs the call holds: memos of this session stay sound.
+  MatchSession session;
   if constexpr (M == Method::ParseBatch || M == Method::ParseBatchCount) {
     PyObject* inputs = nullptr;
     if (!bound.list(0, inputs)) return nullptr;
     BatchBody body = M == Method::ParseBatch ? bodies.parse_batch : bodies.parse_batch_count;
-    CollectorPause pause;
+    // The batch bodies read the list's item array in place and keep views into its strs while they allocate
+    // result lists. Allocating a tracked object may start a garbage collection, whose finalisers are arbitrary
+    // Python code that could change the list under them. No other Python code runs during a body, so pausing
+    // the collector for its duration makes the in-place reading sound; it costs two calls per batch, never per
+    // item.
+    py::CollectorPause pause;
     return finish_body(body(self, element, inputs));
   } else if constexpr (M == Method::TransformString) {
     std::string_view text;

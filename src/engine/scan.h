@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "elements/element.h"
+#include "elements/start_bytes.h"
 
 namespace quillex::engine {
 
@@ -34,6 +35,27 @@ inline void scan_matches(std::string_view text, TryMatch&& try_match, OnMatch&& 
     } else {
       ++pos;
     }
+  }
+}
+
+// The same scan over only the positions whose byte `starts` admits (the others cannot start a match), with a
+// rule that may vouch for more positions: `try_match(text, pos, resume) -> MatchResult` gets `resume` set to
+// pos + 1 and, when it fails, may raise it to a later q once it has proven that no position in (pos, q) matches
+// either. Reports exactly the matches of scan_matches over the same rule.
+template <class TryMatch, class OnMatch>
+inline void scan_candidate_matches(std::string_view text, const StartBytes& starts, TryMatch&& try_match,
+                                   OnMatch&& on_match) {
+  const Pos n = text.size();
+  Pos pos = starts.next_candidate(text, 0);
+  while (pos < n) {
+    Pos resume = pos + 1;
+    const MatchResult m = try_match(text, pos, resume);
+    if (recursion_overflowed()) return;
+    if (m.matched) {
+      on_match(pos, m.end);
+      resume = m.end > pos ? m.end : pos + 1;
+    }
+    pos = starts.next_candidate(text, resume);
   }
 }
 

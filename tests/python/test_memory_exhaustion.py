@@ -41,7 +41,7 @@ CHILD = textwrap.dedent(r"""
     N = 2_000_000  # a result list of N slots (16 MB) cannot be had under the cap; small objects can
 
     grammars = {
-        "Literal": q.Literal("ab"), "Keyword": q.Keyword("ab"), "Word": q.Word("ab"),
+        "Literal": q.Literal("ab"), "Keyword": q.Keyword("ab"), "Word": q.Word("ab"), "Regex": q.Regex("[ab]+"),
         "QuotedString": q.QuotedString(), "common": q.rest_of_line(), "Group": q.Group(q.Literal("ab")),
         "Suppress": q.Suppress(q.Literal("ab")), "And": q.Literal("a") + q.Word("b"),
         "MatchFirst": q.Literal("x") | q.Word("ab"),
@@ -90,7 +90,7 @@ CHILD = textwrap.dedent(r"""
 
 
 def test_result_lists_that_cannot_be_allocated_raise_memory_error():
-    assert run_child(CHILD) == ["done", "37"]
+    assert run_child(CHILD) == ["done", "41"]
 
 
 LARGE_CHILD = textwrap.dedent(r"""
@@ -136,6 +136,9 @@ LARGE_CHILD = textwrap.dedent(r"""
         ("common parse_batch, many tokens", q.OneOrMore(q.Char("a")).parse_batch, ([run, "b"],), (["aab", "b"],)),
         ("Word parse_batch, one large token", q.Word("a").parse_batch, ([long_run, "b"] * 2,), (["aab", "b"],)),
         ("Regex parse_batch, one large token", q.Regex("a+").parse_batch, ([long_run, "b", "c"],), (["aab", "b"],)),
+        # An item held by its list slot alone, which takes no identity entry.
+        ("Word parse_batch, a sole holder's large token", q.Word("a").parse_batch, (["a" * (6 * N) + " ", "b"],),
+         (["aab", "b"],)),
         ("And parse_batch, tokens past the table", (q.Word("a") + q.Word("0123456789")).parse_batch, (table_items,),
          (["a1", "b", "a1"],)),
     ]
@@ -178,4 +181,4 @@ LARGE_CHILD = textwrap.dedent(r"""
 
 
 def test_results_the_input_makes_too_large_raise_memory_error():
-    assert run_child(LARGE_CHILD) == ["done", "26"]
+    assert run_child(LARGE_CHILD) == ["done", "27"]
