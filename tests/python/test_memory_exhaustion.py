@@ -182,3 +182,47 @@ LARGE_CHILD = textwrap.dedent(r"""
 
 def test_results_the_input_makes_too_large_raise_memory_error():
     assert run_child(LARGE_CHILD) == ["done", "27"]
+
+
+# Grammars the input makes too large: a constructor, an operator or one_of that cannot have the memory for
+# its element raises MemoryError and leaves nothing behind.
+GRAMMAR_CHILD = textwrap.dedent(r"""
+    N = 2_000_000
+    big = "x" * (6 * N)
+    words = "a " * N
+    few = [q.Literal("a")] * N
+    wide_and = q.Literal("a") + q.Literal("b")
+    for _ in range(20):
+        wide_and = wide_and + wide_and  # 2**21 children, flattened
+    calls = [
+        ("Literal", q.Literal, (big,)), ("Keyword", q.Keyword, (big,)),
+        ("CaselessLiteral", q.CaselessLiteral, (big,)), ("CaselessKeyword", q.CaselessKeyword, (big,)),
+        ("MatchFirst", q.MatchFirst, (few,)), ("one_of", q.one_of, (words,)),
+        ("+", wide_and.__add__, (q.Literal("c"),)), ("|", q.Literal("c").__or__, (q.MatchFirst(few),)),
+    ]
+    watched = [big, words, few, wide_and]
+    counts = [sys.getrefcount(x) for x in watched]
+    gc.collect()
+    tracked = len(gc.get_objects())
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (address_space() + 8 * 2**20, hard))
+    unexpected = []
+    for name, f, args in calls:
+        try:
+            f(*args)
+        except MemoryError:
+            pass
+        else:
+            unexpected.append(name)
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    assert unexpected == [], unexpected
+    gc.collect()
+    assert len(gc.get_objects()) <= tracked, len(gc.get_objects()) - tracked
+    assert [sys.getrefcount(x) for x in watched] == counts
+    assert q.Literal("ab").parse_string("abc") == ["ab"] and q.one_of("a b").matches("b")
+    print("done", len(calls))
+""")
+
+
+def test_grammars_the_input_makes_too_large_raise_memory_error():
+    assert run_child(GRAMMAR_CHILD) == ["done", "8"]
