@@ -312,8 +312,63 @@ def floors_section(size):
                   [("str.count", lambda: text.count(word))], floor, ["str.count"])
 
 
+def scaling_row(name, make, sizes):
+    """The best of three calls at each size, each on a new text from make(size) -> (call, text)."""
+    times = []
+    for size in sizes:
+        best_time = float("inf")
+        for _ in range(3):
+            call, text = make(size)
+            start = time.perf_counter()
+            call(text)
+            best_time = min(best_time, time.perf_counter() - start)
+        times.append(best_time)
+    print(f"    {name:<40} {times[0] * 1e3:8.2f} ms at n, {times[1] * 1e3:8.2f} ms at 4n: x{times[1] / times[0]:.1f}")
+
+
+def hostile_scaling_section(n):
+    """Texts whose every other start is a candidate that the scan must pass over, the text (n characters) and
+    the literal or keyword (k = n / 250) both grown by 4: a time growing near 4 is linear in their sum, one near
+    16 grows with their product.
+    - Literal 'a' * k over U+6100 repeated, a fresh 2-byte str: the literal's bytes (61 00 61 00 ...) stand at
+      every odd offset of the text's (00 61 00 61 ...), at no whole unit.
+    - Keyword 'a' * k over a run that makes its candidate filter give up, then 'a' repeated: every start is an
+      occurrence that the boundary refuses.
+    The Literal's methods then read the text's UTF-8 form, made at each call (fresh memory, which grows the
+    transform's time beyond 4 as it does the common routine's, shown beside it)."""
+    print("Scaling on hostile texts (n and 4n characters)")
+
+    def straddling(call, wrap=lambda g: g):
+        def make(size):
+            needle = "a" * (size // 250)
+            g = wrap(q.Literal(needle))
+            text = ("\u6100" * size + needle).encode().decode()
+            assert call(g, text.encode().decode()) in (1, text.replace(needle, "x"))
+            return (lambda s: call(g, s)), text
+        return make
+
+    def refused(call):
+        def make(size):
+            word = "a" * (size // 250)
+            g = q.Keyword(word)
+            text = ("a" * 20 + " ") * ((len(word) + 6300) // 21) + "a" * size
+            assert call(g, text) in (1, text[: -len(word)] + "x")
+            return (lambda s: call(g, s)), text
+        return make
+
+    count = lambda g, s: g.search_string_count(s)  # noqa: E731
+    transform = lambda g, s: g.transform_string(s, "x")  # noqa: E731
+    scaling_row("Literal.search_string_count, straddling", straddling(count), (n, 4 * n))
+    scaling_row("Literal.transform_string, straddling", straddling(transform), (n, 4 * n))
+    # The same through the common routine (the UTF-8 form and a decoded result: fresh memory at each size).
+    scaling_row("Group(Literal).transform_string, same", straddling(transform, q.Group), (n, 4 * n))
+    scaling_row("Keyword.search_string_count, refused", refused(count), (n, 4 * n))
+    scaling_row("Keyword.transform_string, refused", refused(transform), (n, 4 * n))
+
+
 if __name__ == "__main__":
     floors_section(10_000_000)
+    hostile_scaling_section(250_000 if QUICK else 1_000_000)
     size = 1_000_000 if QUICK else 8_000_000
     text = prose(size)
     count_section("prose", text, ["e", "the", "\u00e9", "zqx", "strength", "q" * 20, "etaoin shrdlu"])

@@ -6,6 +6,7 @@
 #include "elements/literals.h"
 #include "elements/match_session.h"
 #include "elements/regex.h"
+#include "elements/regex_syntax.h"
 #include "fastpaths/regex.h"
 
 namespace quillex {
@@ -433,44 +434,13 @@ MatchResult CombineElement::parse_into(std::string_view text, Pos pos, TokenBuff
 
 namespace {
 
-// Whether a match of the RE2 pattern `p` at a boundary depends only on the text from there on and ends on a
-// boundary, so that the first boundary at or after a position where it matches anchored is where the leftmost
-// match of an unanchored search from there starts. Refused: '^' outside a class and '\A' (the start of the
-// text), '\b' and '\B' (the character before), a multi-line flag (which makes '^' a line start), '\C' (one
-// byte: a match may end inside a character), '\Q' (quoted text the scan below cannot follow).
-// The scan reads '\' and the byte after it as one unit, and takes a class to run from '[' to the next ']'. RE2
-// may keep a class open longer (a leading ']', or '[:alpha:]' inside), never shorter, so every byte taken here
-// for class content is class content to RE2 as well: the scan can refuse a pattern that qualifies (a '^'
-// literal in `[]^]`), never accept one that does not.
-bool reads_only_forward(std::string_view p) noexcept {
-  bool in_class = false;
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    const char c = p[i];
-    if (c == '\\') {
-      if (++i == p.size()) return false;
-      const char e = p[i];
-      if (e == 'A' || e == 'b' || e == 'B' || e == 'C' || e == 'Q') return false;
-    } else if (in_class) {
-      in_class = c != ']';
-    } else if (c == '[') {
-      in_class = true;
-    } else if (c == '^') {
-      return false;
-    } else if (c == '(' && i + 1 < p.size() && p[i + 1] == '?') {
-      // A flag group, "(?flags)" or "(?flags:...)": the flag letters up to the first other byte.
-      for (std::size_t k = i + 2; k < p.size() && std::string_view("imsU-").find(p[k]) != std::string_view::npos;
-           ++k) {
-        if (p[k] == 'm') return false;
-      }
-    }
-  }
-  return true;
-}
-
+// A Regex target whose match at a boundary depends only on the text from there on and ends on a boundary
+// (regex_syntax::reads_only_forward): the first boundary at or after a position where it matches anchored is
+// where the leftmost match of an unanchored search from there starts.
 const RegexElement* forward_only_regex(const Element& target) noexcept {
   if (target.kind() != Kind::Regex) return nullptr;
   const auto& regex = static_cast<const RegexElement&>(target);
-  return reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
+  return regex_syntax::reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
 }
 
 // The answer of one target search, remembered for the open match session: the first boundary at or after

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "elements/literals.h"
@@ -25,6 +27,38 @@ namespace quillex::fastpaths {
   return _mm_or_si128(_mm_or_si128(is_digit, is_letter), _mm_cmpeq_epi8(x, _mm_set1_epi8('_')));
 }
 
+// for_each_keyword_occurrence: every occurrence of `word` (non-empty) that starts at or after `from`, overlapping
+// ones included, in order, as on_occurrence(start), by Knuth-Morris-Pratt matching: one pass over the text with
+// fewer than two comparisons per text byte in all, whatever text and word hold, and a table of the word's
+// length (the only memory a keyword scan takes, and only on this path). A search that resumes one byte after
+// each occurrence the boundary refuses would compare the whole word again for each: the keyword 'a' * k over
+// 'a' * L is refused at every start, at a cost of k bytes each. `border[i]` is the length of the longest proper
+// prefix of word[0, i] that is also its suffix; after a mismatch at word[j] the match goes on with
+// border[j - 1] bytes matched. false, having reported nothing, when the table's memory cannot be had.
+template <class OnOccurrence>
+[[nodiscard]] inline bool for_each_keyword_occurrence(std::string_view word, std::string_view text, std::size_t from,
+                                                      OnOccurrence&& on_occurrence) {
+  const std::size_t n = word.size();
+  if (n > UINT32_MAX) return false;
+  std::unique_ptr<std::uint32_t[]> border(new (std::nothrow) std::uint32_t[n]);
+  if (!border) return false;
+  border[0] = 0;
+  for (std::size_t i = 1, k = 0; i < n; ++i) {
+    while (k > 0 && word[i] != word[k]) k = border[k - 1];
+    if (word[i] == word[k]) ++k;
+    border[i] = static_cast<std::uint32_t>(k);
+  }
+  for (std::size_t i = from, j = 0; i < text.size(); ++i) {
+    while (j > 0 && text[i] != word[j]) j = border[j - 1];
+    if (text[i] == word[j]) ++j;
+    if (j == n) {
+      on_occurrence(i + 1 - n);
+      j = border[n - 1];
+    }
+  }
+  return true;
+}
+
 // for_each_keyword_match: the matches of the scan rule over the keyword's try_match_at, in order, reported as
 // on_match(start) (the end is start + length). A position passes when the keyword's bytes stand there and no
 // identifier byte follows them (the byte before is never looked at); after a pass the scan resumes at the
@@ -40,7 +74,7 @@ namespace quillex::fastpaths {
 // match. Example, 'if' over "elif x ifx": the pair gives starts 2 and 7; the bytes after them are ' ' and 'x',
 // so only bit 2 is walked. A keyword of up to two bytes is settled by the pair; a longer one compares its
 // bytes at each bit, and a text that makes most of those comparisons fail (the filter's worst case) hands the
-// rest of the scan to the substring searcher, whose own fallback is linear.
+// rest of the scan to for_each_keyword_occurrence, linear in the text whatever it holds.
 template <class OnMatch>
 inline void for_each_keyword_match(const KeywordElement& keyword, std::string_view text, OnMatch&& on_match) {
   const ByteTable& ident = keyword.ident();
@@ -101,7 +135,15 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
     }
     return;
   }
-  for (std::size_t i = std::max(h, resume);;) {
+  resume = std::max(h, resume);
+  if (for_each_keyword_occurrence(keyword.text(), text, resume, [&](std::size_t start) {
+        if (start < resume || !ident_boundary_after(ident, text, start + n)) return;
+        on_match(start);
+        resume = start + n;
+      })) {
+    return;
+  }
+  for (std::size_t i = resume;;) {  // no memory for the table: the searcher, candidate by candidate
     const std::size_t found = finder.find(text, i, length);
     if (found == NOT_FOUND) return;
     if (ident_boundary_after(ident, text, found + n)) {

@@ -4,6 +4,7 @@
 #include "fastpaths/literal.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "engine/bodies.h"
 #include "engine/transform_result.h"
 #include "fastpaths/match_lists.h"
+#include "py/binder.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -70,24 +72,51 @@ decltype(auto) by_kind(unsigned kind, Body&& body) {
 // count_literal_matches of the text's UTF-8 bytes, or, for a str handed over unviewed, of its own units: a
 // literal's occurrences among code points and among UTF-8 bytes are the same occurrences (UTF-8 maps each code
 // point to its own bytes, and no character's bytes start inside another's), so the counts are equal. The empty
-// literal's count is the UTF-8 length.
-std::uint64_t literal_count(PyObject* self, const Element& element, PyObject* s, std::string_view text) {
+// literal's count is the UTF-8 length. A unit search that gave up counts the UTF-8 form, made then. false with
+// the interpreter's error when that form cannot be made.
+bool literal_count(PyObject* self, const Element& element, PyObject* s, std::string_view text, std::uint64_t& count) {
   const std::string_view literal = as_literal(element).text();
-  if (!unviewed(text)) return count_literal_matches(literal, text);
+  if (!unviewed(text)) {
+    count = count_literal_matches(literal, text);
+    return true;
+  }
   const py::StrUnits units = py::str_units(s);
-  if (literal.empty()) return py::utf8_length(units);
+  if (literal.empty()) {
+    count = py::utf8_length(units);
+    return true;
+  }
   std::vector<std::uint32_t> storage;
   std::string_view needle;
-  if (!literal_units(literal_object(self).cached_text.get(), units.kind, storage, needle)) return 0;
-  return by_kind(units.kind, [&](auto unit) { return count_literal_matches<unit()>(needle, units.as_bytes()); });
+  if (!literal_units(literal_object(self).cached_text.get(), units.kind, storage, needle)) {
+    count = 0;
+    return true;
+  }
+  const std::optional<std::uint64_t> in_units = by_kind(units.kind, [&](auto unit) -> std::optional<std::uint64_t> {
+    if constexpr (unit() == 1) {
+      return count_literal_matches(needle, units.as_bytes());
+    } else {
+      return fastpaths::count_unit_literal_matches<unit()>(needle, units.as_bytes());
+    }
+  });
+  if (in_units) {
+    count = *in_units;
+    return true;
+  }
+  if (!py::extract_str_argument(s, text)) return false;
+  count = count_literal_matches(literal, text);
+  return true;
 }
 
 PyObject* literal_search_string(PyObject* self, const Element& element, PyObject* s, std::string_view text) {
-  return fastpaths::repeated_token_list(literal_object(self).cached_text.get(), literal_count(self, element, s, text));
+  std::uint64_t count = 0;
+  if (!literal_count(self, element, s, text, count)) return nullptr;
+  return fastpaths::repeated_token_list(literal_object(self).cached_text.get(), count);
 }
 
 PyObject* literal_search_string_count(PyObject* self, const Element& element, PyObject* s, std::string_view text) {
-  return py::new_count_or_die(literal_count(self, element, s, text));
+  std::uint64_t count = 0;
+  if (!literal_count(self, element, s, text, count)) return nullptr;
+  return py::new_count_or_die(count);
 }
 
 PyObject* literal_parse_batch(PyObject* self, const Element& element, PyObject* inputs) {
@@ -103,21 +132,38 @@ PyObject* literal_parse_batch_count(PyObject*, const Element& element, PyObject*
                                             });
 }
 
+// transform_string over the UTF-8 form of `s`, made now: for a text whose units the unit search gave up on.
+PyObject* transform_utf8(PyObject* s, std::string_view literal, PyObject* replacement_obj,
+                         std::string_view replacement) {
+  std::string_view text;
+  if (!py::extract_str_argument(s, text)) return nullptr;
+  const std::size_t n = literal.size();
+  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
+    fastpaths::SubstringFinder finder(literal);
+    (void)fastpaths::find_literal_occurrences(finder, text, 0, text.size(),
+                                              [&](std::size_t h) { on_span(h, h + n); });
+    return true;
+  });
+}
+
 // transform_string over the text's own units (Unit bytes each), `needle` being the literal in such units:
 // count first, then write once into the result str, made at its exact length and of the kind of its widest
 // code point. That is the text's widest class when no occurrence can hold a code point of it (the literal's
 // widest is narrower, or the text is ASCII); otherwise the kept gaps are read for it while counting (the
 // literal 'é' taken out of a latin-1 text may leave it ASCII). The replacement joins it once anything is
-// replaced.
+// replaced. Over units of 2 or 4 bytes both passes make the same finder calls, so the writing pass meets
+// exactly the occurrences the counting pass met, and a counting pass that gave up (straddling occurrences, see
+// UnitFinder) hands the transform to the UTF-8 form, `literal` and `replacement_text` being the UTF-8 views.
 template <std::size_t Unit>
 PyObject* transform_in_units(PyObject* s, const py::StrUnits& text, std::string_view needle, Py_UCS4 literal_max,
-                             PyObject* replacement_obj) {
+                             PyObject* replacement_obj, std::string_view literal, std::string_view replacement_text) {
   const std::string_view bytes = text.as_bytes();
   const Py_UCS4 text_max = PyUnicode_MAX_CHAR_VALUE(s);
+  const bool read_gaps = literal_max >= text_max && text_max != 0x7F;
   std::uint64_t count = 0;
   Py_UCS4 kept_max = text_max;
-  if (literal_max < text_max || text_max == 0x7F) {
-    count = count_literal_matches<Unit>(needle, bytes);
+  if (Unit == 1 && !read_gaps) {
+    count = count_literal_matches(needle, bytes);
   } else {
     fastpaths::UnitFinder<Unit> finder(needle);
     std::uint32_t kept = 0;  // OR of the kept code points read so far
@@ -127,11 +173,14 @@ PyObject* transform_in_units(PyObject* s, const py::StrUnits& text, std::string_
     };
     (void)fastpaths::find_literal_occurrences(finder, bytes, 0, bytes.size(), [&](std::size_t h) {
       ++count;
-      read_gap(h);
+      if (read_gaps) read_gap(h);
       copied = h + needle.size();
     });
-    read_gap(bytes.size());
-    kept_max = py::max_char_of_class(kept);
+    if (finder.gave_up()) return transform_utf8(s, literal, replacement_obj, replacement_text);
+    if (read_gaps) {
+      read_gap(bytes.size());
+      kept_max = py::max_char_of_class(kept);
+    }
   }
   if (count == 0) return new_str_copy(s);
 
@@ -161,18 +210,21 @@ PyObject* transform_in_units(PyObject* s, const py::StrUnits& text, std::string_
 }
 
 // Every occurrence replaced, read and written in the strs' own units whether or not a UTF-8 form is at hand:
-// the result is a str of code points in any case, so no UTF-8 bytes are made or decoded. Nothing replaced (the
-// empty literal, which only matches with zero length, or no occurrence) gives a new str equal to `s`.
+// the result is a str of code points in any case, so no UTF-8 bytes are made or decoded (a text the unit search
+// gives up on aside, which is transformed in UTF-8). Nothing replaced (the empty literal, which only matches
+// with zero length, or no occurrence) gives a new str equal to `s`.
 PyObject* literal_transform_string(PyObject* self, const Element& element, PyObject* s, std::string_view,
-                                   PyObject* replacement_obj, std::string_view) {
-  if (as_literal(element).text().empty()) return new_str_copy(s);
+                                   PyObject* replacement_obj, std::string_view replacement) {
+  const std::string_view literal = as_literal(element).text();
+  if (literal.empty()) return new_str_copy(s);
   PyObject* cached_text = literal_object(self).cached_text.get();
   const py::StrUnits text = py::str_units(s);
   std::vector<std::uint32_t> storage;
   std::string_view needle;
   if (!literal_units(cached_text, text.kind, storage, needle)) return new_str_copy(s);
   return by_kind(text.kind, [&](auto unit) {
-    return transform_in_units<unit()>(s, text, needle, PyUnicode_MAX_CHAR_VALUE(cached_text), replacement_obj);
+    return transform_in_units<unit()>(s, text, needle, PyUnicode_MAX_CHAR_VALUE(cached_text), replacement_obj, literal,
+                                      replacement);
   });
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "elements/chars.h"
+#include "elements/forward.h"
 #include "elements/literals.h"
 #include "elements/match_session.h"
 #include "elements/positional.h"
@@ -227,16 +228,181 @@ TEST(SkipToSearch, ScansTestEachPositionOfTheTextABoundedNumberOfTimes) {
   }
 }
 
+// The plain rule as an element of its own: the target tested at pos, then at every later boundary, nothing
+// remembered. A grammar built twice, once with SkipTo and once with this in its place, must match alike.
+class PlainSkipTo final : public Element {
+ public:
+  explicit PlainSkipTo(ElementRef target) : Element(Kind::SkipTo), target_(std::move(target)) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override {
+    const MatchResult m = try_match_at(text, pos);
+    if (m.matched) return ParseOutcome::success(m.end);
+    return ParseOutcome::failure(SharedStr::make("not found"), pos);
+  }
+  MatchResult try_match_at(std::string_view text, Pos pos) const override {
+    const std::optional<Pos> end = plain_skip_to(*target_, text, pos);
+    return end ? MatchResult{true, *end} : MatchResult{false, 0};
+  }
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
+    const MatchResult m = try_match_at(text, pos);
+    return m.matched ? m : out.fail("not found", pos);
+  }
+
+ private:
+  ~PlainSkipTo() override = default;
+  ElementRef target_;
+};
+
+// A grammar description built into twin elements. Node k's children are nodes below k, so one node may be the
+// child of several (one target shared by several SkipTos, or a SkipTo inside another's target); node 0 is a
+// Forward whose inner element is the last node, so grammars may recurse through it.
+struct TwinGrammar {
+  enum Op { Atom, Seq, Alt, Opt, Many, Skip, Fwd };
+  struct Node {
+    Op op;
+    int atom = 0;
+    std::vector<int> kids;
+  };
+  std::vector<Node> nodes;
+
+  static ElementRef atom(int k) {
+    switch (k) {
+      case 0: return lit("a");
+      case 1: return lit("ab");
+      case 2: return lit(E_ACUTE);
+      case 3: return regex("a+b");
+      case 4: return regex("b|é");
+      case 5: return regex("\\ba");
+      case 6: return regex("é$");
+      case 7: return regex("a*");
+      case 8: return make_element<WordElement>("b" + E_ACUTE, std::nullopt);
+      case 9: return make_element<BeforeByte>('\xA9');
+      case 10: return make_element<StringEndElement>();
+      default: return regex("(?m)b$|" + E_ACUTE + "a");
+    }
+  }
+  static constexpr int ATOMS = 12;
+
+  // The elements of every node, with SkipTo (`plain` false) or PlainSkipTo; `forward` is set to the last node.
+  std::vector<ElementRef> build(bool plain, const Ref<const ForwardElement>& forward) const {
+    std::vector<ElementRef> made(nodes.size());
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      const Node& n = nodes[k];
+      auto kid = [&](std::size_t j) { return made[static_cast<std::size_t>(n.kids[j])]; };
+      switch (n.op) {
+        case Fwd: made[k] = forward; break;
+        case Atom: made[k] = atom(n.atom); break;
+        case Seq: made[k] = seq({kid(0), kid(1)}); break;
+        case Alt: {
+          ElementList alts;
+          for (std::size_t j = 0; j < n.kids.size(); ++j) alts.push_back(kid(j));
+          made[k] = make_element<MatchFirstElement>(std::move(alts));
+          break;
+        }
+        case Opt: made[k] = opt(kid(0)); break;
+        case Many: made[k] = zero_or_more(kid(0)); break;
+        case Skip:
+          made[k] = plain ? ElementRef(make_element<PlainSkipTo>(kid(0))) : ElementRef(skip_to(kid(0)));
+          break;
+      }
+    }
+    forward_set_inner(*forward, made.back());
+    return made;
+  }
+
+  static TwinGrammar random(std::mt19937& rng, int size) {
+    TwinGrammar g;
+    g.nodes.push_back({Fwd});
+    auto pick = [&rng](int n) { return static_cast<int>(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
+    // The Forward is reached only as the second child of a Seq whose first child is node 1, an "a": every
+    // recursion consumes a character first, so every match ends.
+    for (int k = 1; k < size; ++k) {
+      const int below = static_cast<int>(g.nodes.size());
+      auto any = [&] { return 1 + pick(below - 1); };
+      const int r = k < 3 ? 0 : pick(10);
+      Node n;
+      if (r <= 1) {
+        n = {Atom, pick(ATOMS)};
+      } else if (r <= 3) {
+        n = {Skip, 0, {any()}};
+      } else if (r == 4) {
+        n = {Seq, 0, {any(), any()}};
+      } else if (r == 5) {
+        n = {Seq, 0, {1, 0}};  // "a", then the Forward
+      } else if (r <= 7) {
+        n = {Alt, 0, {}};
+        for (int j = 1 + pick(3); j >= 0; --j) n.kids.push_back(any());
+      } else if (r == 8) {
+        n = {Opt, 0, {any()}};
+      } else {
+        n = {Many, 0, {any()}};
+      }
+      g.nodes.push_back(n);
+    }
+    g.nodes[1] = {Atom, 0};
+    return g;
+  }
+};
+
+// Random grammars with SkipTos nested in each other's targets, sharing targets, inside choices, repetitions and
+// recursion through a Forward, against their twins with the plain rule, queried from every start in any order
+// inside one session (so every memo of the grammar's several targets is made, read and evicted in turn).
+TEST(SkipToSearch, RandomGrammarsMatchTheirPlainTwins) {
+  std::mt19937 rng(11);
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "b", E_ACUTE}, 4);
+  for (int round = 0; round < 120; ++round) {
+    const TwinGrammar g = TwinGrammar::random(rng, 4 + round % 9);
+    const Ref<const ForwardElement> fast_forward = make_element<ForwardElement>();
+    const Ref<const ForwardElement> plain_forward = make_element<ForwardElement>();
+    const std::vector<ElementRef> fast = g.build(false, fast_forward);
+    const std::vector<ElementRef> plain = g.build(true, plain_forward);
+    for (const std::string& text : texts) {
+      const std::vector<Pos> order = query_order(text.size(), rng);
+      MatchSession session;
+      for (Pos p : order) {
+        for (std::size_t k = 1; k < fast.size(); ++k) {
+          const MatchResult want = plain[k]->try_match_at(text, p);
+          ASSERT_FALSE(take_recursion_overflow());
+          ASSERT_EQ(end_of(fast[k]->try_match_at(text, p)), end_of(want))
+              << "round " << round << ", node " << k << " on '" << text << "' at " << p;
+        }
+      }
+    }
+    forward_set_inner(*fast_forward, nullptr);
+    forward_set_inner(*plain_forward, nullptr);
+  }
+}
+
+// More SkipTo targets than the memo has slots, searched in turn within one session.
+TEST(SkipToSearch, ManyTargetsInOneChoiceMatchTheirPlainTwins) {
+  ElementList fast_alts, plain_alts;
+  for (int k = 0; k < 12; ++k) {
+    const ElementRef target = seq({TwinGrammar::atom(k), lit(k % 2 ? "b" : E_ACUTE)});
+    fast_alts.push_back(seq({lit("a"), skip_to(target)}));
+    plain_alts.push_back(seq({lit("a"), make_element<PlainSkipTo>(target)}));
+  }
+  const ElementRef fast = zero_or_more(make_element<MatchFirstElement>(std::move(fast_alts)));
+  const ElementRef plain = zero_or_more(make_element<MatchFirstElement>(std::move(plain_alts)));
+  std::mt19937 rng(3);
+  for (const std::string& text : testing::small_world_texts({"a", "b", E_ACUTE}, 6)) {
+    MatchSession session;
+    for (Pos p : query_order(text.size(), rng)) {
+      ASSERT_EQ(end_of(fast->try_match_at(text, p)), end_of(plain->try_match_at(text, p))) << text << " at " << p;
+    }
+  }
+}
+
 TEST(SkipToSearch, RegexTargetsSearchedUnanchoredOnlyWhenNothingBeforeTheStartCounts) {
   const struct {
     const char* pattern;
     bool searched;
   } cases[] = {
-      {"x+y", true},         {"[^x]+y", true},     {"a$", true},          {"(?i)abc", true},
-      {"(?s:.)y", true},     {"\\^x", true},       {"[\\]^]", true},      {"(?P<m>x)", true},
-      {"\\pL\\d", true},     {"", true},           {"^x", false},         {"a|^b", false},
-      {"\\Ax", false},       {"\\bx", false},      {"x\\B", false},       {"(?m)x$", false},
-      {"(?sm:x)", false},    {"\\Cx", false},      {"\\Q^\\E", false},
+      {"x+y", true},        {"[^x]+y", true},    {"a$", true},         {"(?i)abc", true},
+      {"(?s:.)y", true},    {"\\^x", true},      {"[\\]^]", true},     {"(?P<m>x)", true},
+      {"\\pL\\d", true},    {"", true},          {"(?m)x$", true},     {"(?sm:x)", true},
+      {"[]^]", true},       {"[^^]", true},      {"\\Q^\\E", true},    {"x\\z", true},
+      {"^x", false},        {"a|^b", false},     {"a|(?:^b)", false},  {"(?m)^x", false},
+      {"\\\\^x", false},     {"\\Ax", false},     {"\\bx", false},      {"x\\B", false},
+      {"\\Cx", false},      {"\\Qa\\E^", false},  {"\\Qa\\\\b\\E", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);

@@ -252,6 +252,11 @@ KEYWORD_EDGES = [
     # '~' is no identifier byte: every start of the run passes the filter and the boundary and fails only at
     # the keyword's last byte, so the scan gives the filter up for the substring searcher part way through.
     ("~~~~~~-", "~" * 6000 + "~~~~~~-" + "~" * 30 + "~~~~~~-", "filter given up part way"),
+    # Past a run that makes the filter give up, every start of 'a' * 200 is an occurrence the boundary refuses,
+    # and occurrences overlap: the rest of the scan must not compare the keyword again at each.
+    ("a" * 200, ("a" * 20 + " ") * 300 + "a" * 5000, "filter given up, then occurrences refused everywhere"),
+    ("a" * 200, ("a" * 20 + " ") * 300 + "a" * 5000 + " " + "a" * 200, "the same, with passes after them"),
+    ("ab" * 100, ("ab" * 10 + "   ") * 300 + "ab" * 3000 + "-", "overlapping occurrences of a periodic keyword"),
 ]
 
 

@@ -279,9 +279,10 @@ def canonical(s):
     return s.encode().decode()
 
 
-def check_units_route(lit, text, replacement):
+def check_units_route(lit, text, replacement, keeps_units=True):
     """Every unit-reading method on a fresh copy of `text` against the str methods, the UTF-8 route and the
-    common routine; the fresh copy never gets a UTF-8 form; the transform's result is a new canonical str."""
+    common routine; the fresh copy never gets a UTF-8 form (unless not `keeps_units`); the transform's result is
+    a new canonical str."""
     g = q.Literal(lit)
     common = q.Group(g)
     want = text.count(lit) if lit else len(text.encode())
@@ -292,7 +293,7 @@ def check_units_route(lit, text, replacement):
     found = call_checked(g.search_string, s)
     assert len(found) == want and all(item is found[0] for item in found)
     result = call_checked(g.transform_string, s, replacement)
-    assert sys.getsizeof(s) == size or len(text) < 2 or text.isascii(), "the UTF-8 form was made"
+    assert sys.getsizeof(s) == size or len(text) < 2 or text.isascii() or not keeps_units, "the UTF-8 form was made"
     assert type(result) is str and result == want_transform
     if len(result) >= 2:
         assert sys.getsizeof(result) == sys.getsizeof(canonical(result)), "not the smallest kind"
@@ -355,6 +356,25 @@ UNIT_EDGES = [
 @pytest.mark.parametrize("lit, text, replacement, what", UNIT_EDGES, ids=[c[3] for c in UNIT_EDGES])
 def test_units_route_edges(lit, text, replacement, what):
     check_units_route(lit, text, replacement)
+
+
+# Byte occurrences that straddle units at every other byte: 'a' * 64 as UCS-2 is the bytes 61 00 61 00 ..., which
+# stand at every odd offset of U+6100 repeated (00 61 00 61 ...); as UCS-4 ('a' is 61 00 00 00, U+6100 is
+# 00 61 00 00) at every offset 1 mod 4. Passing them over one by one costs the text's length times the literal's,
+# so the unit search gives up part way and the methods read the text's UTF-8 form: the same results.
+STRADDLING_EVERYWHERE = [
+    ("a" * 64, "\u6100" * 20000 + "a" * 64 + "\u6100" + "a" * 130, "-", "UCS-2, occurrences after the run"),
+    ("a" * 64, "a" * 64 + "\u6100" * 20000 + "a" * 64, "", "UCS-2, occurrences at both ends"),
+    ("a" * 64, "\U0001f600" + "\u6100" * 20000 + "a" * 64, E, "UCS-4"),
+    ("a" * 64, "\u6100" * 20000, "x", "UCS-2, no occurrence"),
+]
+
+
+@pytest.mark.parametrize("lit, text, replacement, what", STRADDLING_EVERYWHERE,
+                         ids=[c[3] for c in STRADDLING_EVERYWHERE])
+def test_units_route_where_straddling_occurrences_stand_everywhere(lit, text, replacement, what):
+    check_units_route(lit, text, replacement, keeps_units=False)
+    assert call_checked(q.Literal(lit).search_string_count, StrSub(text)) == text.count(lit)
 
 
 @pytest.mark.parametrize("text", [
