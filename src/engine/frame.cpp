@@ -116,7 +116,26 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 template <ClassId C, Method M>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+
+// The overflow flag belongs to the call whose match set it. A body that makes its result or its error after an
+// overflow may start a collection whose finalisers call this module again while the flag is still set; that
+// nested call must neither fail at once nor take the flag for its own, or the outer call would return its
+// partial result (or an ordinary failure) in place of RecursionError. So a call that finds the flag set sets it
+// aside for its own length and puts it back.
+template <ClassId C, Method M>
+[[gnu::cold, gnu::noinline]] PyObject* nested_method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                                           PyObject* kwnames) noexcept {
+  recursion_state().overflowed = false;
+  PyObject* result = method_entry<C, M>(self, args, nargs, kwnames);
+  recursion_state().overflowed = true;
+  return result;
+}
+
+template <ClassId C, Method M>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  if (recursion_state().overflowed) [[unlikely]]
+    return nested_method_entry<C, M>(self, args, nargs, kwnames);
   try {
     return method_call<C, M>(self, args, nargs, kwnames);
   } catch (const std::bad_alloc&) {

@@ -15,11 +15,10 @@ namespace quillex::engine {
 // Cost: one test per position not covered by a non-empty match.
 //
 // A test that can nest (any element matched through a DepthGuard) may set the recursion flag; the scan then
-// stops at once, since every further test would fail and the frame discards the result. The caller must then
-// return without creating a list (or any other object the collector tracks): that could start a collection whose
-// finalisers call this module while the flag is still set, and such a nested call would take the flag for its
-// own, leaving this one to return its partial result as a success. Tests that cannot nest
-// (a terminal's byte test inlined by a fast path) pass MayOverflow = false and skip that check.
+// stops at once, since every further test would fail and the frame discards the result. The caller then returns
+// without making its result (nobody would see it; the method frame keeps the flag from any call that a
+// collection started meanwhile could make into this module). Tests that cannot nest (a terminal's byte test
+// inlined by a fast path) pass MayOverflow = false and skip that check.
 template <bool MayOverflow = true, class TryMatch, class OnMatch>
 inline void scan_matches(std::string_view text, TryMatch&& try_match, OnMatch&& on_match) {
   const Pos n = text.size();

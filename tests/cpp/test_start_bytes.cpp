@@ -91,6 +91,8 @@ TEST(StartBytes, WhatEachKindAdmits) {
       {"And(b, a)", seq({lit("b"), lit("a")}), "b"},
       {"And()", seq({}), "any"},
       {"And(Optional(b), a)", seq({make_element<OptionalElement>(lit("b")), lit("a")}), "any"},
+      {"And(Empty, NoMatch)", seq({make_element<EmptyElement>(), make_element<NoMatchElement>()}), "any"},
+      {"Regex that matches nowhere", make_regex_element("a^").element, "a"},
       {"MatchFirst(b, a, b)", alt({lit("b"), lit("a"), lit("b")}), "ab"},
       {"MatchFirst()", alt({}), ""},
       {"MatchFirst(b, Empty)", alt({lit("b"), make_element<EmptyElement>()}), "any"},

@@ -22,7 +22,9 @@ SEEDS = range(4)
 # 'é' and 'ã' share their lead byte; '€' is three bytes, '😀' four; 'ÿ' is the last code point a Word set keeps.
 ALPHABET = ["a", "b", "A", "1", "_", " ", "\n", '"', "'", "\\", "(", ")", "é", "ã", "ÿ", "€", "😀"]
 MARK = "\x00"  # never in a text: marks the replacements of transform_string
-NEVER = q.Regex("a^")  # matches nowhere
+# Matches nowhere, and its first child says nothing of the bytes a match starts with: a MatchFirst holding it
+# admits every byte, so its count tries every position.
+NEVER = q.Empty() + q.NoMatch()
 REGEX_PATTERNS = ["a", "a|ab", "[a-z]+", "[^a]", ".", r"\w+", r"\s*", "", "x?", "é+", "[é€]", "(?:ab)*", r"\bA",
                   "a$", "^a|b", r"\d", "[^\n]*", "€|😀", "ã*", "(", "a{2,}", "[0-9]+", ".*", "a*", r"[^\n]+",
                   r"\S+", "(?i)a+", "1[0-9]*", r"\(+"]
