@@ -25,12 +25,11 @@ constexpr std::array<const char*, CLASS_COUNT> TYPE_NAMES = {
     "builtins.NoMatch",         "builtins.SkipTo"};
 
 // And has no constructor: `+` is the only way to make one.
-PyObject* and_new(PyTypeObject* type, PyObject*, PyObject*) noexcept { return raise_no_constructor(type); }
+PyObject* and_new(PyTypeObject* type, PyObject*, PyObject*) { return raise_no_constructor(type); }
 
-// A tp_new entry; noexcept, as every function the interpreter calls (py::FastcallEntry says why).
-using ConstructorEntry = PyObject* (*)(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept;
+using Constructor = PyObject* (*)(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
 
-constexpr ConstructorEntry constructor_of(ClassId c) noexcept {
+constexpr Constructor constructor_of(ClassId c) noexcept {
   switch (c) {
     case ClassId::Literal: return literal_new;
     case ClassId::Keyword: return keyword_new;
@@ -105,14 +104,21 @@ PyObject* binary_slot_result(PyObject* r) { return r != nullptr || PyErr_Occurre
 
 template <ClassId C>
 PyObject* add_slot(PyObject* self, PyObject* other) noexcept {
-  return binary_slot_result(add_operator(C, self, other));
+  return py::memory_error_on_exhaustion([&] { return binary_slot_result(add_operator(C, self, other)); });
 }
 template <ClassId C>
 PyObject* or_slot(PyObject* self, PyObject* other) noexcept {
-  return binary_slot_result(or_operator(C, self, other));
+  return py::memory_error_on_exhaustion([&] { return binary_slot_result(or_operator(C, self, other)); });
 }
 PyObject* ilshift_slot(PyObject* self, PyObject* other) noexcept {
-  return binary_slot_result(forward_inplace_lshift(self, other));
+  return py::memory_error_on_exhaustion([&] { return binary_slot_result(forward_inplace_lshift(self, other)); });
+}
+
+// The tp_new entry of class C: its constructor, noexcept as every function the interpreter calls
+// (py::FastcallEntry says why).
+template <ClassId C>
+PyObject* constructor_entry(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+  return py::memory_error_on_exhaustion([&] { return constructor_of(C)(subtype, args, kwargs); });
 }
 
 // Only a noexcept function can fill a slot (py::FastcallEntry says why).
@@ -133,7 +139,7 @@ PyTypeObject* create_class_type_object() {
   // And has no documentation text, so no slot: its __doc__ is None and it has no text signature.
   if (const char* doc = class_doc(C)) slots[n++] = {.slot = Py_tp_doc, .pfunc = const_cast<char*>(doc)};
   slots[n++] = {.slot = Py_tp_methods, .pfunc = engine::class_method_records(C)};
-  slots[n++] = {.slot = Py_tp_new, .pfunc = slot_function(constructor_of(C))};
+  slots[n++] = {.slot = Py_tp_new, .pfunc = slot_function(&constructor_entry<C>)};
   slots[n++] = {.slot = Py_nb_add, .pfunc = slot_function(&add_slot<C>)};
   if constexpr (C != ClassId::And) slots[n++] = {.slot = Py_nb_or, .pfunc = slot_function(&or_slot<C>)};
   if constexpr (C == ClassId::Forward) {

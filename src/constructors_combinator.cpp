@@ -15,7 +15,7 @@ namespace quillex {
 namespace {
 
 template <ClassId C, class ElementKind>
-PyObject* new_one_child(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_one_child(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<C>);
   if (!bound.bind_tuple_dict(args, kwargs)) return nullptr;
   ElementRef inner;
@@ -25,32 +25,32 @@ PyObject* new_one_child(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
 
 }  // namespace
 
-PyObject* group_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* group_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::Group, GroupElement>(subtype, args, kwargs);
 }
-PyObject* suppress_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* suppress_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::Suppress, SuppressElement>(subtype, args, kwargs);
 }
-PyObject* optional_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* optional_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::Optional, OptionalElement>(subtype, args, kwargs);
 }
-PyObject* zero_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* zero_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::ZeroOrMore, ZeroOrMoreElement>(subtype, args, kwargs);
 }
-PyObject* one_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* one_or_more_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::OneOrMore, OneOrMoreElement>(subtype, args, kwargs);
 }
-PyObject* combine_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* combine_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::Combine, CombineElement>(subtype, args, kwargs);
 }
-PyObject* skip_to_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* skip_to_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_one_child<ClassId::SkipTo, SkipToElement>(subtype, args, kwargs);
 }
 
 // `count` is converted before `expr` is examined. Every count is accepted, 0 and 2^64 - 1 included: the
 // element's loop stops at the first iteration that fails or does not advance, so a huge count costs no more
 // than the text allows.
-PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Exactly>);
   std::uint64_t count = 0;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.count(1, count)) return nullptr;
@@ -62,7 +62,7 @@ PyObject* exactly_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) n
 // The alternatives are the items' elements in list order, read once here: changing the list afterwards does not
 // change the element. An item that is itself a MatchFirst is one alternative (only `|` flattens). The empty
 // list is accepted: nothing matches.
-PyObject* match_first_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* match_first_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::MatchFirst>);
   PyObject* exprs = nullptr;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.list(0, exprs)) return nullptr;

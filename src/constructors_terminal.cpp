@@ -23,7 +23,7 @@ template <ClassId C>
 }
 
 template <ClassId C, class ElementKind>
-PyObject* new_from_text(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_from_text(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   std::string_view s;
   if (!bind_text<C>(args, kwargs, s)) return nullptr;
   return new_element_object<C>(subtype, make_element<ElementKind>(s));
@@ -33,7 +33,7 @@ PyObject* new_from_text(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
 
 // The object keeps its own str of the argument's bytes (not the argument itself) and, for Literal, its own
 // copy of the failure text.
-PyObject* literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   std::string_view s;
   if (!bind_text<ClassId::Literal>(args, kwargs, s)) return nullptr;
   ElementRef element = make_literal_element(s);
@@ -41,27 +41,27 @@ PyObject* literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) n
                             literal_message(s));
 }
 
-PyObject* keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   std::string_view s;
   if (!bind_text<ClassId::Keyword>(args, kwargs, s)) return nullptr;
   ElementRef element = make_element<KeywordElement>(s);
   return new_keyword_object(subtype, std::move(element), py::PyRef::steal(py::new_str_or_die(s)));
 }
 
-PyObject* caseless_literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* caseless_literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_from_text<ClassId::CaselessLiteral, CaselessLiteralElement>(subtype, args, kwargs);
 }
 
-PyObject* caseless_keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* caseless_keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_from_text<ClassId::CaselessKeyword, CaselessKeywordElement>(subtype, args, kwargs);
 }
 
-PyObject* char_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* char_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return new_from_text<ClassId::Char, CharElement>(subtype, args, kwargs);
 }
 
 // body_chars absent or None: the body is a copy of the initial set.
-PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Word>);
   std::string_view init;
   std::optional<std::string_view> body;
@@ -69,7 +69,7 @@ PyObject* word_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noex
   return new_element_object<ClassId::Word>(subtype, make_element<WordElement>(init, body));
 }
 
-PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::Regex>);
   std::string_view pattern;
   if (!bound.bind_tuple_dict(args, kwargs) || !bound.str(0, pattern)) return nullptr;
@@ -78,7 +78,7 @@ PyObject* regex_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noe
   return new_element_object<ClassId::Regex>(subtype, std::move(build.element));
 }
 
-PyObject* quoted_string_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* quoted_string_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   py::ConstructorArguments bound(CONSTRUCTOR_DESCRIPTOR<ClassId::QuotedString>);
   std::string_view quote_char;
   std::optional<std::string_view> esc_char;

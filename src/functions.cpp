@@ -55,7 +55,7 @@ char32_t decode_at(std::string_view s, std::size_t i, unsigned& len) noexcept {
 // A MatchFirst of one literal element per whitespace-separated word, in text order: not sorted, not made
 // unique, no longer word moved first (one_of('a ab') on 'ab' gives 'a'). A word is the exact bytes between
 // separators.
-PyObject* one_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* one_of_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   py::BoundArguments bound(ONE_OF_DESCRIPTOR);
   std::string_view strs;
   if (!bound.bind_fastcall(args, nargs, kwnames) || !bound.str(0, strs)) return nullptr;
@@ -71,6 +71,10 @@ PyObject* one_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
   }
   if (words.empty()) return py::raise_value_error("one_of requires at least one string");
   return new_match_first_object(make_element<MatchFirstElement>(std::move(words)));
+}
+
+PyObject* one_of(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return py::memory_error_on_exhaustion([&] { return one_of_call(args, nargs, kwnames); });
 }
 
 }  // namespace

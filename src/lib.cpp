@@ -16,7 +16,8 @@ namespace quillex {
 namespace {
 
 constexpr int INTERPRETER_API_VERSION = 1013;
-constexpr const char* VERSION = "0.2.0";
+// From pyproject.toml, through the build.
+constexpr const char* VERSION = QUILLEX_VERSION;
 
 // The interpreter that first ran the entry; -1 until then. Set once by compare-and-swap.
 std::atomic<std::int64_t> g_initialising_interpreter{-1};

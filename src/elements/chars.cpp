@@ -78,6 +78,13 @@ MatchResult WordElement::match(std::string_view text, Pos pos) const noexcept {
 
 MatchResult WordElement::try_match_at(std::string_view text, Pos pos) const { return match(text, pos); }
 
+MatchResult WordElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = match(text, pos);
+  if (!m.matched) return out.fail(message_->view(), pos);
+  out.push(text.substr(pos, m.end - pos));
+  return m;
+}
+
 ParseOutcome WordElement::parse(std::string_view text, Pos pos) const {
   return slice_outcome(match(text, pos), text, pos, message_);
 }
@@ -121,6 +128,14 @@ ParseOutcome QuotedStringElement::parse(std::string_view text, Pos pos) const {
 MatchResult QuotedStringElement::try_match_at(std::string_view text, Pos pos) const {
   const std::optional<Pos> close = scan_quoted_string(*this, text, pos);
   return {close.has_value(), close.value_or(0) + quote_len_};
+}
+
+MatchResult QuotedStringElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const std::optional<Pos> close = scan_quoted_string(*this, text, pos);
+  if (!close) return out.fail(message_->view(), pos);
+  const Pos end = *close + quote_len_;
+  out.push(unquote_ ? text.substr(pos + quote_len_, *close - pos - quote_len_) : text.substr(pos, end - pos));
+  return {true, end};
 }
 
 }  // namespace quillex

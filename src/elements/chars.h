@@ -63,6 +63,7 @@ class WordElement final : public Element {
   WordElement(std::string_view init_chars, std::optional<std::string_view> body_chars, Pos min = 1, Pos max = 0);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   // The match rule both operations share. Allocation-free; ASCII sets test bytes without decoding.
   MatchResult match(std::string_view text, Pos pos) const noexcept;
@@ -93,6 +94,7 @@ class QuotedStringElement final : public Element {
                       bool unquote);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const StrRef& message() const noexcept { return message_; }
   // The opening and closing character's UTF-8 bytes (1 to 4).

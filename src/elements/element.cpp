@@ -142,7 +142,7 @@ bool take_recursion_overflow() noexcept {
 }
 
 ParseOutcome recursion_failure(Pos pos) {
-  static const SharedStr* message = SharedStr::make("maximum grammar recursion depth exceeded").release();
+  static const SharedStr* message = SharedStr::make(RECURSION_MESSAGE).release();
   return ParseOutcome::failure(StrRef::share(message), pos);
 }
 

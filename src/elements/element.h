@@ -170,6 +170,39 @@ struct [[nodiscard]] StartOutcome {
   }
 };
 
+// TokenBuffer: the tokens of a parse for the engine's own parse path (`parse_into`), kept as views in one buffer
+// per method call, and the failure of the parse_into that failed last. A token view points into the text or into
+// an element's own storage (a literal's prebuilt token, a static "\n"), and a failure's message view into an
+// element's stored message or a static text; so they stay valid while the grammar is neither changed nor freed,
+// and the caller must make its strs from them before any Python code can run (a collection's finalisers could
+// rebind a Forward and free the elements they point into). Making the message only when the error is raised,
+// and cutting the buffer back instead of releasing token lists, is what the path saves over `parse`.
+class TokenBuffer {
+ public:
+  std::size_t size() const noexcept { return tokens_.size(); }
+  std::string_view operator[](std::size_t i) const noexcept { return tokens_[i]; }
+  void push(std::string_view token) { tokens_.push_back(token); }
+  // Drops the tokens from index n on.
+  void truncate(std::size_t n) noexcept { tokens_.resize(n); }
+
+  // Records a failure and gives the failed match result.
+  MatchResult fail(std::string_view message, Pos position) noexcept {
+    error_message_ = message;
+    error_position_ = position;
+    return {false, 0};
+  }
+  std::string_view error_message() const noexcept { return error_message_; }
+  Pos error_position() const noexcept { return error_position_; }
+
+ private:
+  absl::InlinedVector<std::string_view, 32> tokens_;
+  std::string_view error_message_;
+  Pos error_position_ = 0;
+};
+
+// The text of the failure that a guard-refused match reports (see DepthGuard).
+inline constexpr std::string_view RECURSION_MESSAGE = "maximum grammar recursion depth exceeded";
+
 // ---------------------------------------------------------------------------------------------------------------
 // Element: the interface of every grammar node. Each kind is a small final class; `kind()` lets the module
 // flatten sequences and pick specialised method bodies without RTTI.
@@ -214,8 +247,13 @@ class Element {
   [[nodiscard]] virtual ParseOutcome parse(std::string_view text, Pos pos) const = 0;
   // Whether the element matches at `pos` and where the match ends. Builds no tokens, allocates nothing.
   [[nodiscard]] virtual MatchResult try_match_at(std::string_view text, Pos pos) const = 0;
-  // `parse` at 0 without the end. Only the common parse_string routine calls it; combinators never do.
+  // `parse` at 0 without the end. Combinators never call it.
   [[nodiscard]] virtual StartOutcome parse_at_start(std::string_view text) const;
+  // The engine's parse path: `parse` with the tokens appended to `out` as views and a failure recorded in it
+  // instead of returned. Gives what `parse` gives: success with the same end and tokens (in order, with the same
+  // texts), or failure, with the same message text and position in `out`. On failure `out` holds exactly the
+  // tokens it held before the call. Combinators call their children's parse_into.
+  [[nodiscard]] virtual MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const = 0;
 
   void incref() const noexcept { refs_.fetch_add(1, std::memory_order_relaxed); }
   // Releases one reference; the last one destroys the element. Destruction never recurses: children released

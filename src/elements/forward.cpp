@@ -1,5 +1,6 @@
 #include "elements/forward.h"
 
+#include <cstdint>
 #include <thread>
 
 namespace quillex {
@@ -27,15 +28,57 @@ namespace {
 
 constexpr std::string_view FORWARD_EMPTY_MESSAGE = "Forward not initialized";
 
+// The read locks this thread holds, innermost last, each with the number of guards that hold it. A recursive
+// grammar takes the same Forward's read lock once per nesting level; only the outermost guard of a lock on a
+// thread touches its shared state, and the nested ones count here, on the thread alone. That is sound because
+// the outermost hold keeps the lock read-held (no writer can enter) until it ends, and guards nest strictly, so
+// the entry whose count drops to zero is always the innermost one. Past SLOTS distinct locks a guard takes its
+// lock's shared state itself, as every guard would without this table.
+struct HeldReadLocks {
+  static constexpr int SLOTS = 8;
+  const ReentrantReadLock* locks[SLOTS] = {};
+  std::uint64_t holds[SLOTS] = {};
+  int size = 0;
+};
+
+// Constant-initialised and initial-exec: a guard reads it without a TLS lookup call or an initialisation check.
+constinit thread_local HeldReadLocks g_held_read_locks __attribute__((tls_model("initial-exec")));
+
 class SharedLockGuard {
  public:
-  explicit SharedLockGuard(ReentrantReadLock& l) noexcept : l_(l) { l_.lock_shared(); }
-  ~SharedLockGuard() { l_.unlock_shared(); }
+  explicit SharedLockGuard(ReentrantReadLock& l) noexcept : l_(l) {
+    HeldReadLocks& held = g_held_read_locks;
+    for (int i = held.size - 1; i >= 0; --i) {
+      if (held.locks[i] == &l) {
+        ++held.holds[i];
+        slot_ = i;
+        return;
+      }
+    }
+    l_.lock_shared();
+    if (held.size < HeldReadLocks::SLOTS) {
+      slot_ = held.size++;
+      held.locks[slot_] = &l;
+      held.holds[slot_] = 1;
+    }
+  }
+  ~SharedLockGuard() {
+    if (slot_ < 0) {
+      l_.unlock_shared();
+      return;
+    }
+    HeldReadLocks& held = g_held_read_locks;
+    if (--held.holds[slot_] != 0) return;
+    if (slot_ != held.size - 1) fatal("Forward read locks released out of order");
+    --held.size;
+    l_.unlock_shared();
+  }
   SharedLockGuard(const SharedLockGuard&) = delete;
   SharedLockGuard& operator=(const SharedLockGuard&) = delete;
 
  private:
   ReentrantReadLock& l_;
+  int slot_ = -1;  // this lock's entry in g_held_read_locks, or -1 when the guard holds the shared state itself
 };
 
 }  // namespace
@@ -54,6 +97,14 @@ MatchResult ForwardElement::try_match_at(std::string_view text, Pos pos) const {
   SharedLockGuard hold(lock_);
   if (!inner_) return {false, 0};
   return inner_->try_match_at(text, pos);
+}
+
+MatchResult ForwardElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  SharedLockGuard hold(lock_);
+  if (!inner_) return out.fail(FORWARD_EMPTY_MESSAGE, pos);
+  return inner_->parse_into(text, pos, out);
 }
 
 ElementRef ForwardElement::inner() const {

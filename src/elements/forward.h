@@ -31,6 +31,7 @@ class ForwardElement final : public Element {
   ForwardElement() noexcept : Element(Kind::Forward) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   // Test hook: the inner element currently set, as a new handle (empty when unset).
   ElementRef inner() const;

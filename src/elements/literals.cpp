@@ -74,6 +74,12 @@ MatchResult LiteralElement::try_match_at(std::string_view text, Pos pos) const {
   return {matches_at(text, pos), pos + text_.size()};
 }
 
+MatchResult LiteralElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (!matches_at(text, pos)) return out.fail(message_->view(), pos);
+  out.push(tokens_.front()->view());
+  return {true, pos + text_.size()};
+}
+
 StartOutcome LiteralElement::parse_at_start(std::string_view text) const {
   return fixed_start_outcome(matches_at(text, 0), tokens_, message_);
 }
@@ -98,6 +104,12 @@ MatchResult KeywordElement::try_match_at(std::string_view text, Pos pos) const {
   return {matches_at(text, pos), pos + length_};
 }
 
+MatchResult KeywordElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (!matches_at(text, pos)) return out.fail(message_->view(), pos);
+  out.push(tokens_.front()->view());
+  return {true, pos + length_};
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // CaselessLiteral
 
@@ -113,6 +125,13 @@ ParseOutcome CaselessLiteralElement::parse(std::string_view text, Pos pos) const
 
 MatchResult CaselessLiteralElement::try_match_at(std::string_view text, Pos pos) const {
   return {caseless_equal_at(lower_, text, pos), pos + lower_.size()};
+}
+
+// The token is the constructor's text, whatever the case of the matched bytes.
+MatchResult CaselessLiteralElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (!caseless_equal_at(lower_, text, pos)) return out.fail(message_->view(), pos);
+  out.push(tokens_.front()->view());
+  return {true, pos + lower_.size()};
 }
 
 StartOutcome CaselessLiteralElement::parse_at_start(std::string_view text) const {
@@ -136,6 +155,12 @@ ParseOutcome CaselessKeywordElement::parse(std::string_view text, Pos pos) const
 
 MatchResult CaselessKeywordElement::try_match_at(std::string_view text, Pos pos) const {
   return {matches_at(text, pos), pos + length_};
+}
+
+MatchResult CaselessKeywordElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (!matches_at(text, pos)) return out.fail(message_->view(), pos);
+  out.push(tokens_.front()->view());
+  return {true, pos + length_};
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -174,6 +199,13 @@ ParseOutcome CharElement::parse(std::string_view text, Pos pos) const {
 MatchResult CharElement::try_match_at(std::string_view text, Pos pos) const {
   const unsigned n = match_len(text, pos);
   return {n != 0, pos + n};
+}
+
+MatchResult CharElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const unsigned n = match_len(text, pos);
+  if (n == 0) return out.fail(message_->view(), pos);
+  out.push(text.substr(pos, n));
+  return {true, pos + n};
 }
 
 }  // namespace quillex

@@ -65,7 +65,7 @@ inline bool fixed_bytes_at(std::string_view want, unsigned char first, std::stri
   if (n > text.size() - pos) return false;
   if (n == 0) return true;
   return static_cast<unsigned char>(text[pos]) == first &&
-         std::memcmp(text.data() + pos + 1, want.data() + 1, n - 1) == 0;
+         (n == 1 || std::memcmp(text.data() + pos + 1, want.data() + 1, n - 1) == 0);
 }
 
 // A TokenList of one new shared string equal to `s`: the prebuilt result of the fixed-text kinds.
@@ -79,6 +79,7 @@ class LiteralElement final : public Element {
   explicit LiteralElement(std::string_view text);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
   // Whether the literal's bytes stand at `pos` (the match then ends at pos + text().size()).
@@ -111,6 +112,7 @@ class KeywordElement final : public Element {
   explicit KeywordElement(std::string_view text);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   bool matches_at(std::string_view text, Pos pos) const noexcept {
     return fixed_bytes_at(text_, first_, text, pos) && ident_boundary_after(ident_, text, pos + length_);
@@ -141,6 +143,7 @@ class CaselessLiteralElement final : public Element {
   explicit CaselessLiteralElement(std::string_view text);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
   const TokenList& tokens() const noexcept { return tokens_; }
@@ -161,6 +164,7 @@ class CaselessKeywordElement final : public Element {
   explicit CaselessKeywordElement(std::string_view text);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   bool matches_at(std::string_view text, Pos pos) const noexcept {
     return caseless_equal_at(lower_, text, pos) && ident_boundary_after(ident_, text, pos + length_);
@@ -195,6 +199,7 @@ class CharElement final : public Element {
   explicit CharElement(std::string_view s);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   // Byte length of the member character at `pos`, or 0 when there is none (pos == length included).
   unsigned match_len(std::string_view text, Pos pos) const noexcept {

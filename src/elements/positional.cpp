@@ -45,6 +45,10 @@ ParseOutcome LineStartElement::parse(std::string_view text, Pos pos) const {
   return fail_with(LINE_START_MESSAGE, pos);
 }
 StartOutcome LineStartElement::parse_at_start(std::string_view) const { return start_success_without_tokens(); }
+MatchResult LineStartElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (try_match_at(text, pos).matched) return {true, pos};
+  return out.fail(LINE_START_MESSAGE, pos);
+}
 
 // LineEnd
 
@@ -67,6 +71,13 @@ StartOutcome LineEndElement::parse_at_start(std::string_view text) const {
   }
   return start_fail_with(LINE_END_MESSAGE);
 }
+// The token is "\n" even where the match consumes nothing (at the length).
+MatchResult LineEndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (!m.matched) return out.fail(LINE_END_MESSAGE, pos);
+  out.push("\n");
+  return m;
+}
 
 // StringStart
 
@@ -76,6 +87,10 @@ ParseOutcome StringStartElement::parse(std::string_view, Pos pos) const {
   return fail_with(STRING_START_MESSAGE, pos);
 }
 StartOutcome StringStartElement::parse_at_start(std::string_view) const { return start_success_without_tokens(); }
+MatchResult StringStartElement::parse_into(std::string_view, Pos pos, TokenBuffer& out) const {
+  if (pos == 0) return {true, 0};
+  return out.fail(STRING_START_MESSAGE, pos);
+}
 
 // StringEnd
 
@@ -89,6 +104,10 @@ ParseOutcome StringEndElement::parse(std::string_view text, Pos pos) const {
 StartOutcome StringEndElement::parse_at_start(std::string_view text) const {
   if (text.empty()) return start_success_without_tokens();
   return start_fail_with(STRING_END_MESSAGE);
+}
+MatchResult StringEndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (pos == text.size()) return {true, pos};
+  return out.fail(STRING_END_MESSAGE, pos);
 }
 
 // rest_of_line
@@ -105,6 +124,12 @@ ParseOutcome RestOfLineElement::parse(std::string_view text, Pos pos) const {
   TokenList t;
   t.push_back(SharedStr::make(text.substr(pos, m.end - pos)));
   return ParseOutcome::success(m.end, std::move(t));
+}
+MatchResult RestOfLineElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (!m.matched) return out.fail(message_->view(), pos);
+  out.push(text.substr(pos, m.end - pos));
+  return m;
 }
 
 }  // namespace quillex

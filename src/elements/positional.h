@@ -12,6 +12,7 @@ class LineStartElement final : public Element {
   LineStartElement() noexcept : Element(Kind::LineStart) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -25,6 +26,7 @@ class LineEndElement final : public Element {
   LineEndElement() noexcept : Element(Kind::LineEnd) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -37,6 +39,7 @@ class StringStartElement final : public Element {
   StringStartElement() noexcept : Element(Kind::StringStart) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -49,6 +52,7 @@ class StringEndElement final : public Element {
   StringEndElement() noexcept : Element(Kind::StringEnd) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -63,6 +67,7 @@ class RestOfLineElement final : public Element {
   RestOfLineElement();
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const StrRef& message() const noexcept { return message_; }
 

@@ -107,6 +107,13 @@ RegexElement::RegexElement(std::unique_ptr<const re2::RE2> anchored, std::unique
 
 MatchResult RegexElement::try_match_at(std::string_view text, Pos pos) const { return match_at(text, pos); }
 
+MatchResult RegexElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (!m.matched) return out.fail(message_->view(), pos);
+  out.push(text.substr(pos, m.end - pos));
+  return m;
+}
+
 ParseOutcome RegexElement::parse(std::string_view text, Pos pos) const {
   return slice_outcome(try_match_at(text, pos), text, pos, message_);
 }

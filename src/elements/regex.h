@@ -51,6 +51,7 @@ class RegexElement final : public Element {
                std::string_view pattern, RegexFastForm fast);
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   // The rule of try_match_at, for the methods that apply it in place. A class run answers from the bytes and
   // a byte no match starts with refuses at once; otherwise a search borrows RE2's per-expression cache (built

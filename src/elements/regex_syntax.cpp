@@ -149,6 +149,7 @@ struct Token {
   bool lazy = false;      // Repeat
   bool fold = false;      // Flags, Open: the flags name 'i'
   bool dot_all = false;   // Flags, Open: the flags name 's'
+  bool looks_back = false;  // Assertion: '^', '\A', '\b' or '\B', which read the text before their position
 };
 
 // Tokens of a pattern in RE2's syntax, one at a time. Only what decides structure is read exactly for every
@@ -205,14 +206,19 @@ class Lexer {
           ++i_;
           return token(Kind::Dot);
         case '^':
-        case '$':
+        case '$': {
           ++i_;
-          return token(Kind::Assertion);
+          Token t = token(Kind::Assertion);
+          t.looks_back = c == '^';
+          return t;
+        }
         case '\\': {
           const unsigned char e = at(1);
           if (e == 'A' || e == 'z' || e == 'b' || e == 'B') {
             i_ += 2;
-            return token(Kind::Assertion);
+            Token t = token(Kind::Assertion);
+            t.looks_back = e != 'z';
+            return t;
           }
           if (e == 'C') {
             i_ += 2;
@@ -677,6 +683,14 @@ class ShapeReader {
 };
 
 }  // namespace
+
+bool reads_only_forward(std::string_view pattern) {
+  Lexer lexer(pattern);
+  for (Token t = lexer.next(); t.kind != Kind::End; t = lexer.next()) {
+    if (t.looks_back || t.any_byte) return false;
+  }
+  return lexer.exact();
+}
 
 std::optional<Shape> read_shape(std::string_view pattern) {
   bool fold = false;

@@ -46,6 +46,13 @@ struct Shape {
   bool run_may_be_empty = false;  // '*' rather than '+'
 };
 
+// Whether a match of `pattern` at a position depends on the text from there on alone, and lies on character
+// boundaries: no assertion reads the character before it ('^', '\A', '\b', '\B'; '$' and '\z' read only what
+// follows, under the multi-line flag too) and no '\C' takes a single byte. False for a pattern this reader does
+// not read exactly, so the answer errs one way only. Examples: "x+y", "a$", "(?m)x$", "[]^]", "\Q^\E" true;
+// "^x", "a|(?:^b)", "\bx", "\Cx" false.
+bool reads_only_forward(std::string_view pattern);
+
 // The summary of a pattern that RE2 compiled without error; nullopt when the pattern holds a construct this
 // reader does not vouch for.
 std::optional<Shape> read_shape(std::string_view pattern);

@@ -1,5 +1,14 @@
 #include "elements/structure.h"
 
+#include <algorithm>
+#include <array>
+
+#include "elements/literals.h"
+#include "elements/match_session.h"
+#include "elements/regex.h"
+#include "elements/regex_syntax.h"
+#include "fastpaths/regex.h"
+
 namespace quillex {
 
 StartOutcome start_success_without_tokens() {
@@ -11,6 +20,7 @@ StartOutcome start_success_without_tokens() {
 ParseOutcome EmptyElement::parse(std::string_view, Pos pos) const { return ParseOutcome::success(pos); }
 MatchResult EmptyElement::try_match_at(std::string_view, Pos pos) const { return {true, pos}; }
 StartOutcome EmptyElement::parse_at_start(std::string_view) const { return start_success_without_tokens(); }
+MatchResult EmptyElement::parse_into(std::string_view, Pos pos, TokenBuffer&) const { return {true, pos}; }
 
 namespace {
 constexpr std::string_view NO_MATCH_MESSAGE = "NoMatch will never match";
@@ -20,6 +30,9 @@ ParseOutcome NoMatchElement::parse(std::string_view, Pos pos) const {
   return ParseOutcome::failure(SharedStr::make(NO_MATCH_MESSAGE), pos);
 }
 MatchResult NoMatchElement::try_match_at(std::string_view, Pos) const { return {false, 0}; }
+MatchResult NoMatchElement::parse_into(std::string_view, Pos pos, TokenBuffer& out) const {
+  return out.fail(NO_MATCH_MESSAGE, pos);
+}
 StartOutcome NoMatchElement::parse_at_start(std::string_view) const {
   StartOutcome s;
   s.error.message = SharedStr::make(NO_MATCH_MESSAGE);
@@ -81,6 +94,22 @@ MatchResult AndElement::try_match_at(std::string_view text, Pos pos) const {
   return {true, p};
 }
 
+MatchResult AndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const std::size_t entry = out.size();
+  Pos p = pos;
+  for (const ElementRef& child : children_) {
+    const MatchResult m = child->parse_into(text, p, out);
+    if (!m.matched) {
+      out.truncate(entry);
+      return m;
+    }
+    p = m.end;
+  }
+  return {true, p};
+}
+
 // MatchFirst
 
 ParseOutcome MatchFirstElement::parse(std::string_view text, Pos pos) const {
@@ -107,6 +136,19 @@ MatchResult MatchFirstElement::try_match_at(std::string_view text, Pos pos) cons
   return NO_MATCH;
 }
 
+// Each failing alternative leaves `out` as it found it, with its own failure recorded over the one before.
+MatchResult MatchFirstElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  if (alternatives_.empty()) return out.fail(MATCH_FIRST_MESSAGE, pos);
+  MatchResult m;
+  for (const ElementRef& alt : alternatives_) {
+    m = alt->parse_into(text, pos, out);
+    if (m.matched || recursion_overflowed()) return m;
+  }
+  return m;
+}
+
 // Optional. When the child fails only because matching overflowed, the failure is passed up instead of
 // succeeding empty, so that the parents stop at once.
 
@@ -124,6 +166,14 @@ MatchResult OptionalElement::try_match_at(std::string_view text, Pos pos) const 
   MatchResult m = inner()->try_match_at(text, pos);
   if (m.matched) return m;
   if (recursion_overflowed()) return NO_MATCH;
+  return {true, pos};
+}
+
+MatchResult OptionalElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const MatchResult m = inner()->parse_into(text, pos, out);
+  if (m.matched || recursion_overflowed()) return m;
   return {true, pos};
 }
 
@@ -171,6 +221,29 @@ Pos match_repeated(const Element& inner, std::string_view text, Pos pos) {
   return p;
 }
 
+// parse_repeated on the parse path: the advancing iterations' tokens stay in `out`, the last iteration's go.
+// False when matching overflowed: `out` is then cut back to where it was and the failure recorded.
+bool parse_repeated_into(const Element& inner, std::string_view text, Pos pos, TokenBuffer& out, Pos& end,
+                         std::uint64_t& iterations) {
+  const std::size_t entry = out.size();
+  end = pos;
+  while (!recursion_overflowed()) {
+    const std::size_t mark = out.size();
+    const MatchResult m = inner.parse_into(text, end, out);
+    if (!m.matched) break;
+    if (m.end == end) {
+      out.truncate(mark);
+      break;
+    }
+    end = m.end;
+    ++iterations;
+  }
+  if (!recursion_overflowed()) return true;
+  out.truncate(entry);
+  (void)out.fail(RECURSION_MESSAGE, pos);
+  return false;
+}
+
 }  // namespace
 
 ParseOutcome ZeroOrMoreElement::parse(std::string_view text, Pos pos) const {
@@ -186,6 +259,15 @@ MatchResult ZeroOrMoreElement::try_match_at(std::string_view text, Pos pos) cons
   if (!guard.ok()) return NO_MATCH;
   Pos end = match_repeated(*inner(), text, pos);
   if (recursion_overflowed()) return NO_MATCH;
+  return {true, end};
+}
+
+MatchResult ZeroOrMoreElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  Pos end = pos;
+  std::uint64_t iterations = 0;
+  if (!parse_repeated_into(*inner(), text, pos, out, end, iterations)) return NO_MATCH;
   return {true, end};
 }
 
@@ -205,6 +287,16 @@ MatchResult OneOrMoreElement::try_match_at(std::string_view text, Pos pos) const
   if (!first.matched) return NO_MATCH;
   Pos end = match_repeated(*inner(), text, first.end);
   if (recursion_overflowed()) return NO_MATCH;
+  return {true, end};
+}
+
+MatchResult OneOrMoreElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  Pos end = pos;
+  std::uint64_t iterations = 0;
+  if (!parse_repeated_into(*inner(), text, pos, out, end, iterations)) return NO_MATCH;
+  if (iterations == 0) return out.fail(ONE_OR_MORE_MESSAGE, pos);
   return {true, end};
 }
 
@@ -239,6 +331,27 @@ MatchResult ExactlyElement::try_match_at(std::string_view text, Pos pos) const {
   return {true, p};
 }
 
+MatchResult ExactlyElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  if (count_ == 0) return {true, pos};
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const std::size_t entry = out.size();
+  Pos p = pos;
+  for (std::uint64_t k = count_; k > 0; --k) {
+    const MatchResult m = inner()->parse_into(text, p, out);
+    if (!m.matched) {
+      out.truncate(entry);
+      return m;
+    }
+    if (m.end == p) {
+      out.truncate(entry);
+      return out.fail(EXACTLY_MESSAGE, p);
+    }
+    p = m.end;
+  }
+  return {true, p};
+}
+
 // Group
 
 ParseOutcome GroupElement::parse(std::string_view text, Pos pos) const {
@@ -251,6 +364,12 @@ MatchResult GroupElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
   return inner()->try_match_at(text, pos);
+}
+
+MatchResult GroupElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  return inner()->parse_into(text, pos, out);
 }
 
 StartOutcome GroupElement::parse_at_start(std::string_view text) const {
@@ -276,6 +395,13 @@ MatchResult SuppressElement::try_match_at(std::string_view text, Pos pos) const 
 
 StartOutcome SuppressElement::parse_at_start(std::string_view text) const { return StartOutcome::from(parse(text, 0)); }
 
+MatchResult SuppressElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (m.matched) return m;
+  if (recursion_overflowed()) return out.fail(RECURSION_MESSAGE, pos);
+  return out.fail(SUPPRESS_MESSAGE, pos);
+}
+
 // Combine
 
 ParseOutcome CombineElement::parse(std::string_view text, Pos pos) const {
@@ -292,20 +418,161 @@ MatchResult CombineElement::try_match_at(std::string_view text, Pos pos) const {
   return inner()->try_match_at(text, pos);
 }
 
+// The child's tokens are cut back and the matched text stands in for them.
+MatchResult CombineElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  DepthGuard guard;
+  if (!guard.ok()) return out.fail(RECURSION_MESSAGE, pos);
+  const std::size_t entry = out.size();
+  const MatchResult m = inner()->parse_into(text, pos, out);
+  if (!m.matched) return m;
+  out.truncate(entry);
+  out.push(text.substr(pos, m.end - pos));
+  return m;
+}
+
 // SkipTo
+
+namespace {
+
+// A Regex target whose match at a boundary depends only on the text from there on and ends on a boundary
+// (regex_syntax::reads_only_forward): the first boundary at or after a position where it matches anchored is
+// where the leftmost match of an unanchored search from there starts.
+const RegexElement* forward_only_regex(const Element& target) noexcept {
+  if (target.kind() != Kind::Regex) return nullptr;
+  const auto& regex = static_cast<const RegexElement&>(target);
+  return regex_syntax::reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
+}
+
+// The answer of one target search, remembered for the open match session: the first boundary at or after
+// `from` at which `target` matches over the text (`data`, `size`) is `found`, or NOT_FOUND. The same answer
+// holds for every start in [from, found], and with none, for every start at or after `from`.
+constexpr Pos NOT_FOUND = ~Pos{0};
+
+struct TargetScan {
+  const Element* target = nullptr;
+  const char* data = nullptr;
+  std::size_t size = 0;
+  std::uint64_t epoch = 0;  // the session's stamp; a slot of another stamp is free
+  Pos from = 0;
+  Pos found = NOT_FOUND;
+
+  bool is_for(const Element* t, const char* d, std::size_t n, std::uint64_t e) const noexcept {
+    return epoch == e && target == t && data == d && size == n;
+  }
+  // found is NOT_FOUND, the largest Pos, when there is none.
+  bool covers(Pos p) const noexcept { return from <= p && p <= found; }
+};
+
+// One slot per target in use, a few targets at once: a grammar with more SkipTo targets than slots that are
+// searched in turn loses their memos to each other and searches as if it kept none.
+constexpr std::size_t TARGET_SCAN_SLOTS = 8;
+struct TargetScans {
+  std::array<TargetScan, TARGET_SCAN_SLOTS> slots;
+  std::size_t next = 0;  // the slot taken when none is free
+};
+thread_local TargetScans g_target_scans;
+
+// Valid until the next search: a nested SkipTo search may take the slot.
+const TargetScan* recall_target_scan(const Element& target, std::string_view text, std::uint64_t epoch) {
+  for (const TargetScan& s : g_target_scans.slots) {
+    if (s.is_for(&target, text.data(), text.size(), epoch)) return &s;
+  }
+  return nullptr;
+}
+
+void remember_target_scan(const TargetScan& scan) {
+  TargetScans& t = g_target_scans;
+  TargetScan* free = nullptr;
+  for (TargetScan& s : t.slots) {
+    if (s.is_for(scan.target, scan.data, scan.size, scan.epoch)) {
+      s = scan;
+      return;
+    }
+    if (free == nullptr && s.epoch != scan.epoch) free = &s;
+  }
+  if (free == nullptr) {
+    free = &t.slots[t.next];
+    t.next = (t.next + 1) % TARGET_SCAN_SLOTS;
+  }
+  *free = scan;
+}
+
+// The first boundary i with from <= i < stop at which the target matches, one test per boundary.
+std::optional<Pos> test_each_boundary(const Element& target, std::string_view text, Pos from, Pos stop) {
+  for (Pos i = from; i < stop; ++i) {
+    if (recursion_overflowed()) return std::nullopt;
+    if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return i;
+  }
+  return std::nullopt;
+}
+
+// The first boundary i with from <= i < stop (or up to the length) at which the bytes of `want` stand: where a
+// Literal of `want` matches. A literal made of whole characters only stands at boundaries; the test keeps the
+// rule exact for any bytes.
+std::optional<Pos> find_literal(std::string_view want, std::string_view text, Pos from, std::optional<Pos> stop) {
+  // Starts below `stop` only: the occurrence must end by stop - 1 + want.size().
+  const std::string_view window =
+      stop ? text.substr(0, std::min<Pos>(text.size(), *stop - 1 + want.size())) : text;
+  for (std::size_t i = window.find(want, from); i != std::string_view::npos; i = window.find(want, i + 1)) {
+    if (is_char_boundary(text, i)) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+SkipToElement::SkipToElement(ElementRef target) noexcept
+    : InnerElement(Kind::SkipTo, std::move(target)),
+      target_regex_(forward_only_regex(*inner())),
+      target_literal_(inner()->kind() == Kind::Literal ? &static_cast<const LiteralElement&>(*inner()) : nullptr) {}
+
+std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
+  const Element& target = *inner();
+  if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
+  if (target_regex_ == nullptr) return test_each_boundary(target, text, from, stop.value_or(text.size() + 1));
+  // A target right at `from` is the common case in a scan through text the target covers, and the anchored
+  // test settles it without the unanchored search's second, backward pass over the match.
+  if (target.try_match_at(text, from).matched) return from;
+  if (from == text.size()) return std::nullopt;
+  const Pos next = from + utf8_char_len(static_cast<unsigned char>(text[from]));
+  const std::optional<fastpaths::RegexMatch> m =
+      fastpaths::with_regex_finder(*target_regex_, text, [next](auto&& find) { return find(next); });
+  if (!m) return std::nullopt;
+  return m->start;
+}
+
+std::optional<Pos> SkipToElement::first_target_from(std::string_view text, Pos from) const {
+  const Element& target = *inner();
+  const std::uint64_t epoch = match_session_epoch();
+  if (epoch == 0) return search_target(text, from, std::nullopt);
+  std::optional<Pos> stop;
+  Pos beyond = NOT_FOUND;
+  if (const TargetScan* known = recall_target_scan(target, text, epoch)) {
+    if (known->covers(from)) return known->found == NOT_FOUND ? std::nullopt : std::optional<Pos>(known->found);
+    // Only the stretch before the remembered start is new.
+    if (from < known->from) {
+      stop = known->from;
+      beyond = known->found;
+    }
+  }
+  const std::optional<Pos> found = search_target(text, from, stop);
+  // A search cut short by the recursion bound found nothing that holds.
+  if (recursion_overflowed()) return std::nullopt;
+  const Pos answer = found ? *found : beyond;
+  remember_target_scan({&target, text.data(), text.size(), epoch, from, answer});
+  return answer == NOT_FOUND ? std::nullopt : std::optional<Pos>(answer);
+}
 
 MatchResult SkipToElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
-  const Element& target = *inner();
-  if (target.try_match_at(text, pos).matched) return {true, pos};
-  // Every further candidate gives a non-empty token starting at pos.
-  if (!is_char_boundary(text, pos)) return NO_MATCH;
-  for (Pos i = pos + 1; i <= text.size(); ++i) {
-    if (recursion_overflowed()) return NO_MATCH;
-    if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return {true, i};
+  // Every candidate after pos gives a non-empty token starting at pos, so from inside a character only pos is.
+  if (!is_char_boundary(text, pos)) {
+    return inner()->try_match_at(text, pos).matched ? MatchResult{true, pos} : NO_MATCH;
   }
-  return NO_MATCH;
+  const std::optional<Pos> found = first_target_from(text, pos);
+  if (!found) return NO_MATCH;
+  return {true, *found};
 }
 
 ParseOutcome SkipToElement::parse(std::string_view text, Pos pos) const {
@@ -313,6 +580,16 @@ ParseOutcome SkipToElement::parse(std::string_view text, Pos pos) const {
   if (m.matched) return ParseOutcome::success(m.end, one_token(text, pos, m.end));
   if (recursion_overflowed()) return recursion_failure(pos);
   return fail_with(SKIP_TO_MESSAGE, pos);
+}
+
+MatchResult SkipToElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {
+  const MatchResult m = try_match_at(text, pos);
+  if (m.matched) {
+    out.push(text.substr(pos, m.end - pos));
+    return m;
+  }
+  if (recursion_overflowed()) return out.fail(RECURSION_MESSAGE, pos);
+  return out.fail(SKIP_TO_MESSAGE, pos);
 }
 
 }  // namespace quillex

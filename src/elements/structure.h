@@ -14,11 +14,15 @@
 // end, passes over positions inside a character.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "elements/element.h"
 
 namespace quillex {
+
+class LiteralElement;
+class RegexElement;
 
 // Empty: matches with zero length at every position, on every text, with no tokens.
 class EmptyElement final : public Element {
@@ -26,6 +30,7 @@ class EmptyElement final : public Element {
   EmptyElement() noexcept : Element(Kind::Empty) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -38,6 +43,7 @@ class NoMatchElement final : public Element {
   NoMatchElement() noexcept : Element(Kind::NoMatch) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -53,6 +59,7 @@ class AndElement final : public Element {
   explicit AndElement(ElementList children) noexcept : Element(Kind::And), children_(std::move(children)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementList& children() const noexcept { return children_; }
 
@@ -69,6 +76,7 @@ class MatchFirstElement final : public Element {
       : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementList& alternatives() const noexcept { return alternatives_; }
 
@@ -97,6 +105,7 @@ class OptionalElement final : public InnerElement {
   explicit OptionalElement(ElementRef inner) noexcept : InnerElement(Kind::Optional, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -109,6 +118,7 @@ class ZeroOrMoreElement final : public InnerElement {
   explicit ZeroOrMoreElement(ElementRef inner) noexcept : InnerElement(Kind::ZeroOrMore, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
  private:
   ~ZeroOrMoreElement() override = default;
@@ -122,6 +132,7 @@ class OneOrMoreElement final : public InnerElement {
   explicit OneOrMoreElement(ElementRef inner) noexcept : InnerElement(Kind::OneOrMore, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
  private:
   ~OneOrMoreElement() override = default;
@@ -135,6 +146,7 @@ class ExactlyElement final : public InnerElement {
       : InnerElement(Kind::Exactly, std::move(inner)), count_(count) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   std::uint64_t count() const noexcept { return count_; }
 
@@ -149,6 +161,7 @@ class GroupElement final : public InnerElement {
   explicit GroupElement(ElementRef inner) noexcept : InnerElement(Kind::Group, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -162,6 +175,7 @@ class SuppressElement final : public InnerElement {
   explicit SuppressElement(ElementRef inner) noexcept : InnerElement(Kind::Suppress, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
   StartOutcome parse_at_start(std::string_view text) const override;
 
  private:
@@ -175,6 +189,7 @@ class CombineElement final : public InnerElement {
   explicit CombineElement(ElementRef inner) noexcept : InnerElement(Kind::Combine, std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
  private:
   ~CombineElement() override = default;
@@ -183,17 +198,37 @@ class CombineElement final : public InnerElement {
 // SkipTo: ends at the first position i from pos to the length (both included) at which the target matches; the
 // one token is the text from pos to i. The target is only tested, never consumed. Positions inside a character
 // are passed over, and from a start inside a character only i == pos can be taken, so the token never splits a
-// character. Fails with "SkipTo: target not found" at pos. Costs one target test per candidate position.
+// character. Fails with "SkipTo: target not found" at pos.
+//
+// Cost. The first target position at or after a boundary p is the same for every start from p up to it, and
+// when there is none, there is none from any later start either. Inside a match session (match_session.h) the
+// answer of the last search is remembered per target and text, so a scan that tries SkipTo at every position
+// (a search, a count, `a + SkipTo(b)` over a long text) searches each stretch of the text once instead of once
+// per start. A search tests the target at each boundary in turn, except for two kinds of target: a Literal is
+// looked for as a substring, and a Regex whose match at a position depends only on the text from there on is
+// tested at the start, then found by one unanchored search of the rest of the text.
 class SkipToElement final : public InnerElement {
  public:
-  explicit SkipToElement(ElementRef target) noexcept : InnerElement(Kind::SkipTo, std::move(target)) {}
+  explicit SkipToElement(ElementRef target) noexcept;
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementRef& target() const noexcept { return inner(); }
+  // The target when it is a Regex found by an unanchored search, else null.
+  const RegexElement* target_regex() const noexcept { return target_regex_; }
+
+  // The first boundary at or after `from` (itself a boundary) at which the target matches: the end of the match
+  // at `from`. Remembered inside a match session. Nothing when a nested match overflowed the recursion bound.
+  std::optional<Pos> first_target_from(std::string_view text, Pos from) const;
 
  private:
   ~SkipToElement() override = default;
+  std::optional<Pos> search_target(std::string_view text, Pos from, std::optional<Pos> stop) const;
+
+  // Owned by the target; at most one is set.
+  const RegexElement* target_regex_;
+  const LiteralElement* target_literal_;
 };
 
 // The success body shared by the kinds that always match at position 0 with no tokens (Empty, LineStart,

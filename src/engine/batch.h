@@ -36,6 +36,18 @@ inline BatchItems batch_items(PyObject* inputs) noexcept {
   return py::extract_batch_item(item, static_cast<Py_ssize_t>(index), text);
 }
 
+// True when `item` is held by its list slot alone, so that it occurs nowhere else in the list: it needs no
+// identity table, neither to be looked up (no earlier slot held it) nor to be entered (no later slot will).
+// Sound because every list slot owns one counted reference to its item, so an object in k slots has a count
+// of at least k, and because the count of an item not yet read cannot rise while a body works: the interpreter
+// lock is held, the collector is paused around every batch body (CollectorPause), no element operation runs
+// Python code, and a body takes references only to items it has already read (a token that is its input). A
+// str subclass instance is no exception: anything else that refers to it (its `__dict__`, a cycle through it)
+// holds a counted reference too, which sends it down the identity path. Items with a count above 1 (repeated,
+// or also held elsewhere) take that path as before, so every route gives the same answers, token objects and
+// counts.
+[[nodiscard]] inline bool held_by_slot_alone(PyObject* item) noexcept { return Py_REFCNT(item) == 1; }
+
 // Raises `object`'s reference count by k in one plain addition (interpreter lock held), for an object stored
 // into k more slots by raw copies.
 inline void bulk_incref(PyObject* object, Py_ssize_t k) noexcept { Py_SET_REFCNT(object, Py_REFCNT(object) + k); }
@@ -88,13 +100,19 @@ template <class Test>
   return count_each(b, t * h, b.n, test, count);
 }
 
-// Every item in order through a PointerVerdictCache: the first 31 distinct objects are evaluated once, any
-// further distinct object at each occurrence.
+// Every item in order through a PointerVerdictCache: the first 31 distinct objects that may repeat are
+// evaluated once, any further one at each occurrence. An item held by its slot alone is evaluated without a
+// probe: it cannot be in the cache, and storing it would only take a slot from an object that can repeat
+// (once the cache is full, a probe reads all 32 slots).
 template <class Test>
 [[nodiscard]] inline bool count_with_verdict_cache(const BatchItems& b, Test& test, std::uint64_t& count) {
   PointerVerdictCache cache;
   for (std::size_t i = 0; i < b.n; ++i) {
     PyObject* item = b.items[i];
+    if (held_by_slot_alone(item)) {
+      if (!count_item(item, i, test, count)) return false;
+      continue;
+    }
     const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(item));
     const PointerVerdictCache::Lookup found = cache.lookup(address);
     if (found.verdict != 0) {

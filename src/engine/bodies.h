@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "classes.h"
 #include "elements/element.h"
 #include "py/pyref.h"
 
@@ -27,7 +28,19 @@ struct MethodBodies {
   BatchBody parse_batch;
   BatchBody parse_batch_count;
   TransformBody transform_string;
+  // The methods (bits 1 << Method) whose bodies take a str whose UTF-8 form is not at hand without its view:
+  // the frame then checks that the str has a UTF-8 form, without making it, and hands the body the null view
+  // (text.data() == nullptr; py::extract_str_argument_or_units), so the body reads the str's own units. Only
+  // search_string, search_string_count and transform_string (for `s`) may be marked.
+  std::uint8_t reads_units = 0;
 };
+
+constexpr std::uint8_t method_bit(Method m) noexcept {
+  return static_cast<std::uint8_t>(1u << static_cast<unsigned>(m));
+}
+
+// Whether `text` is the null view of a str handed over unviewed (see MethodBodies::reads_units).
+constexpr bool unviewed(std::string_view text) noexcept { return text.data() == nullptr; }
 
 // One table per class. Defined beside the bodies they name: terminals in their src/fastpaths/ files,
 // Char and the positional and constant classes in src/engine/bodies_positional.cpp, combinators and wrappers in

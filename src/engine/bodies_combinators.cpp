@@ -1,14 +1,17 @@
 // The class-method tables of the combinator and wrapper classes, with the bodies of their own that need no more
-// than a few lines: the in-place match tests and scan counts, and the own parse_string and batch bodies of
-// MatchFirst, Optional and Suppress. And's bodies are in and_methods.cpp.
+// than a few lines: the in-place match tests and scan counts, the own parse_string and batch bodies of
+// MatchFirst, Optional and Suppress, and SkipTo's scans. And's bodies are in and_methods.cpp.
 #include "elements/forward.h"
+#include "elements/start_bytes.h"
 #include "elements/structure.h"
 #include "engine/and_methods.h"
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/routines.h"
 #include "engine/scan.h"
+#include "engine/skip_to_scan.h"
 #include "engine/tokens.h"
+#include "engine/transform_result.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -49,11 +52,25 @@ PyObject* rule_matches(PyObject*, const Element& element, PyObject*, std::string
   return answer(Rule(element)(text, 0).matched);
 }
 
+// The bytes at which each rule can match (StartBytes): the element's own, its inner element's, or any byte for
+// Optional, which matches everywhere.
+StartBytes own_starts(const Element& element) { return start_bytes(element); }
+
+StartBytes inner_starts(const Element& element) {
+  return start_bytes(*static_cast<const InnerElement&>(element).inner());
+}
+
+StartBytes any_starts(const Element&) { return StartBytes::any(); }
+
 // search_string_count: every match the scan finds, zero-length ones included; an empty text is 0 untested.
-template <auto Rule>
+// Positions whose byte cannot start a match are not tried.
+template <auto Rule, auto Starts>
 PyObject* rule_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
   std::uint64_t count = 0;
-  scan_matches(text, Rule(element), [&count](Pos, Pos) { ++count; });
+  const auto rule = Rule(element);
+  scan_candidate_matches(
+      text, Starts(element), [&rule](std::string_view t, Pos pos, Pos&) { return rule(t, pos); },
+      [&count](Pos, Pos) { ++count; });
   return py::new_count_or_die(count);
 }
 
@@ -73,13 +90,14 @@ PyObject* inner_parse_batch_count(PyObject*, const Element& element, PyObject* i
 // ---------------------------------------------------------------------------------------------------------------
 // MatchFirst
 
-// The first alternative whose parse succeeds gives the tokens; every failure is released at once, and when all
-// fail (or there are none) the message is the class's own, without a position.
+// The first alternative whose parse succeeds gives the tokens (on the parse path, which leaves no tokens behind
+// a failed alternative); when all fail (or there are none) the message is the class's own, without a position.
 PyObject* match_first_parse_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
+  TokenBuffer tokens;
   for (const ElementRef& alt : static_cast<const MatchFirstElement&>(element).alternatives()) {
-    const ParseOutcome o = alt->parse(text, 0);
-    if (o.ok) return new_token_list(o.tokens);
+    const MatchResult m = alt->parse_into(text, 0, tokens);
     if (recursion_overflowed()) return nullptr;  // the frame raises RecursionError
+    if (m.matched) return new_token_list(tokens);
   }
   return py::raise_value_error("No match found");
 }
@@ -137,6 +155,32 @@ PyObject* suppress_parse_batch(PyObject*, const Element& element, PyObject* inpu
 }
 
 // ---------------------------------------------------------------------------------------------------------------
+// SkipTo
+
+const SkipToElement& as_skip_to(const Element& element) { return static_cast<const SkipToElement&>(element); }
+
+PyObject* skip_to_search_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
+  return search_list_of_scan(text,
+                             [&](auto&& on_match) { scan_skip_to_matches(as_skip_to(element), text, on_match); });
+}
+
+PyObject* skip_to_search_string_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
+  std::uint64_t count = 0;
+  scan_skip_to_matches(as_skip_to(element), text, [&count](Pos, Pos) { ++count; });
+  return py::new_count_or_die(count);
+}
+
+PyObject* skip_to_transform_string(PyObject*, const Element& element, PyObject* s, std::string_view text,
+                                   PyObject* replacement_obj, std::string_view replacement) {
+  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
+    scan_skip_to_matches(as_skip_to(element), text, [&](Pos start, Pos end) {
+      if (end > start) on_span(start, end);
+    });
+    return !recursion_overflowed();
+  });
+}
+
+// ---------------------------------------------------------------------------------------------------------------
 // The tables: which body serves each method of each class. Every class here tests in place for `matches` and
 // `search_string_count`; the other methods are the common routines unless a class has its own.
 
@@ -150,12 +194,12 @@ constexpr MethodBodies in_place_tests(TextBody matches, TextBody search_string_c
 // The element's own rule for both tests.
 template <class K>
 constexpr MethodBodies tested_by_own_rule() {
-  return in_place_tests(rule_matches<own_rule<K>>, rule_count<own_rule<K>>);
+  return in_place_tests(rule_matches<own_rule<K>>, rule_count<own_rule<K>, own_starts>);
 }
 
 // Group, Combine and Suppress test, search, count and transform exactly as their inner element would.
 constexpr MethodBodies tested_by_inner() {
-  MethodBodies b = in_place_tests(rule_matches<inner_rule>, rule_count<inner_rule>);
+  MethodBodies b = in_place_tests(rule_matches<inner_rule>, rule_count<inner_rule, inner_starts>);
   b.parse_batch_count = inner_parse_batch_count;
   return b;
 }
@@ -164,6 +208,8 @@ constexpr MethodBodies and_bodies() {
   MethodBodies b = tested_by_own_rule<AndElement>();
   b.parse_string = and_parse_string;
   b.search_string = and_search_string;
+  b.search_string_count = and_search_string_count;
+  b.transform_string = and_transform_string;
   b.parse_batch = and_parse_batch;
   b.parse_batch_count = and_parse_batch_count;
   return b;
@@ -176,9 +222,17 @@ constexpr MethodBodies match_first_bodies() {
 }
 
 constexpr MethodBodies optional_bodies() {
-  MethodBodies b = in_place_tests(always_matches, rule_count<optional_rule>);
+  MethodBodies b = in_place_tests(always_matches, rule_count<optional_rule, any_starts>);
   b.parse_string = optional_parse_string;
   b.parse_batch_count = optional_parse_batch_count;
+  return b;
+}
+
+constexpr MethodBodies skip_to_bodies() {
+  MethodBodies b = tested_by_own_rule<SkipToElement>();
+  b.search_string = skip_to_search_string;
+  b.search_string_count = skip_to_search_string_count;
+  b.transform_string = skip_to_transform_string;
   return b;
 }
 
@@ -199,11 +253,11 @@ constinit const MethodBodies SUPPRESS_BODIES = suppress_bodies();
 constinit const MethodBodies FORWARD_BODIES = tested_by_own_rule<ForwardElement>();
 constinit const MethodBodies GROUP_BODIES = tested_by_inner();
 constinit const MethodBodies COMBINE_BODIES = tested_by_inner();
-constinit const MethodBodies SKIP_TO_BODIES = tested_by_own_rule<SkipToElement>();
+constinit const MethodBodies SKIP_TO_BODIES = skip_to_bodies();
 constinit const MethodBodies EXACTLY_BODIES = tested_by_own_rule<ExactlyElement>();
 constinit const MethodBodies ONE_OR_MORE_BODIES =
-    in_place_tests(one_or_more_matches, rule_count<own_rule<OneOrMoreElement>>);
+    in_place_tests(one_or_more_matches, rule_count<own_rule<OneOrMoreElement>, own_starts>);
 constinit const MethodBodies ZERO_OR_MORE_BODIES =
-    in_place_tests(always_matches, rule_count<own_rule<ZeroOrMoreElement>>);
+    in_place_tests(always_matches, rule_count<own_rule<ZeroOrMoreElement>, own_starts>);
 
 }  // namespace quillex::engine

@@ -6,9 +6,11 @@
 
 #include "descriptors.h"
 #include "docs.h"
+#include "elements/match_session.h"
 #include "engine/bodies.h"
 #include "operators.h"
 #include "py/binder.h"
+#include "py/collector.h"
 
 namespace quillex::engine {
 
@@ -41,23 +43,6 @@ inline PyObject* finish_body(PyObject* result) {
   return result;
 }
 
-// The batch bodies read the list's item array in place and keep views into its strs while they allocate result
-// lists. Allocating a tracked object may start a garbage collection, whose finalisers are arbitrary Python code
-// that could change the list under them. No other Python code runs during a body, so pausing the collector for
-// its duration makes the in-place reading sound; it costs two calls per batch, never per item.
-class [[nodiscard]] CollectorPause {
- public:
-  CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
-  ~CollectorPause() {
-    if (was_enabled_) PyGC_Enable();
-  }
-  CollectorPause(const CollectorPause&) = delete;
-  CollectorPause& operator=(const CollectorPause&) = delete;
-
- private:
-  bool was_enabled_;
-};
-
 template <Method M>
 TextBody text_body(const MethodBodies& b) noexcept {
   static_assert(M == Method::ParseString || M == Method::Matches || M == Method::SearchString ||
@@ -73,6 +58,13 @@ TextBody text_body(const MethodBodies& b) noexcept {
   }
 }
 
+// The view of `s`, or for a body that reads units (MethodBodies::reads_units) the null view of a str whose
+// UTF-8 form is not at hand; the same errors either way.
+template <Method M>
+bool text_argument(const py::BoundArguments& bound, const MethodBodies& bodies, std::string_view& text) {
+  return (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
+}
+
 // One entry per (class, method). Order of work, and so of the errors raised: binding, receiver, the
 // parameters in order (`s` before `replacement`), the body. The receiver holder releases the borrow and the
 // reference on every path out.
@@ -84,23 +76,30 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   if (!borrow_class_ref<C>(self, receiver)) return nullptr;
   const MethodBodies& bodies = *CLASS_BODIES[class_index(C)];
   const Element& element = receiver.element();
+  // The body runs no Python code and its texts are strs the call holds: memos of this session stay sound.
+  MatchSession session;
   if constexpr (M == Method::ParseBatch || M == Method::ParseBatchCount) {
     PyObject* inputs = nullptr;
     if (!bound.list(0, inputs)) return nullptr;
     BatchBody body = M == Method::ParseBatch ? bodies.parse_batch : bodies.parse_batch_count;
-    CollectorPause pause;
+    // The batch bodies read the list's item array in place and keep views into its strs while they allocate
+    // result lists. Allocating a tracked object may start a garbage collection, whose finalisers are arbitrary
+    // Python code that could change the list under them. No other Python code runs during a body, so pausing
+    // the collector for its duration makes the in-place reading sound; it costs two calls per batch, never per
+    // item.
+    py::CollectorPause pause;
     return finish_body(body(self, element, inputs));
   } else if constexpr (M == Method::TransformString) {
     std::string_view text;
     std::string_view replacement;
-    if (!bound.str(0, text) || !bound.str(1, replacement)) return nullptr;
+    if (!text_argument<M>(bound, bodies, text) || !bound.str(1, replacement)) return nullptr;
     return finish_body(bodies.transform_string(self, element, bound[0], text, bound[1], replacement));
   } else if constexpr (M == Method::Set) {
     static_assert(C == ClassId::Forward);
     return finish_body(forward_set(self, element, bound[0]));
   } else {
     std::string_view text;
-    if (!bound.str(0, text)) return nullptr;
+    if (!text_argument<M>(bound, bodies, text)) return nullptr;
     return finish_body(text_body<M>(bodies)(self, element, bound[0], text));
   }
 }
@@ -117,7 +116,26 @@ PyObject* method_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 template <ClassId C, Method M>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+
+// The overflow flag belongs to the call whose match set it. A body that makes its result or its error after an
+// overflow may start a collection whose finalisers call this module again while the flag is still set; that
+// nested call must neither fail at once nor take the flag for its own, or the outer call would return its
+// partial result (or an ordinary failure) in place of RecursionError. So a call that finds the flag set sets it
+// aside for its own length and puts it back.
+template <ClassId C, Method M>
+[[gnu::cold, gnu::noinline]] PyObject* nested_method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                                           PyObject* kwnames) noexcept {
+  recursion_state().overflowed = false;
+  PyObject* result = method_entry<C, M>(self, args, nargs, kwnames);
+  recursion_state().overflowed = true;
+  return result;
+}
+
+template <ClassId C, Method M>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  if (recursion_state().overflowed) [[unlikely]]
+    return nested_method_entry<C, M>(self, args, nargs, kwnames);
   try {
     return method_call<C, M>(self, args, nargs, kwnames);
   } catch (const std::bad_alloc&) {

@@ -1,12 +1,11 @@
 #include "engine/routines.h"
 
 #include <string>
-#include <vector>
 
 #include "engine/scan.h"
-#include "engine/token_intern.h"
 #include "engine/transform_result.h"
 #include "engine/tokens.h"
+#include "py/collector.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -16,42 +15,44 @@ namespace quillex::engine {
 
 using py::PyRef;
 
-PyObject* new_token_list(const TokenList& tokens) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
+namespace {
+
+// A new list of n new strs, the i-th made from text_at(i), created at its final length; see new_token_list.
+template <class TextAt>
+PyObject* new_str_list(std::size_t n, TextAt&& text_at) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return py::pending_error();
-  for (std::size_t i = 0; i < tokens.size(); ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), py::new_str_or_throw(tokens[i]->view()));
+  for (std::size_t i = 0; i < n; ++i) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), py::new_str_or_throw(text_at(i)));
   }
   return list.release();
 }
 
+}  // namespace
+
+PyObject* new_token_list(const TokenList& tokens) {
+  return new_str_list(tokens.size(), [&tokens](std::size_t i) { return tokens[i]->view(); });
+}
+
+PyObject* new_token_list(const TokenBuffer& tokens) {
+  py::CollectorPause pause;
+  return new_str_list(tokens.size(), [&tokens](std::size_t i) { return tokens[i]; });
+}
+
+// The element's parse at 0 on the parse path, which gives what its parse_at_start gives. The failure's message
+// is copied into the error text before anything of Python is made.
 PyObject* run_parse_string(const Element& element, std::string_view text) {
-  const StartOutcome outcome = element.parse_at_start(text);
-  if (outcome.ok) return new_token_list(outcome.tokens);
-  const std::string_view message = outcome.error.message ? outcome.error.message->view() : std::string_view();
-  std::string formatted = "ParseException at position " + std::to_string(outcome.error.position) + ": ";
-  formatted.append(message);
+  TokenBuffer tokens;
+  const MatchResult m = element.parse_into(text, 0, tokens);
+  if (recursion_overflowed()) return nullptr;  // the frame raises RecursionError; no object is made first
+  if (m.matched) return new_token_list(tokens);
+  std::string formatted = "ParseException at position " + std::to_string(tokens.error_position()) + ": ";
+  formatted.append(tokens.error_message());
   return py::raise_value_error(formatted);
 }
 
 PyObject* run_search_string(const Element& element, std::string_view text) {
-  struct Span {
-    Pos start, end;
-  };
-  std::vector<Span> spans;
-  scan_element_matches(element, text, [&spans](Pos start, Pos end) {
-    if (end > start) spans.push_back({start, end});
-  });
-  if (recursion_overflowed()) return nullptr;  // see scan_matches: no list may be made after an overflow
-  if (spans.empty()) return py::new_empty_list_or_die();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
-  if (!list) return py::pending_error();
-  TokenInternMap interned;
-  for (std::size_t i = 0; i < spans.size(); ++i) {
-    const Span& s = spans[i];
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), interned.get_or_create(text.substr(s.start, s.end - s.start)));
-  }
-  return list.release();
+  return search_list_of_scan(text, [&](auto&& on_match) { scan_element_matches(element, text, on_match); });
 }
 
 PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject* replacement_obj,

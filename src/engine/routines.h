@@ -3,8 +3,11 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "elements/element.h"
+#include "engine/token_intern.h"
+#include "py/errors.h"
 #include "py/pyref.h"
 
 namespace quillex::engine {
@@ -14,6 +17,32 @@ namespace quillex::engine {
 [[nodiscard]] PyObject* run_parse_string(const Element& element, std::string_view text);
 // search_string: the scan rule over try_match_at; a list of the non-empty matched slices.
 [[nodiscard]] PyObject* run_search_string(const Element& element, std::string_view text);
+
+// search_string's list over the matches that `scan(on_match)` reports in text order: the non-empty matched
+// slices, equal slices sharing one str. The spans are gathered before any Python object is made, and a scan
+// that the recursion bound stopped makes no list (see scan_matches).
+template <class Scan>
+[[nodiscard]] PyObject* search_list_of_scan(std::string_view text, Scan&& scan) {
+  struct Span {
+    Pos start, end;
+  };
+  std::vector<Span> spans;
+  scan([&spans](Pos start, Pos end) {
+    if (end > start) spans.push_back({start, end});
+  });
+  if (recursion_overflowed()) return nullptr;
+  if (spans.empty()) return py::new_empty_list_or_die();
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
+  TokenInternMap interned;
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    const Span& s = spans[i];
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
+                    interned.get_or_create(text.substr(s.start, s.end - s.start)));
+  }
+  return list.release();
+}
+
 // transform_string: the non-empty matches replaced by `replacement`, always a new str. `s` is the str object
 // `text` views, `replacement_obj` the str `replacement` views.
 [[nodiscard]] PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text,

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "elements/element.h"
+#include "elements/start_bytes.h"
 
 namespace quillex::engine {
 
@@ -14,11 +15,10 @@ namespace quillex::engine {
 // Cost: one test per position not covered by a non-empty match.
 //
 // A test that can nest (any element matched through a DepthGuard) may set the recursion flag; the scan then
-// stops at once, since every further test would fail and the frame discards the result. The caller must then
-// return without creating a list (or any other object the collector tracks): that could start a collection whose
-// finalisers call this module while the flag is still set, and such a nested call would take the flag for its
-// own, leaving this one to return its partial result as a success. Tests that cannot nest
-// (a terminal's byte test inlined by a fast path) pass MayOverflow = false and skip that check.
+// stops at once, since every further test would fail and the frame discards the result. The caller then returns
+// without making its result (nobody would see it; the method frame keeps the flag from any call that a
+// collection started meanwhile could make into this module). Tests that cannot nest (a terminal's byte test
+// inlined by a fast path) pass MayOverflow = false and skip that check.
 template <bool MayOverflow = true, class TryMatch, class OnMatch>
 inline void scan_matches(std::string_view text, TryMatch&& try_match, OnMatch&& on_match) {
   const Pos n = text.size();
@@ -34,6 +34,27 @@ inline void scan_matches(std::string_view text, TryMatch&& try_match, OnMatch&& 
     } else {
       ++pos;
     }
+  }
+}
+
+// The same scan over only the positions whose byte `starts` admits (the others cannot start a match), with a
+// rule that may vouch for more positions: `try_match(text, pos, resume) -> MatchResult` gets `resume` set to
+// pos + 1 and, when it fails, may raise it to a later q once it has proven that no position in (pos, q) matches
+// either. Reports exactly the matches of scan_matches over the same rule.
+template <class TryMatch, class OnMatch>
+inline void scan_candidate_matches(std::string_view text, const StartBytes& starts, TryMatch&& try_match,
+                                   OnMatch&& on_match) {
+  const Pos n = text.size();
+  Pos pos = starts.next_candidate(text, 0);
+  while (pos < n) {
+    Pos resume = pos + 1;
+    const MatchResult m = try_match(text, pos, resume);
+    if (recursion_overflowed()) return;
+    if (m.matched) {
+      on_match(pos, m.end);
+      resume = m.end > pos ? m.end : pos + 1;
+    }
+    pos = starts.next_candidate(text, resume);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "absl/container/flat_hash_map.h"
+#include "engine/batch.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 
@@ -12,29 +13,63 @@ namespace quillex::engine {
 // Keys are views into the call's text (never copied), so the map must not outlive the text it was fed. It holds
 // one reference to each str it made and releases them when it dies. Starts without storage; the first text
 // entered allocates. Hash and iteration order are never visible.
+//
+// Two ways to hand out a str: `get_or_create` gives a counted reference at once; `take_uncounted` gives the str
+// for a slot that is counted later, when the map settles (at `settle()` or at its end), with one addition per
+// distinct str instead of one increment per slot. A result filled by take_uncounted holds references not yet
+// counted, so it must not be released before the map settles: declare its holder before the map.
 class TokenInternMap {
  public:
   TokenInternMap() = default;
   TokenInternMap(const TokenInternMap&) = delete;
   TokenInternMap& operator=(const TokenInternMap&) = delete;
   ~TokenInternMap() {
-    for (auto& entry : map_) Py_XDECREF(entry.second);  // null: its str could not be made
+    for (auto& entry : map_) {
+      if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
+      Py_XDECREF(entry.second.str);  // null: its str could not be made (and none was handed out)
+    }
   }
 
   // A new reference to the one str for `text`, made the first time this text is asked for. std::bad_alloc when
   // the entry or the str cannot be had (the texts come from a valid str and are cut on character boundaries,
   // so nothing else can fail).
   [[nodiscard]] PyObject* get_or_create(std::string_view text) {
-    auto [it, inserted] = map_.try_emplace(text, nullptr);
-    if (inserted) it->second = py::new_str_or_throw(text);
-    Py_INCREF(it->second);
-    return it->second;
+    PyObject* str = entry(text).str;
+    Py_INCREF(str);
+    return str;
+  }
+
+  // The one str for `text`, with one reference owed to the caller's slot and counted when the map settles.
+  // Touches only the map's own entry, not the str. Throws as get_or_create does.
+  [[nodiscard]] PyObject* take_uncounted(std::string_view text) {
+    Entry& e = entry(text);
+    ++e.pending;
+    return e.str;
+  }
+
+  // Counts every reference handed out by take_uncounted so far.
+  void settle() noexcept {
+    for (auto& entry : map_) {
+      if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
+      entry.second.pending = 0;
+    }
   }
 
   std::size_t size() const noexcept { return map_.size(); }
 
  private:
-  absl::flat_hash_map<std::string_view, PyObject*> map_;
+  struct Entry {
+    PyObject* str = nullptr;  // the map's own reference
+    Py_ssize_t pending = 0;   // references handed out by take_uncounted, not yet counted
+  };
+
+  Entry& entry(std::string_view text) {
+    auto [it, inserted] = map_.try_emplace(text);
+    if (inserted) it->second.str = py::new_str_or_throw(text);
+    return it->second;
+  }
+
+  absl::flat_hash_map<std::string_view, Entry> map_;
 };
 
 }  // namespace quillex::engine

@@ -10,5 +10,8 @@ namespace quillex::engine {
 // objects). nullptr with the interpreter's exception when the list cannot be created; std::bad_alloc when a
 // str cannot be made (the list made so far is released).
 [[nodiscard]] PyObject* new_token_list(const TokenList& tokens);
+// The same from the views of a parse_into, made while the collector is paused: no Python code may run before
+// every str is made (the views may point into elements that a collection's finalisers could free).
+[[nodiscard]] PyObject* new_token_list(const TokenBuffer& tokens);
 
 }  // namespace quillex::engine

@@ -8,6 +8,9 @@
 // decoded once. A result whose size does not fit (the size arithmetic overflows, or the memory cannot be had)
 // raises MemoryError: a caller's input can ask for a result of any size, so this is ordinary input, not an
 // impossible state.
+//
+// A body that works on a str's own representation (py/str_units.h) sizes the result in code points instead and
+// writes units straight into the result str, of the kind of its widest code point (open_units).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,7 @@
 #include "elements/element.h"
 #include "py/errors.h"
 #include "py/pyref.h"
+#include "py/str_units.h"
 
 namespace quillex::engine {
 
@@ -101,6 +105,37 @@ class TransformOutput {
     return true;
   }
 
+  // As `open`, with every length in code points: a result whose widest code point is of the class of
+  // `max_char` (py::max_char_of_class), written as units of that class's kind straight into the result str,
+  // which is canonical when some written code point is of that class.
+  [[nodiscard]] bool open_units(std::uint64_t text_length, std::uint64_t count, std::uint64_t removed,
+                                std::uint64_t replacement_length, Py_UCS4 max_char) {
+    std::uint64_t length = 0;
+    if (!transform_result_size(text_length, count, removed, replacement_length, length)) {
+      (void)PyErr_NoMemory();
+      return false;
+    }
+    size_ = static_cast<std::size_t>(length);
+    result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), max_char));
+    if (!result_) {
+      (void)py::pending_error();
+      return false;
+    }
+    kind_ = static_cast<unsigned>(PyUnicode_KIND(result_.get()));
+    out_ = static_cast<char*>(PyUnicode_DATA(result_.get()));
+    return true;
+  }
+  unsigned kind() const noexcept { return kind_; }
+
+  // Appends `count` code points stored as units of `kind` bytes (after open_units), converted to the result's
+  // kind; each must fit it. Past the opened length it stops the process, as `append` does.
+  void append_units(const char* units, unsigned kind, std::size_t count) noexcept {
+    if (count > size_ - written_) [[unlikely]]
+      fatal("transform_string: the result was sized wrongly");
+    py::copy_units(units, kind, count, out_ + written_ * kind_, kind_);
+    written_ += count;
+  }
+
   // Appends bytes; the caller appends exactly the size it opened with, in order. Appending past that size is a
   // fault of the body (its sizing and its writing disagree): it stops the process before a byte is written
   // outside the result.
@@ -131,8 +166,9 @@ class TransformOutput {
   py::PyRef result_;        // the ASCII result being written in place
   char* buffer_ = nullptr;  // the UTF-8 bytes of a non-ASCII result
   char* out_ = nullptr;
-  std::size_t size_ = 0;
+  std::size_t size_ = 0;     // bytes, or code points after open_units
   std::size_t written_ = 0;
+  unsigned kind_ = 1;        // unit size of the result after open_units
 };
 
 // A transform whose replaced spans are already counted: `count` spans covering `removed` bytes, which

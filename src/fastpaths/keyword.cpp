@@ -1,11 +1,12 @@
 // The methods of Keyword. Six apply the keyword rule (KeywordElement::matches_at: the bytes, then no identifier
-// byte after them) to the text in place; transform_string is the common routine. The token of a match is the
-// object's cached str itself, so none of the six makes a str.
+// byte after them) to the text in place, and transform_string replaces the count's matches. The token of a
+// match is the object's cached str itself, so none of the six makes a str.
 #include "fastpaths/keyword.h"
 
 #include "classes.h"
 #include "engine/batch.h"
 #include "engine/bodies.h"
+#include "engine/transform_result.h"
 #include "fastpaths/match_lists.h"
 #include "py/errors.h"
 
@@ -53,11 +54,26 @@ PyObject* keyword_parse_batch_count(PyObject*, const Element& element, PyObject*
                                             });
 }
 
+// Every match replaced: the matches of the common routine (the scan rule over try_match_at), counted to size
+// the result, then found by the count's candidate loop to write it. The empty keyword matches only with zero
+// length, which replaces nothing.
+PyObject* keyword_transform_string(PyObject*, const Element& element, PyObject* s, std::string_view text,
+                                   PyObject* replacement_obj, std::string_view replacement) {
+  const KeywordElement& keyword = as_keyword(element);
+  const std::size_t n = keyword.length();
+  if (n == 0) return new_str_copy(s);
+  const std::uint64_t count = count_keyword_matches(keyword, text);
+  return transform_counted(s, text, replacement_obj, replacement, count, count * n, [&](auto&& on_span) {
+    fastpaths::for_each_keyword_match(keyword, text, [&](std::size_t start) { on_span(start, start + n); });
+    return true;
+  });
+}
+
 }  // namespace
 
 const MethodBodies KEYWORD_BODIES = {keyword_parse_string,      keyword_matches,
                                      keyword_search_string,     keyword_search_string_count,
                                      keyword_parse_batch,       keyword_parse_batch_count,
-                                     common_transform_string};
+                                     keyword_transform_string};
 
 }  // namespace quillex::engine

@@ -1,7 +1,13 @@
 // The occurrence counter of the Keyword methods. No Python here: the methods' bodies live in keyword.cpp.
 #pragma once
 
+#include <emmintrin.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "elements/literals.h"
@@ -9,34 +15,180 @@
 
 namespace quillex::fastpaths {
 
-// count_keyword_matches: the count of the scan rule over the keyword's try_match_at. A position passes when the
-// keyword's bytes stand there and no identifier byte follows them (the byte before is never looked at); after
-// a pass the scan resumes at the keyword's end, after a failure at the next byte. So 'if' counts in 'elif x'
-// but not in 'ifx', and 'aa' in 'aaaa' counts once, at 2 (the pass at 0 is refused by the 'a' at 2).
-//
-// Candidates are the occurrences of the keyword's bytes (SubstringFinder), each followed by one table lookup;
-// a refused one resumes the search one byte on. The empty keyword passes, with zero length, at each byte that
-// is not an identifier byte (position length is never tried): the count is the table summed over the bytes,
-// every byte of a multi-byte character included.
-[[nodiscard]] inline std::uint64_t count_keyword_matches(const KeywordElement& keyword, std::string_view text) noexcept {
-  const ByteTable& ident = keyword.ident();
-  std::uint64_t count = 0;
-  if (keyword.length() == 0) {
-    for (unsigned char b : text) count += ident[b] ^ 1u;
-    return count;
+// Identifier bytes of 16 bytes at once: 0xFF in each lane whose byte IDENT_CHARS marks ('0'-'9', 'A'-'Z',
+// 'a'-'z', '_'), 0 elsewhere. A range test lo <= b <= hi is b - lo <= hi - lo on unsigned bytes, that is
+// min(b - lo, hi - lo) == b - lo. Letters are folded by OR 0x20 first, which maps exactly 'A'-'Z' and 'a'-'z'
+// into 'a'-'z' ('@' becomes 0x60 and '[' 0x7B, both outside; bytes from 0x80 stay at 0x80 or above).
+[[nodiscard]] inline __m128i ident_lanes(__m128i x) noexcept {
+  const __m128i digit = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+  const __m128i letter = _mm_sub_epi8(_mm_or_si128(x, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+  const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit);
+  const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(25)), letter);
+  return _mm_or_si128(_mm_or_si128(is_digit, is_letter), _mm_cmpeq_epi8(x, _mm_set1_epi8('_')));
+}
+
+// for_each_keyword_occurrence: every occurrence of `word` (non-empty) that starts at or after `from`, overlapping
+// ones included, in order, as on_occurrence(start), by Knuth-Morris-Pratt matching: one pass over the text with
+// fewer than two comparisons per text byte in all, whatever text and word hold, and a table of the word's
+// length (the only memory a keyword scan takes, and only on this path). A search that resumes one byte after
+// each occurrence the boundary refuses would compare the whole word again for each: the keyword 'a' * k over
+// 'a' * L is refused at every start, at a cost of k bytes each. `border[i]` is the length of the longest proper
+// prefix of word[0, i] that is also its suffix; after a mismatch at word[j] the match goes on with
+// border[j - 1] bytes matched. false, having reported nothing, when the table's memory cannot be had.
+template <class OnOccurrence>
+[[nodiscard]] inline bool for_each_keyword_occurrence(std::string_view word, std::string_view text, std::size_t from,
+                                                      OnOccurrence&& on_occurrence) {
+  const std::size_t n = word.size();
+  if (n > UINT32_MAX) return false;
+  std::unique_ptr<std::uint32_t[]> border(new (std::nothrow) std::uint32_t[n]);
+  if (!border) return false;
+  border[0] = 0;
+  for (std::size_t i = 1, k = 0; i < n; ++i) {
+    while (k > 0 && word[i] != word[k]) k = border[k - 1];
+    if (word[i] == word[k]) ++k;
+    border[i] = static_cast<std::uint32_t>(k);
   }
-  SubstringFinder finder(keyword.text());
-  const std::size_t n = keyword.length();
-  for (std::size_t i = 0;;) {
-    const std::size_t h = finder.find(text, i, text.size());
-    if (h == NOT_FOUND) return count;
-    if (ident_boundary_after(ident, text, h + n)) {
-      ++count;
-      i = h + n;
-    } else {
-      i = h + 1;
+  for (std::size_t i = from, j = 0; i < text.size(); ++i) {
+    while (j > 0 && text[i] != word[j]) j = border[j - 1];
+    if (text[i] == word[j]) ++j;
+    if (j == n) {
+      on_occurrence(i + 1 - n);
+      j = border[n - 1];
     }
   }
+  return true;
+}
+
+// for_each_keyword_match: the matches of the scan rule over the keyword's try_match_at, in order, reported as
+// on_match(start) (the end is start + length). A position passes when the keyword's bytes stand there and no
+// identifier byte follows them (the byte before is never looked at); after a pass the scan resumes at the
+// keyword's end, after a failure at the next byte. So 'if' passes in 'elif x' but not in 'ifx', and 'aa' in
+// 'aaaa' passes once, at 2 (the pass at 0 is refused by the 'a' at 2). The empty keyword passes, with zero
+// length, at each byte that is not an identifier byte (position length is never tried), every byte of a
+// multi-byte character included.
+//
+// The scan rule in one forward pass: a position passes or not whatever came before it, and a pass hides only
+// the positions inside it. So the passing positions of 16 starts are found at once, two bytes of the keyword
+// (the rarest, as SubstringFinder picks them) compared at their offsets and the byte after each start's
+// keyword classified (ident_lanes), and only those bits are walked in order, skipping any inside the previous
+// match. Example, 'if' over "elif x ifx": the pair gives starts 2 and 7; the bytes after them are ' ' and 'x',
+// so only bit 2 is walked. A keyword of up to two bytes is settled by the pair; a longer one compares its
+// bytes at each bit, and a text that makes most of those comparisons fail (the filter's worst case) hands the
+// rest of the scan to for_each_keyword_occurrence, linear in the text whatever it holds.
+template <class OnMatch>
+inline void for_each_keyword_match(const KeywordElement& keyword, std::string_view text, OnMatch&& on_match) {
+  const ByteTable& ident = keyword.ident();
+  const std::size_t length = text.size();
+  const std::size_t n = keyword.length();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  if (n == 0) {
+    for (std::size_t i = 0; i < length; ++i) {
+      if (ident[bytes[i]] == 0) on_match(i);
+    }
+    return;
+  }
+  if (length < n) return;
+  SubstringFinder finder(keyword.text());
+  const char* data = text.data();
+  const char* word = keyword.text().data();
+  const std::size_t o1 = finder.offset1();
+  const std::size_t o2 = finder.offset2();
+  const __m128i v1 = _mm_set1_epi8(word[o1]);
+  const __m128i v2 = _mm_set1_epi8(word[o2]);
+  const auto pair = [&](std::size_t at) noexcept {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + o1));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + o2));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2))));
+  };
+  std::size_t resume = 0;  // the first start not inside a reported match
+  std::size_t wasted = 0;  // bytes compared at bits whose keyword bytes turned out not to stand there
+  std::size_t h = 0;       // every start below h is settled
+  // Starts h .. h + 15 load bytes up to h + 15 + n (the byte after the last one's keyword).
+  while (h + 16 + n <= length) {
+    while (h + 32 + n <= length && (pair(h) | pair(h + 16)) == 0) h += 32;
+    if (h + 16 + n > length) break;
+    unsigned mask = pair(h);
+    if (mask != 0) {
+      const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + h + n));
+      mask &= ~static_cast<unsigned>(_mm_movemask_epi8(ident_lanes(after)));
+      while (mask != 0) {
+        const std::size_t start = h + static_cast<std::size_t>(__builtin_ctz(mask));
+        mask &= mask - 1;
+        if (start < resume) continue;
+        if (n > 2 && std::memcmp(data + start, word, n) != 0) {
+          wasted += n;
+          continue;
+        }
+        on_match(start);
+        resume = start + n;
+      }
+    }
+    h += 16;
+    if (wasted > 4 * h + 4096) break;
+  }
+  if (wasted <= 4 * h + 4096) {
+    for (h = std::max(h, resume); h + n <= length; ++h) {
+      if (keyword.matches_at(text, h)) {
+        on_match(h);
+        h += n - 1;
+      }
+    }
+    return;
+  }
+  resume = std::max(h, resume);
+  if (for_each_keyword_occurrence(keyword.text(), text, resume, [&](std::size_t start) {
+        if (start < resume || !ident_boundary_after(ident, text, start + n)) return;
+        on_match(start);
+        resume = start + n;
+      })) {
+    return;
+  }
+  for (std::size_t i = resume;;) {  // no memory for the table: the searcher, candidate by candidate
+    const std::size_t found = finder.find(text, i, length);
+    if (found == NOT_FOUND) return;
+    if (ident_boundary_after(ident, text, found + n)) {
+      on_match(found);
+      i = found + n;
+    } else {
+      i = found + 1;
+    }
+  }
+}
+
+// count_keyword_matches: the number of matches for_each_keyword_match reports.
+//
+// A keyword of one or two identifier bytes (if, in, or, x) is counted without walking bits: its passes never
+// overlap (a pass at h followed by one at h + 1 would put the keyword's own identifier byte right after the
+// first, which refuses it), so no pass hides another and the count is the number of passing positions, a
+// population count per 16 starts.
+[[nodiscard]] inline std::uint64_t count_keyword_matches(const KeywordElement& keyword,
+                                                         std::string_view text) noexcept {
+  const std::size_t n = keyword.length();
+  const std::size_t length = text.size();
+  const ByteTable& ident = keyword.ident();
+  const std::string_view word = keyword.text();
+  if (n >= 1 && n <= 2 && ident[static_cast<unsigned char>(word[0])] != 0 &&
+      ident[static_cast<unsigned char>(word[n - 1])] != 0 && length >= 16 + n) {
+    const char* data = text.data();
+    const __m128i v1 = _mm_set1_epi8(word[0]);
+    const __m128i v2 = _mm_set1_epi8(word[n - 1]);
+    const auto passing = [&](std::size_t at) noexcept {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n - 1));
+      const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n));
+      const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2));
+      const __m128i hit = _mm_andnot_si128(ident_lanes(after), pair);
+      return static_cast<unsigned>(_mm_movemask_epi8(hit));
+    };
+    std::uint64_t count = 0;
+    std::size_t h = 0;
+    for (; h + 16 + n <= length; h += 16) count += static_cast<unsigned>(__builtin_popcount(passing(h)));
+    for (; h + n <= length; ++h) count += keyword.matches_at(text, h) ? 1 : 0;
+    return count;
+  }
+  std::uint64_t count = 0;
+  for_each_keyword_match(keyword, text, [&count](std::size_t) { ++count; });
+  return count;
 }
 
 }  // namespace quillex::fastpaths

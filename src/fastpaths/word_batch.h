@@ -7,7 +7,7 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+#include <utility>
 
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
@@ -52,57 +52,87 @@ class PeriodTokenTable {
   std::array<std::uint8_t, engine::INPUT_PERIOD_WINDOW - 1> index_{};
 };
 
-// The general path's state: per distinct input object its result (a token, or nullptr for no match), every token
-// made (owned once by `holder`), and the result items in order (each owning one reference until they move into
-// the result list). Keys are addresses, valid while the caller holds the list.
-class PointerTokenMap {
+// The general path's result: a list with room for one token per input, reserved but not written (a batch of
+// which a third matches writes a third of the room, and fresh pages past it are never faulted in). Its length
+// stays 0 while tokens are stored and becomes their number when it is finished or released, so that releasing
+// it on a failure releases exactly those. `finish` gives back the room past the last token, leaving the list
+// PyList_New would have made at that length. The slots own the tokens' references.
+class FlatTokenList {
  public:
-  explicit PointerTokenMap(std::size_t n) { output_.reserve(n); }
-  PointerTokenMap(const PointerTokenMap&) = delete;
-  PointerTokenMap& operator=(const PointerTokenMap&) = delete;
-  ~PointerTokenMap() {
-    for (PyObject* t : holder_) Py_DECREF(t);
-    for (PyObject* t : output_) Py_DECREF(t);
+  FlatTokenList() = default;
+  FlatTokenList(const FlatTokenList&) = delete;
+  FlatTokenList& operator=(const FlatTokenList&) = delete;
+  ~FlatTokenList() {
+    if (list_ == nullptr) return;
+    Py_SET_SIZE(list_, static_cast<Py_ssize_t>(size_));
+    Py_DECREF(list_);
   }
 
-  // The stored result of `item`: found, and its token (nullptr for no match).
-  bool find(PyObject* item, PyObject*& token) const {
-    const auto it = map_.find(item);
-    if (it == map_.end()) return false;
-    token = it->second;
+  // Room for n >= 1 tokens; false with the interpreter's error (MemoryError) when it cannot be had. n is a
+  // list's length, so n slots never overflow a size.
+  [[nodiscard]] bool open(std::size_t n) {
+    list_ = PyList_New(0);
+    if (list_ == nullptr) {
+      (void)py::pending_error();
+      return false;
+    }
+    auto* slots = static_cast<PyObject**>(PyMem_Malloc(n * sizeof(PyObject*)));
+    if (slots == nullptr) {
+      (void)PyErr_NoMemory();
+      return false;
+    }
+    as_list()->ob_item = slots;
+    as_list()->allocated = static_cast<Py_ssize_t>(n);
     return true;
   }
-  // Records `item`'s result (a new reference taken over, also when storing it throws, or nullptr) and appends
-  // it to the output.
-  void insert(PyObject* item, PyObject* token) {
-    if (token != nullptr) {
-      py::PyRef owned = py::PyRef::steal(token);
-      holder_.push_back(token);
-      (void)owned.release();
+
+  // Stores a new reference, taken over; at most n in all.
+  void push(PyObject* token) noexcept { as_list()->ob_item[size_++] = token; }
+
+  // The list at the length of its tokens (a new reference).
+  [[nodiscard]] PyObject* finish() noexcept {
+    PyListObject* l = as_list();
+    if (size_ == 0) {
+      PyMem_Free(l->ob_item);
+      l->ob_item = nullptr;
+      l->allocated = 0;
+    } else if (static_cast<Py_ssize_t>(size_) < l->allocated) {
+      // A smaller block never fails to be had in practice; if it did, the larger one stays valid.
+      if (auto* shrunk = static_cast<PyObject**>(PyMem_Realloc(l->ob_item, size_ * sizeof(PyObject*)))) {
+        l->ob_item = shrunk;
+        l->allocated = static_cast<Py_ssize_t>(size_);
+      }
     }
-    map_.emplace(item, token);
-    if (token != nullptr) append(token);
-  }
-  // Appends a further occurrence of a stored token.
-  void append(PyObject* token) {
-    output_.push_back(token);
-    Py_INCREF(token);  // counted once it is stored: the output releases exactly what it holds
+    Py_SET_SIZE(list_, static_cast<Py_ssize_t>(size_));
+    return std::exchange(list_, nullptr);
   }
 
-  // The result list, the output's references moved into it; nullptr with the interpreter's error when the list
-  // cannot be created.
-  [[nodiscard]] PyObject* take_list() {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(output_.size()));
-    if (list == nullptr) return py::pending_error();
-    for (std::size_t i = 0; i < output_.size(); ++i) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), output_[i]);
-    output_.clear();
-    return list;
+ private:
+  PyListObject* as_list() const noexcept { return reinterpret_cast<PyListObject*>(list_); }
+
+  PyObject* list_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The general path's identity table: per input object that may occur again, its token (borrowed from the
+// result slot that owns it, which lives as long as the call) or nullptr for no match. Inputs held by their
+// slot alone never enter it (engine::held_by_slot_alone), so a list of distinct objects builds no table at all.
+// Keys are addresses, valid while the caller holds the list.
+class PointerTokenMap {
+ public:
+  // The entry of `item`, added empty when the item was not yet met: `found` tells which, and `token` is where
+  // its result stands or is to be written (valid until the next call).
+  struct Entry {
+    PyObject** token;
+    bool found;
+  };
+  [[nodiscard]] Entry entry(PyObject* item) {
+    const auto [it, added] = map_.try_emplace(item, nullptr);
+    return {&it->second, !added};
   }
 
  private:
   absl::flat_hash_map<PyObject*, PyObject*> map_;
-  std::vector<PyObject*> holder_;
-  std::vector<PyObject*> output_;
 };
 
 // Period path. The inputs r*h .. n-1 (r = n / h) are the objects 0 .. o-1 (o = n % h) and take their tokens.
@@ -156,19 +186,27 @@ template <class Token>
 // General path (n == 1 included): each distinct object evaluated once, in list order.
 template <class Token>
 [[nodiscard]] PyObject* flat_batch_by_pointer(const engine::BatchItems& b, Token& token) {
-  PointerTokenMap map(b.n);
+  FlatTokenList result;
+  if (!result.open(b.n)) return nullptr;
+  PointerTokenMap seen;
   for (std::size_t i = 0; i < b.n; ++i) {
     PyObject* item = b.items[i];
-    PyObject* known = nullptr;
-    if (map.find(item, known)) {
-      if (known != nullptr) map.append(known);
-      continue;
+    PyObject** stored = nullptr;  // the identity entry of an item that may occur again
+    if (!engine::held_by_slot_alone(item)) {
+      const PointerTokenMap::Entry e = seen.entry(item);
+      if (e.found) {
+        if (*e.token != nullptr) result.push(Py_NewRef(*e.token));
+        continue;
+      }
+      stored = e.token;
     }
     std::string_view text;
     if (!engine::batch_item_text(item, i, text)) return nullptr;
-    map.insert(item, token(item, text));
+    PyObject* t = token(item, text);
+    if (stored != nullptr) *stored = t;
+    if (t != nullptr) result.push(t);
   }
-  return map.take_list();
+  return result.finish();
 }
 
 // The flat batch parse. `token(PyObject* item, std::string_view text) -> PyObject*` gives a new reference to the

@@ -28,6 +28,7 @@
 
 #include "py/errors.h"
 #include "py/pyref.h"
+#include "py/str_units.h"
 
 namespace quillex::py {
 
@@ -84,6 +85,18 @@ inline PyCFunction as_method_function(FastcallEntry entry) noexcept {
   (void)downcast_type_error(obj, "PyString");
   return false;
 }
+// As extract_str_argument, for a body that can read a str in its own representation (py/str_units.h): a str
+// whose UTF-8 form is not at hand is checked to have one without making it (a lone surrogate raises the
+// interpreter's UnicodeEncodeError, exactly as making the form would) and is left unviewed: `out` is the null
+// view (out.data() == nullptr), which no str's view ever is.
+[[nodiscard]] inline bool extract_str_argument_or_units(PyObject* obj, std::string_view& out) {
+  if (PyUnicode_Check(obj) && !utf8_form_at_hand(obj)) [[unlikely]] {
+    if (holds_surrogate(str_units(obj))) return extract_str_argument(obj, out);  // raises
+    out = {};
+    return true;
+  }
+  return extract_str_argument(obj, out);
+}
 // list or list subclass (items not examined); else downcast TypeError "PyList".
 [[nodiscard]] inline bool extract_list_argument(PyObject* obj) {
   if (PyList_Check(obj)) [[likely]]
@@ -138,6 +151,10 @@ class BoundArguments {
   // str (required parameter).
   [[nodiscard]] bool str(std::size_t i, std::string_view& out) const {
     return extract_str_argument(slots_[i], out) || wrap(i);
+  }
+  // str for a body that reads units when the UTF-8 form is not at hand (extract_str_argument_or_units).
+  [[nodiscard]] bool str_or_units(std::size_t i, std::string_view& out) const {
+    return extract_str_argument_or_units(slots_[i], out) || wrap(i);
   }
   // str with a default (used when absent; None is refused like any non-str).
   [[nodiscard]] bool str_or(std::size_t i, std::string_view fallback, std::string_view& out) const {

@@ -2,6 +2,7 @@
 // nullptr so a body can `return raise_value_error(...)`. No C++ exception ever reaches the interpreter.
 #pragma once
 
+#include <new>
 #include <string_view>
 
 #include "py/pyref.h"
@@ -28,6 +29,18 @@ namespace quillex::py {
 // for want of memory, which a caller's input can cause: then it throws std::bad_alloc, which the method frame
 // turns into MemoryError once everything the body made has been released by its holders.
 [[nodiscard]] PyObject* new_str_or_throw(std::string_view utf8);
+
+// Runs `body`, the work of an entry the interpreter calls, and turns std::bad_alloc into MemoryError. Memory
+// that the input asks for and cannot be had (a huge argument, result or grammar) is ordinary input; the work
+// holds what it made in owners that release it while the exception unwinds.
+template <class Body>
+[[nodiscard]] PyObject* memory_error_on_exhaustion(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
 
 // Result objects whose creation cannot fail on ordinary input: a failure stops the process with a message.
 [[nodiscard]] PyObject* new_str_or_die(std::string_view utf8);

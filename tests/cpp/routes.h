@@ -1,5 +1,6 @@
-// The route verifier of the terminal suites: `parse`, `try_match_at` and (at 0) `parse_at_start` must agree,
-// `try_match_at` must allocate nothing, and a non-empty match must start and end on character boundaries.
+// The route verifier of the element suites: `parse`, `try_match_at`, `parse_into` and (at 0) `parse_at_start`
+// must agree, `try_match_at` must allocate nothing, and a non-empty match must start and end on character
+// boundaries.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +20,65 @@ inline std::vector<std::string> token_texts(const TokenList& tokens) {
   return out;
 }
 
+// The engine's parse path against `parse`'s outcome `o` at the same position: the same success, end and token
+// texts appended after what the buffer already held, or the same failure text and position with the buffer as
+// it was. `parse_into_agrees` answers quietly (for loops over many cases), `expect_parse_into_agrees` reports.
+inline bool parse_into_agrees(const Element& e, std::string_view text, Pos pos, const ParseOutcome& o) {
+  TokenBuffer buffer;
+  buffer.push("held before");
+  const MatchResult m = e.parse_into(text, pos, buffer);
+  if (m.matched != o.ok || buffer.size() < 1 || buffer[0] != "held before") return false;
+  if (!o.ok) {
+    return buffer.size() == 1 && buffer.error_message() == o.error.message->view() &&
+           buffer.error_position() == o.error.position;
+  }
+  if (m.end != o.end || buffer.size() != o.tokens.size() + 1) return false;
+  for (std::size_t i = 0; i < o.tokens.size(); ++i) {
+    if (buffer[i + 1] != o.tokens[i]->view()) return false;
+  }
+  return true;
+}
+
+inline void expect_parse_into_agrees(const Element& e, std::string_view text, Pos pos, const ParseOutcome& o) {
+  TokenBuffer buffer;
+  buffer.push("held before");
+  const MatchResult m = e.parse_into(text, pos, buffer);
+  ASSERT_EQ(m.matched, o.ok) << "parse_into and parse disagree";
+  ASSERT_GE(buffer.size(), 1u);
+  EXPECT_EQ(buffer[0], "held before");
+  if (o.ok) {
+    EXPECT_EQ(m.end, o.end) << "parse_into and parse end apart";
+    std::vector<std::string> appended;
+    for (std::size_t i = 1; i < buffer.size(); ++i) appended.emplace_back(buffer[i]);
+    EXPECT_EQ(appended, token_texts(o.tokens)) << "parse_into and parse give other tokens";
+  } else {
+    EXPECT_EQ(buffer.size(), 1u) << "a failed parse_into left tokens behind";
+    EXPECT_EQ(buffer.error_message(), o.error.message->view());
+    EXPECT_EQ(buffer.error_position(), o.error.position);
+  }
+}
+
+// A zero-width test of the next byte (`byte` at pos): the one kind of the tests that matches inside a character.
+class BeforeByte final : public Element {
+ public:
+  explicit BeforeByte(char b) : Element(Kind::Char), byte_(b) {}
+  ParseOutcome parse(std::string_view text, Pos pos) const override {
+    if (try_match_at(text, pos).matched) return ParseOutcome::success(pos);
+    return ParseOutcome::failure(SharedStr::make("no byte"), pos);
+  }
+  MatchResult try_match_at(std::string_view text, Pos pos) const override {
+    return {pos < text.size() && text[pos] == byte_, pos};
+  }
+  MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override {
+    if (try_match_at(text, pos).matched) return {true, pos};
+    return out.fail("no byte", pos);
+  }
+
+ private:
+  ~BeforeByte() override = default;
+  char byte_;
+};
+
 // Runs every route at `pos` and checks that they agree with each other; gives parse's outcome. `warm` runs
 // try_match_at once before the measured call (a regex builds its search cache on first use). A terminal fails
 // at the position it was tried; a combinator may hand on a child's failure from further on, so the caller checks
@@ -34,6 +94,7 @@ inline ParseOutcome parse_by_every_route(const Element& e, std::string_view text
     EXPECT_EQ(scope.count(), 0u) << "try_match_at allocated";
   }
   EXPECT_EQ(m.matched, o.ok) << "try_match_at and parse disagree";
+  expect_parse_into_agrees(e, text, pos, o);
   if (o.ok && m.matched) {
     EXPECT_EQ(m.end, o.end) << "try_match_at and parse end apart";
     EXPECT_GE(o.end, pos);

@@ -20,6 +20,7 @@ namespace {
 
 using fastpaths::count_keyword_matches;
 using fastpaths::count_literal_matches;
+using fastpaths::count_unit_literal_matches;
 using fastpaths::NOT_FOUND;
 using fastpaths::SubstringFinder;
 
@@ -210,6 +211,107 @@ TEST(CountKeywordMatches, AgreesWithTheScanOverSmallWorlds) {
       EXPECT_EQ(count_keyword_matches(*element, text), scan_count(*element, text));
     }
   }
+}
+
+// Every occurrence, overlapping ones included, against the occurrences std::string::find gives one byte apart.
+TEST(KeywordScan, OccurrencesAreEveryStartOfTheWord) {
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "b", "c"}, 7);
+  for (const std::string word : {"a", "ab", "aa", "aba", "abab", "aab", "abcab", "aaaa"}) {
+    for (const std::string& text : texts) {
+      for (const std::size_t from : {std::size_t{0}, std::size_t{2}}) {
+        std::vector<std::size_t> want;
+        for (std::size_t h = text.find(word, from); h != std::string::npos; h = text.find(word, h + 1)) {
+          want.push_back(h);
+        }
+        std::vector<std::size_t> got;
+        EXPECT_TRUE(
+            fastpaths::for_each_keyword_occurrence(word, text, from, [&got](std::size_t h) { got.push_back(h); }));
+        EXPECT_EQ(got, want) << "word '" << word << "' text '" << text << "' from " << from;
+      }
+    }
+  }
+}
+
+// Past a run that makes the candidate filter give up, every start of 'a' * 300 is an occurrence that the
+// boundary refuses: counted against the scan rule, and a pass at the end.
+TEST(CountKeywordMatches, OccurrencesRefusedEverywhereAfterTheFilterGaveUp) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += std::string(20, 'a') + " ";
+  text += std::string(20000, 'a');
+  auto keyword = make_element<KeywordElement>(std::string(300, 'a'));
+  EXPECT_EQ(count_keyword_matches(*keyword, text), 1u);
+  EXPECT_EQ(count_keyword_matches(*keyword, text + " "), scan_count(*keyword, text + " "));
+  EXPECT_EQ(count_keyword_matches(*keyword, text + " " + std::string(300, 'a')), 2u);
+}
+
+TEST(KeywordScan, IdentifierLanesAreTheIdentifierTable) {
+  for (int b = 0; b < 256; ++b) {
+    const __m128i lanes = fastpaths::ident_lanes(_mm_set1_epi8(static_cast<char>(b)));
+    EXPECT_EQ(_mm_movemask_epi8(lanes) != 0, IDENT_CHARS[static_cast<std::size_t>(b)] != 0) << "byte " << b;
+  }
+}
+
+// Occurrences among code units of 2 or 4 bytes, searched as bytes: only whole-unit starts count, and the
+// period shortcut applies only to periods of whole units. Each case against a plain count of unit sequences.
+template <class Unit>
+std::uint64_t plain_unit_count(const std::basic_string<Unit>& needle, const std::basic_string<Unit>& text) {
+  std::uint64_t count = 0;
+  for (std::size_t pos = text.find(needle); pos != std::basic_string<Unit>::npos;
+       pos = text.find(needle, pos + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+template <class Unit>
+std::string_view unit_bytes(const std::basic_string<Unit>& s) {
+  return {reinterpret_cast<const char*>(s.data()), s.size() * sizeof(Unit)};
+}
+
+TEST(CountLiteralMatches, OverUnitsCountsOnlyWholeUnitStarts) {
+  struct Case16 {
+    std::u16string needle, text;
+    std::uint64_t count;
+  };
+  const std::vector<Case16> cases16 = {
+      {u"\u0161", u"\u6100\u0101\u6100\u0101\u0161", 1},  // bytes 00 61 01 01: 61 01 at the odd offset 1
+      {u"\u6100", u"b" u"a" u"b" u"a" u"\u6100", 1},    // 62 00 61 00: 00 61 at offset 1
+      {u"\u6161", std::u16string(40, u'\u6161'), 40},     // byte period 1, not a whole unit
+      {u"\u6161\u6161", std::u16string(41, u'\u6161'), 20},
+      {u"ab", u"\u0109ab\u0109ab\u0109ab\u0109ab\u0109a", 4},
+  };
+  for (const Case16& c : cases16) {
+    EXPECT_EQ(plain_unit_count(c.needle, c.text), c.count);
+    EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(c.needle), unit_bytes(c.text)), c.count);
+  }
+  std::u16string periodic;
+  for (int i = 0; i < 700; ++i) periodic += u"\u0109abcab";
+  periodic += u"\u0109ab";
+  for (const std::u16string needle : {u"ab", u"ca", u"b\u0109", u"abcab\u0109a"}) {
+    EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(needle), unit_bytes(periodic)),
+              plain_unit_count(needle, periodic));
+  }
+  const std::u32string text32 = U"\U0001F600\u6100\u0100\u6100\u0100a";  // 00 61 00 00 00 01 00 00: 'a' at offset 5
+  EXPECT_EQ(count_unit_literal_matches<4>(unit_bytes(std::u32string(U"a")), unit_bytes(text32)), 1u);
+  std::u32string periodic32;
+  for (int i = 0; i < 500; ++i) periodic32 += U"\U0001F600ab";
+  EXPECT_EQ(count_unit_literal_matches<4>(unit_bytes(std::u32string(U"b\U0001F600")), unit_bytes(periodic32)), 499u);
+}
+
+// Byte occurrences that straddle units at every other byte: the needle 'a' * 64 as UCS-2 (61 00 61 00 ...)
+// stands at every odd offset of U+6100 repeated (00 61 00 61 ...) and at no whole unit; as UCS-4 ('a' is
+// 61 00 00 00, U+6100 00 61 00 00) at every offset 1 mod 4. Comparing the needle at each would cost the text's
+// length times the needle's: the search gives up, for its caller to count the UTF-8 form. A few of them do not
+// make it give up.
+TEST(CountLiteralMatches, OverUnitsGivesUpWhereStraddlingOccurrencesStandEverywhere) {
+  const std::u16string needle(64, u'a');
+  const std::u16string everywhere = std::u16string(20000, u'\u6100') + needle;
+  EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(needle), unit_bytes(everywhere)), std::nullopt);
+  const std::u32string needle32(64, U'a');
+  const std::u32string everywhere32 = std::u32string(20000, U'\u6100') + needle32;
+  EXPECT_EQ(count_unit_literal_matches<4>(unit_bytes(needle32), unit_bytes(everywhere32)), std::nullopt);
+  const std::u16string few = std::u16string(200, u'\u6100') + needle + std::u16string(200, u'\u6100') + needle;
+  EXPECT_EQ(count_unit_literal_matches<2>(unit_bytes(needle), unit_bytes(few)), 2u);
 }
 
 TEST(FixedTextCounters, AllocateNothing) {

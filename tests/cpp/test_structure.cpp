@@ -18,25 +18,7 @@
 namespace quillex {
 namespace {
 
-// ---------------------------------------------------------------------------------------------------------------
-// `BeforeByte` is a zero-width test of the next byte: the one kind here that can match inside a character.
-
-class BeforeByte final : public Element {
- public:
-  explicit BeforeByte(char b) : Element(Kind::Regex), byte_(b) {}
-  ParseOutcome parse(std::string_view text, Pos pos) const override {
-    if (try_match_at(text, pos).matched) return ParseOutcome::success(pos);
-    return ParseOutcome::failure(SharedStr::make("no byte"), pos);
-  }
-  MatchResult try_match_at(std::string_view text, Pos pos) const override {
-    return {pos < text.size() && text[pos] == byte_, pos};
-  }
-
- private:
-  ~BeforeByte() override = default;
-  char byte_;
-};
-
+using testing::BeforeByte;
 using testing::small_world_texts;
 using Literal = Ref<const LiteralElement>;
 constexpr auto texts_of = testing::token_texts;
@@ -349,6 +331,11 @@ TEST(Combinators, ExhaustiveSmallWorld) {
           ASSERT_EQ(scope.count(), 0u) << name;
         }
         ASSERT_EQ(o.ok, m.matched) << name << " on '" << text << "' at " << pos;
+        if (!testing::parse_into_agrees(*g, text, pos, o)) {
+          SCOPED_TRACE(name + " on '" + text + "' at " + std::to_string(pos));
+          testing::expect_parse_into_agrees(*g, text, pos, o);
+          FAIL();
+        }
         if (o.ok) {
           ASSERT_EQ(o.end, m.end) << name << " on '" << text << "' at " << pos;
           if (o.end > pos) {

@@ -22,6 +22,9 @@ SEEDS = range(4)
 # 'é' and 'ã' share their lead byte; '€' is three bytes, '😀' four; 'ÿ' is the last code point a Word set keeps.
 ALPHABET = ["a", "b", "A", "1", "_", " ", "\n", '"', "'", "\\", "(", ")", "é", "ã", "ÿ", "€", "😀"]
 MARK = "\x00"  # never in a text: marks the replacements of transform_string
+# Matches nowhere, and its first child says nothing of the bytes a match starts with: a MatchFirst holding it
+# admits every byte, so its count tries every position.
+NEVER = q.Empty() + q.NoMatch()
 REGEX_PATTERNS = ["a", "a|ab", "[a-z]+", "[^a]", ".", r"\w+", r"\s*", "", "x?", "é+", "[é€]", "(?:ab)*", r"\bA",
                   "a$", "^a|b", r"\d", "[^\n]*", "€|😀", "ã*", "(", "a{2,}", "[0-9]+", ".*", "a*", r"[^\n]+",
                   r"\S+", "(?i)a+", "1[0-9]*", r"\(+"]
@@ -307,6 +310,9 @@ def check_text(g, s):
         assert gaps[0] + "".join(m + gap for m, gap in zip(found, gaps[1:])) == s
     else:
         assert count == common_count
+        # A scan that admits every byte (the Regex matches nowhere), so no position is skipped.
+        assert count == call(Built(q.MatchFirst([g.obj, NEVER]), f"MatchFirst([{g}, NEVER])", g.loose,
+                                   g.looks_back, g.recursive), "search_string_count", s)
         assert marked == call(group, "transform_string", s, MARK)
         assert len(gaps) == len(common_found) + 1
         assert gaps[0] + "".join(m + gap for m, gap in zip(common_found, gaps[1:])) == s
@@ -317,10 +323,29 @@ def check_text(g, s):
             assert not found or found[0] == [g.literal]
         elif isinstance(g.obj, q.And):
             assert "".join(found) == "".join(common_found)
+            if not g.looks_back:
+                # The slice walk at each match of the common scan, which gives where the matches start.
+                starts, at = [], len(gaps[0])
+                for m, gap in zip(common_found, gaps[1:]):
+                    starts.append(at)
+                    at += len(m) + len(gap)
+                assert found == [t for start in starts for t in call(g, "parse_string", s[start:])]
+            assert len({id(t) for t in found}) == len(set(found))
         else:
             assert found == common_found
     assert call(g, "transform_string", s, "") == "".join(gaps)
     assert call(g, "transform_string", s, "€") == "€".join(gaps)
+
+    # A fresh copy of a non-ASCII text has no UTF-8 form yet: bodies that read a str in its own units take it
+    # as it is (and must not make the form); the results are those of the text read as UTF-8.
+    if not s.isascii() and len(s) >= 2:
+        unviewed = fresh(s)
+        size = sys.getsizeof(unviewed)
+        assert call(g, "transform_string", unviewed, MARK) == marked
+        assert call(g, "search_string_count", unviewed) == count
+        assert call(g, "search_string", unviewed) == found
+        if isinstance(g.obj, q.Literal):
+            assert sys.getsizeof(unviewed) == size, "the UTF-8 form was made"
 
 
 def batches(rng, texts):

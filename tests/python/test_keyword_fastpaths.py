@@ -2,6 +2,7 @@
 a Group when they can be built), over exhaustive small worlds, periodic texts and batch list shapes; the cached
 token and the shared result lists by identity; reference counts unchanged on every path."""
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import quillex as q
 from conftest import call_checked, fresh
@@ -191,3 +192,75 @@ def test_str_without_utf8_form_raises_the_interpreters_error(method, make):
 @pytest.mark.parametrize("method, args", REFCOUNT_CALLS, ids=REFCOUNT_IDS)
 def test_reference_counts_are_unchanged(method, args):
     check_refcounts(q.Keyword("ab"), method, args)
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The candidate scan over 16 starts at a time: count, search and transform against the model and the common
+# routine, on texts long enough to cross its block edges.
+
+def check_against_model_and_common(kw, text, replacement="<>"):
+    g = q.Keyword(kw)
+    common = q.Group(g)
+    count = model_count(keyword_at, kw, text)
+    assert call_checked(g.search_string_count, text) == count == common.search_string_count(text)
+    found = call_checked(g.search_string, text)
+    assert len(found) == count and all(item is found[0] for item in found)
+    want = model_transform(keyword_at, kw, text, replacement)
+    result = call_checked(g.transform_string, text, replacement)
+    assert type(result) is str and result == want == common.transform_string(text, replacement)
+    if len(text) >= 2:
+        assert result is not text
+
+
+KEYWORD_ALPHABET = ["i", "f", "if", "a", "_", "1", " ", "(", "-", E, "\u20ac"]
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.sampled_from(KEYWORD_ALPHABET), max_size=120).map("".join),
+       st.sampled_from(["if", "i", "f", "a", "aa", "aia", "if_", "i-", "-", "--", "-a", "f(", "a a", "if" + E, E,
+                        "ifif", "a1a1a1a1a1a1a1a1a1"]),
+       st.sampled_from(["", "X", E, "\u20ac\u20ac"]))
+def test_candidate_scan_agrees_with_the_model(text, kw, replacement):
+    check_against_model_and_common(kw, text, replacement)
+
+
+# (keyword, text, what it shows); texts are ASCII unless said, so a byte is a character.
+KEYWORD_EDGES = [
+    ("if", "if" + " " * 40, "match at the very start"),
+    ("if", " " * 40 + "if", "match at the very end"),
+    ("if", " " * 40 + "ifx", "refused at the very end"),
+    ("if", " " * 14 + "if " + " " * 40, "keyword across the 16-byte edge"),
+    ("if", " " * 15 + "if " + " " * 40, "keyword starting at the last byte of a block"),
+    ("if", " " * 14 + "ifx" + " " * 40, "refused by the first byte of the next block"),
+    ("if", " " * 30 + "if " + " " * 40, "across the 32-byte edge"),
+    ("if", " " * 62 + "if " + " " * 40, "across the 64-byte edge"),
+    ("if", " " * 62 + "if" + "_" * 40, "refused across the 64-byte edge"),
+    ("if", ("if " + " " * 29) * 8, "one per 32-byte step"),
+    ("if", "ifififif" * 10 + " ", "overlapping candidates, only the last passes"),
+    ("aa", "a" * 99, "overlapping candidates of an overlapping keyword"),
+    ("aba", "ab" * 50 + "a ", "overlapping candidates, three bytes"),
+    ("a-", "a-a-a-a-" * 10, "non-identifier last byte: passes hide candidates"),
+    ("--", "-" * 99, "two non-identifier bytes: each pass hides the next candidate"),
+    ("-a", "-a-a-a" * 10 + " -a", "non-identifier first byte"),
+    ("a a", "a a a a a" * 10, "a keyword holding a space: overlapping passes"),
+    ("if", ("if" + E + "x") * 20, "non-ASCII after the keyword is a boundary"),
+    ("if", (E + "if" + "\u20acif_") * 20, "non-ASCII before the keyword, and after it"),
+    (E, ("a" + E + E + "b") * 20, "non-ASCII keyword"),
+    ("x" * 20, ("x" * 21 + " " + "x" * 20 + " ") * 5, "keyword longer than a block"),
+    ("if", "if", "text shorter than a block"),
+    ("", "a b_c" * 20, "empty keyword: zero-length matches only"),
+    # '~' is no identifier byte: every start of the run passes the filter and the boundary and fails only at
+    # the keyword's last byte, so the scan gives the filter up for the substring searcher part way through.
+    ("~~~~~~-", "~" * 6000 + "~~~~~~-" + "~" * 30 + "~~~~~~-", "filter given up part way"),
+    # Past a run that makes the filter give up, every start of 'a' * 200 is an occurrence the boundary refuses,
+    # and occurrences overlap: the rest of the scan must not compare the keyword again at each.
+    ("a" * 200, ("a" * 20 + " ") * 300 + "a" * 5000, "filter given up, then occurrences refused everywhere"),
+    ("a" * 200, ("a" * 20 + " ") * 300 + "a" * 5000 + " " + "a" * 200, "the same, with passes after them"),
+    ("ab" * 100, ("ab" * 10 + "   ") * 300 + "ab" * 3000 + "-", "overlapping occurrences of a periodic keyword"),
+]
+
+
+@pytest.mark.parametrize("kw, text, what", KEYWORD_EDGES, ids=[c[2] for c in KEYWORD_EDGES])
+def test_candidate_scan_edges(kw, text, what):
+    check_against_model_and_common(kw, text)
+    check_against_model_and_common(kw, text + E)  # the UTF-8 route of a non-ASCII result

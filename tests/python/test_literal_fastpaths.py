@@ -1,11 +1,14 @@
 """The Literal methods: every method against Python models of the literal rule (and the common routines through
 a Group when they can be built), over exhaustive small worlds, periodic texts and batch list shapes; the cached
 token and the shared result lists by identity; reference counts unchanged on every path."""
+import sys
+
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import quillex as q
-from conftest import call_checked, fresh
-from fixed_text_models import (BAD_ITEMS, BATCH_METHODS, BATCH_SHAPES, REFCOUNT_CALLS, REFCOUNT_IDS,
+from conftest import call_checked, fresh, refcounts_unchanged
+from fixed_text_models import (BAD_ITEMS, BATCH_METHODS, BATCH_SHAPES, REFCOUNT_CALLS, REFCOUNT_IDS, cached_token,
                                UNENCODABLE_ITEMS, batch_shapes, check_bad_item, check_batch_lists_are_fresh_for_each_call,
                                check_every_result_hands_out_the_cached_token, check_list_subclass_is_read_like_a_list,
                                check_refcounts, check_search_items_are_one_list, check_shared_match_lists,
@@ -249,4 +252,166 @@ def test_transform_string_gives_an_exact_str(lit, text, replacement, expected):
     for s in (fresh(text), StrSub(text)):
         result = call_checked(g.transform_string, s, StrSub(replacement))
         assert type(result) is str and result == expected
-        assert result is not s or len(s) < 2  # always a new str (the interpreter shares the shortest)
+        if len(text) >= 2:  # the interpreter shares its empty and one-character strs
+            assert result is not s
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# Strs read in their own units. A non-ASCII str whose UTF-8 form has not been made yet is counted, searched and
+# transformed on its code points (1, 2 or 4 bytes each), and the form is never made; transform_string reads
+# every str that way. Results must equal the UTF-8 route's and the common routine's, on every kind of str, and
+# a transform's result must be canonical (the smallest kind that holds its widest character).
+
+C2 = "\u0109"  # two bytes as UCS-2, two in UTF-8
+C3 = "\u20ac"  # UCS-2, three bytes in UTF-8
+C4 = "\U0001f600"  # UCS-4, four bytes in UTF-8
+UNIT_ALPHABET = ["a", "b", " ", E, "\u00ff", C2, "\u6100", C3, C4]
+
+
+def utf8_made(s):
+    """s, with its UTF-8 form made (by a method that reads the UTF-8 view)."""
+    q.Empty().matches(s)
+    return s
+
+
+def canonical(s):
+    """An equal str made by the interpreter from scratch: canonical, without a UTF-8 form."""
+    return s.encode().decode()
+
+
+def check_units_route(lit, text, replacement, keeps_units=True):
+    """Every unit-reading method on a fresh copy of `text` against the str methods, the UTF-8 route and the
+    common routine; the fresh copy never gets a UTF-8 form (unless not `keeps_units`); the transform's result is
+    a new canonical str."""
+    g = q.Literal(lit)
+    common = q.Group(g)
+    want = text.count(lit) if lit else len(text.encode())
+    want_transform = text.replace(lit, replacement) if lit else text
+    s = fresh(text)
+    size = sys.getsizeof(s)
+    assert call_checked(g.search_string_count, s) == want
+    found = call_checked(g.search_string, s)
+    assert len(found) == want and all(item is found[0] for item in found)
+    result = call_checked(g.transform_string, s, replacement)
+    assert sys.getsizeof(s) == size or len(text) < 2 or text.isascii() or not keeps_units, "the UTF-8 form was made"
+    assert type(result) is str and result == want_transform
+    if len(result) >= 2:
+        assert sys.getsizeof(result) == sys.getsizeof(canonical(result)), "not the smallest kind"
+    if len(text) >= 2:
+        assert result is not s
+    viewed = utf8_made(fresh(text))
+    assert g.search_string_count(viewed) == want == common.search_string_count(viewed)
+    assert g.transform_string(viewed, replacement) == want_transform == common.transform_string(viewed, replacement)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.sampled_from(UNIT_ALPHABET), max_size=80).map("".join),
+       st.lists(st.sampled_from(UNIT_ALPHABET), max_size=3).map("".join),
+       st.lists(st.sampled_from(UNIT_ALPHABET), max_size=3).map("".join),
+       st.integers(0, 80), st.integers(0, 3))
+def test_units_route_agrees_with_the_utf8_route(text, lit, replacement, at, width):
+    if at < len(text) and width:  # often a literal that stands in the text
+        lit = text[at : at + width]
+    check_units_route(lit, text, replacement)
+
+
+# Block edges are in bytes of the str's own units: 16, 32 and 64 bytes are 16, 8 or 4 code points.
+UNIT_EDGES = [
+    # (literal, text, replacement, what it shows)
+    ("ab", "ab" + "x" * 20 + E, "-", "match at the very start"),
+    ("ab", E + "x" * 20 + "ab", "-", "match at the very end"),
+    ("ab", E + "x" * 14 + "ab" + "x" * 30, "-", "latin-1: across the 16-byte edge"),
+    ("ab", E + "x" * 30 + "ab" + "x" * 30, "-", "latin-1: across the 32-byte edge"),
+    ("ab", C2 + "x" * 6 + "ab" + "x" * 30, "-", "UCS-2: across the 16-byte edge"),
+    ("ab", C2 + "x" * 14 + "ab" + "x" * 30, "-", "UCS-2: across the 32-byte edge"),
+    ("ab", C2 + "x" * 30 + "ab" + "x" * 30, "-", "UCS-2: across the 64-byte edge"),
+    ("ab", C4 + "x" * 2 + "ab" + "x" * 30, "-", "UCS-4: across the 16-byte edge"),
+    ("ab", C4 + "x" * 14 + "ab" + "x" * 30, "-", "UCS-4: across the 64-byte edge"),
+    ("aa", E + "aaaaa", "b", "overlapping candidates"),
+    ("aa", C2 + "aaaaa" * 9, "b", "overlapping candidates, UCS-2"),
+    ("", E + "ab" + C4, "X", "empty literal: the UTF-8 length"),
+    (E, "a" + E + E + "b" + E, "e", "non-ASCII literal next to non-ASCII"),
+    ("a", E + "a" + C2 + "a" + C4 + "a", "xy", "ASCII literal between wider characters"),
+    (E, C2 + E + "x" * 40 + E, "", "latin-1 literal in a UCS-2 text"),
+    (C2, E + "x" * 40, "-", "UCS-2 literal in a latin-1 text: no occurrence"),
+    (C4, C2 + "x" * 40, "-", "UCS-4 literal in a UCS-2 text: no occurrence"),
+    # U+0161 is the bytes 61 01; U+6100 U+0101 are 00 61 01 01, holding them at the odd offset 1.
+    ("\u0161", "\u6100\u0101" * 20 + "\u0161", "-", "byte occurrences that straddle two units"),
+    ("\u6100", C2 + "ba" * 20 + "\u6100", "-", "straddling occurrences of a one-unit literal"),
+    # As UCS-4, U+6100 U+0100 are 00 61 00 00 00 01 00 00, holding 'a' (61 00 00 00) at the offset 1.
+    ("a", C4 + "\u6100\u0100" * 9 + "a", "-", "UCS-4: byte occurrences that straddle units"),
+    ("\u6161", "\u6161" * 50, "x", "every unit an occurrence, byte period 1"),
+    ("\u6161\u6161", "\u6161" * 51, "x", "byte period not a whole unit"),
+    ("abc", (C2 + "abcab") * 300 + "ab", "-", "periodic UCS-2 text with a partial last period"),
+    (E, "a" + E * 40, "a", "the literal held every non-ASCII character: the result is ASCII"),
+    (C2, "ab" + E + C2 * 20, "-", "UCS-2 characters all taken out: the result is latin-1"),
+    (C4, "ab" + C2 + C4 * 20, "", "UCS-4 characters all taken out: the result is UCS-2"),
+    (C4, C4 + "ab" + C4 + "b", E, "UCS-4 characters taken out, a latin-1 replacement"),
+    ("b", "ab" * 30 + E, C4, "replacement wider than the text"),
+    ("ab", "xab" * 20 + E, "", "everything but the gaps removed"),
+    (E + E, E * 2, "", "the result is empty"),
+]
+
+
+@pytest.mark.parametrize("lit, text, replacement, what", UNIT_EDGES, ids=[c[3] for c in UNIT_EDGES])
+def test_units_route_edges(lit, text, replacement, what):
+    check_units_route(lit, text, replacement)
+
+
+# Byte occurrences that straddle units at every other byte: 'a' * 64 as UCS-2 is the bytes 61 00 61 00 ..., which
+# stand at every odd offset of U+6100 repeated (00 61 00 61 ...); as UCS-4 ('a' is 61 00 00 00, U+6100 is
+# 00 61 00 00) at every offset 1 mod 4. Passing them over one by one costs the text's length times the literal's,
+# so the unit search gives up part way and the methods read the text's UTF-8 form: the same results.
+STRADDLING_EVERYWHERE = [
+    ("a" * 64, "\u6100" * 20000 + "a" * 64 + "\u6100" + "a" * 130, "-", "UCS-2, occurrences after the run"),
+    ("a" * 64, "a" * 64 + "\u6100" * 20000 + "a" * 64, "", "UCS-2, occurrences at both ends"),
+    ("a" * 64, "\U0001f600" + "\u6100" * 20000 + "a" * 64, E, "UCS-4"),
+    ("a" * 64, "\u6100" * 20000, "x", "UCS-2, no occurrence"),
+]
+
+
+@pytest.mark.parametrize("lit, text, replacement, what", STRADDLING_EVERYWHERE,
+                         ids=[c[3] for c in STRADDLING_EVERYWHERE])
+def test_units_route_where_straddling_occurrences_stand_everywhere(lit, text, replacement, what):
+    check_units_route(lit, text, replacement, keeps_units=False)
+    assert call_checked(q.Literal(lit).search_string_count, StrSub(text)) == text.count(lit)
+
+
+@pytest.mark.parametrize("text", [
+    "ab\udc80ab", "\ud800", "x" * 63 + "\udfff", "x" * 64 + "\ud800" + "x" * 64, "ab" + C4 + "\udbff",
+    C4 * 20 + "\udc00" + C4,
+], ids=["ucs2", "alone", "last-of-64-bytes", "after-64-bytes", "ucs4", "ucs4-later"])
+@pytest.mark.parametrize("method, args", [
+    ("search_string_count", ()), ("search_string", ()), ("transform_string", ("x",)),
+    ("transform_string", (5,)),
+], ids=["count", "search", "transform", "transform-bad-replacement"])
+def test_str_without_utf8_form_raises_before_the_replacement_is_read(text, method, args):
+    s = fresh(text)
+    with pytest.raises(UnicodeEncodeError) as info:
+        call_checked(getattr(q.Literal("ab"), method), s, *args)
+    assert info.value.object is s
+
+
+def test_argument_errors_keep_their_order_on_the_units_route():
+    g = q.Literal("ab")
+    s = fresh("ab" + E + "ab")
+    with pytest.raises(TypeError, match="^argument 'replacement': 'int' object cannot be converted to 'PyString'$"):
+        call_checked(g.transform_string, s, 5)
+    with pytest.raises(UnicodeEncodeError):
+        call_checked(g.transform_string, s, fresh("x\ud800"))
+    with pytest.raises(TypeError, match="^argument 's': 'bytes' object cannot be converted to 'PyString'$"):
+        call_checked(g.transform_string, b"ab", 5)
+
+
+@pytest.mark.parametrize("text", ["ab" + E + "ab", "ab" + C2 + "ab", "ab" + C4 + "ab"], ids=["latin-1", "ucs2", "ucs4"])
+@pytest.mark.parametrize("method, args", [
+    ("search_string_count", ()), ("search_string", ()), ("transform_string", ("x",)),
+    ("transform_string", (C2,)),
+], ids=["count", "search", "transform", "transform-wider"])
+def test_units_route_keeps_reference_counts(text, method, args):
+    g = q.Literal("ab")
+    token = cached_token(g)
+    with refcounts_unchanged(token):
+        s = fresh(text)
+        call_checked(getattr(g, method), s, *args)
+        call_checked(getattr(g, method), StrSub(text), *args)

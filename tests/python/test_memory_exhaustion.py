@@ -41,7 +41,7 @@ CHILD = textwrap.dedent(r"""
     N = 2_000_000  # a result list of N slots (16 MB) cannot be had under the cap; small objects can
 
     grammars = {
-        "Literal": q.Literal("ab"), "Keyword": q.Keyword("ab"), "Word": q.Word("ab"),
+        "Literal": q.Literal("ab"), "Keyword": q.Keyword("ab"), "Word": q.Word("ab"), "Regex": q.Regex("[ab]+"),
         "QuotedString": q.QuotedString(), "common": q.rest_of_line(), "Group": q.Group(q.Literal("ab")),
         "Suppress": q.Suppress(q.Literal("ab")), "And": q.Literal("a") + q.Word("b"),
         "MatchFirst": q.Literal("x") | q.Word("ab"),
@@ -90,7 +90,7 @@ CHILD = textwrap.dedent(r"""
 
 
 def test_result_lists_that_cannot_be_allocated_raise_memory_error():
-    assert run_child(CHILD) == ["done", "37"]
+    assert run_child(CHILD) == ["done", "41"]
 
 
 LARGE_CHILD = textwrap.dedent(r"""
@@ -136,6 +136,9 @@ LARGE_CHILD = textwrap.dedent(r"""
         ("common parse_batch, many tokens", q.OneOrMore(q.Char("a")).parse_batch, ([run, "b"],), (["aab", "b"],)),
         ("Word parse_batch, one large token", q.Word("a").parse_batch, ([long_run, "b"] * 2,), (["aab", "b"],)),
         ("Regex parse_batch, one large token", q.Regex("a+").parse_batch, ([long_run, "b", "c"],), (["aab", "b"],)),
+        # An item held by its list slot alone, which takes no identity entry.
+        ("Word parse_batch, a sole holder's large token", q.Word("a").parse_batch, (["a" * (6 * N) + " ", "b"],),
+         (["aab", "b"],)),
         ("And parse_batch, tokens past the table", (q.Word("a") + q.Word("0123456789")).parse_batch, (table_items,),
          (["a1", "b", "a1"],)),
     ]
@@ -178,4 +181,48 @@ LARGE_CHILD = textwrap.dedent(r"""
 
 
 def test_results_the_input_makes_too_large_raise_memory_error():
-    assert run_child(LARGE_CHILD) == ["done", "26"]
+    assert run_child(LARGE_CHILD) == ["done", "27"]
+
+
+# Grammars the input makes too large: a constructor, an operator or one_of that cannot have the memory for
+# its element raises MemoryError and leaves nothing behind.
+GRAMMAR_CHILD = textwrap.dedent(r"""
+    N = 2_000_000
+    big = "x" * (6 * N)
+    words = "a " * N
+    few = [q.Literal("a")] * N
+    wide_and = q.Literal("a") + q.Literal("b")
+    for _ in range(20):
+        wide_and = wide_and + wide_and  # 2**21 children, flattened
+    calls = [
+        ("Literal", q.Literal, (big,)), ("Keyword", q.Keyword, (big,)),
+        ("CaselessLiteral", q.CaselessLiteral, (big,)), ("CaselessKeyword", q.CaselessKeyword, (big,)),
+        ("MatchFirst", q.MatchFirst, (few,)), ("one_of", q.one_of, (words,)),
+        ("+", wide_and.__add__, (q.Literal("c"),)), ("|", q.Literal("c").__or__, (q.MatchFirst(few),)),
+    ]
+    watched = [big, words, few, wide_and]
+    counts = [sys.getrefcount(x) for x in watched]
+    gc.collect()
+    tracked = len(gc.get_objects())
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (address_space() + 8 * 2**20, hard))
+    unexpected = []
+    for name, f, args in calls:
+        try:
+            f(*args)
+        except MemoryError:
+            pass
+        else:
+            unexpected.append(name)
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    assert unexpected == [], unexpected
+    gc.collect()
+    assert len(gc.get_objects()) <= tracked, len(gc.get_objects()) - tracked
+    assert [sys.getrefcount(x) for x in watched] == counts
+    assert q.Literal("ab").parse_string("abc") == ["ab"] and q.one_of("a b").matches("b")
+    print("done", len(calls))
+""")
+
+
+def test_grammars_the_input_makes_too_large_raise_memory_error():
+    assert run_child(GRAMMAR_CHILD) == ["done", "8"]

@@ -220,19 +220,29 @@ def test_recursion_in_process_leaves_no_borrow_or_reference_behind():
 
 
 def test_collection_after_an_overflow_cannot_turn_it_into_a_result():
-    """A scan that overflows after it has found matches raises RecursionError, even when a collection runs at
-    that moment and its finalisers call the module: the search must not make its result list (whose allocation
-    starts the collection) once the flag is set, since a nested call would take the flag and the partial
-    result would pass for a success. Each call is timed to allocate its list with the list free list drained
-    and the collector due at its next tracked allocation."""
+    """A call that overflows raises RecursionError, even when a collection runs as it makes its result or its
+    error (a list, or an exception raised while another is being handled) and the collection's finalisers call
+    the module: the nested calls answer as they would anywhere, and the partial result or the ordinary failure
+    never passes for the outcome. Each call is timed to allocate with the list free list drained and the
+    collector due at its next tracked allocation."""
     import gc
 
-    from quillex import Empty, Forward, Group, Literal, MatchFirst
+    from quillex import Empty, Forward, Group, Literal, MatchFirst, Optional, Suppress
 
     f = Forward()
     f <<= f + Literal("x")
     first_a_then_overflow = MatchFirst([Literal("a"), f])  # matches 'a' at 0, overflows at 1
-    grammars = [first_a_then_overflow, first_a_then_overflow + Empty(), Group(first_a_then_overflow)]
+    # (grammar, method, called while an exception is being handled)
+    calls = [
+        (first_a_then_overflow, "search_string", False),
+        (first_a_then_overflow + Empty(), "search_string", False),
+        (Group(first_a_then_overflow), "search_string", False),
+        (Optional(f), "parse_string", False),  # the inner test overflows: no empty list for the failure
+        (f + Literal("y"), "parse_string", True),  # nor a ValueError for the failed walk
+        (Suppress(f), "parse_string", True),
+        (f, "parse_string", True),
+        (MatchFirst([f, Literal("b")]), "parse_string", True),
+    ]
     nested = []
 
     class CallsTheModule:
@@ -245,8 +255,8 @@ def test_collection_after_an_overflow_cannot_turn_it_into_a_result():
     threshold = gc.get_threshold()
     was_enabled = gc.isenabled()
     try:
-        for g in grammars:
-            search = g.search_string
+        for g, method, handling in calls:
+            call = getattr(g, method)
             gc.disable()
             gc.set_threshold(1)
             for _ in range(5):
@@ -255,14 +265,21 @@ def test_collection_after_an_overflow_cannot_turn_it_into_a_result():
             del cycle
             drained = [[] for _ in range(300)]
             try:
-                gc.enable()
-                outcome = search("ab")
+                if handling:
+                    try:
+                        raise KeyError("handled")
+                    except KeyError:
+                        gc.enable()
+                        outcome = call("ab")
+                else:
+                    gc.enable()
+                    outcome = call("ab")
             except RecursionError as e:
                 outcome = str(e)
             finally:
                 gc.disable()
             del drained
-            assert outcome == MESSAGE, (g, outcome)
+            assert outcome == MESSAGE, (g, method, outcome)
     finally:
         gc.set_threshold(*threshold)
         gc.enable()
