@@ -13,6 +13,7 @@
 
 #include "elements/element.h"
 #include "elements/regex.h"
+#include "fastpaths/substring_search.h"
 
 namespace quillex::fastpaths {
 
@@ -164,8 +165,70 @@ class SkippingFinder {
   unsigned backoff_ = FIRST_BACKOFF;
 };
 
+// The leftmost match from `from` of a plain sequence (elements/regex_sequence.h), as find_regex_match gives it
+// for the sequence's pattern (which has no assertion, so the text around a match does not matter). A sequence
+// that may be empty matches at `from` itself. Otherwise the candidates are the occurrences of its anchor
+// literal (the substring searcher), each at a fixed distance after its candidate start, or the bytes its first
+// class admits (a ByteClass scan), each walked in turn. After a failed walk the next candidate is sought from
+// the next character, or past the run the first class took when it has no upper bound (every start inside
+// that run fails alike). A walk rereads bytes that later candidates cover, so walks that keep failing far past
+// their start ("\d\d+x" over a long run of digits: each walk reads the rest of the run) could cost the square
+// of the text: once the bytes read by failed walks exceed four times the distance searched (plus an
+// allowance), the finder hands the rest of the call to RE2's search, which is linear.
+class SequenceFinder {
+ public:
+  static constexpr Pos WALK_ALLOWANCE = 4096;
+
+  SequenceFinder(const RegexElement& e, std::string_view text) noexcept
+      : e_(e), seq_(*e.fast().sequence), text_(text), anchor_(seq_.anchor()) {}
+
+  std::optional<RegexMatch> operator()(Pos from) noexcept {
+    if (given_up_) return find_regex_match(e_.unanchored(), text_, from);
+    if (seq_.may_be_empty()) return RegexMatch{from, seq_.walk(text_, from).end};
+    const Pos n = text_.size();
+    const auto* t = reinterpret_cast<const unsigned char*>(text_.data());
+    const bool anchored = !seq_.anchor().empty();
+    const Pos offset = seq_.anchor_offset();
+    if (origin_ > from) origin_ = from;
+    for (;;) {
+      Pos p;
+      ByteSequence::Walk w;
+      if (anchored) {
+        if (n - from < offset) return std::nullopt;
+        const Pos h = anchor_.find(text_, from + offset, n);
+        if (h == NOT_FOUND) return std::nullopt;
+        p = h - offset;
+        // A leading literal is already matched; a later one is walked with the steps before it.
+        w = offset == 0 ? seq_.walk(text_, h + seq_.anchor().size(), 1) : seq_.walk(text_, p);
+      } else {
+        p = from < n && seq_.first().contains(t[from]) ? from : seq_.first().next_member(text_, from);
+        if (p >= n) return std::nullopt;
+        w = seq_.walk(text_, p);
+      }
+      if (w.matched) return RegexMatch{p, w.end};
+      from = p + 1;
+      if (seq_.first_is_run()) from = std::max(from, w.first_end);
+      while (from < n && is_continuation_byte(t[from])) ++from;
+      wasted_ += w.end - p + 1;
+      if (wasted_ > 4 * (p - origin_) + WALK_ALLOWANCE) {
+        given_up_ = true;
+        return find_regex_match(e_.unanchored(), text_, from);
+      }
+    }
+  }
+
+ private:
+  const RegexElement& e_;
+  const ByteSequence& seq_;
+  std::string_view text_;
+  SubstringFinder anchor_;
+  Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
+  Pos wasted_ = 0;                     // bytes read by walks that failed
+  bool given_up_ = false;
+};
+
 // Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
-// has one, else RE2 skipping to the bytes a match may start with when the pattern never matches empty, else
+// has one, its sequence walk when it is a plain sequence, else RE2 skipping to the bytes a match may start with when the pattern never matches empty, else
 // RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
 template <class Body>
 inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view text, Body&& body) {
@@ -173,6 +236,7 @@ inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view 
   if (fast.run) {
     return body([&fast, text](Pos from) { return find_run_match(*fast.run, fast.run_may_be_empty, text, from); });
   }
+  if (fast.sequence) return body(SequenceFinder(e, text));
   if (!fast.may_be_empty) return body(SkippingFinder(e, text));
   return body([&e, text](Pos from) { return find_regex_match(e.unanchored(), text, from); });
 }
