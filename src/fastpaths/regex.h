@@ -171,16 +171,20 @@ class SkippingFinder {
 // literal (the substring searcher), each at a fixed distance after its candidate start, or the bytes its first
 // class admits (a ByteClass scan), each walked in turn. After a failed walk the next candidate is sought from
 // the next character, or past the run the first class took when it has no upper bound (every start inside
-// that run fails alike). A walk rereads bytes that later candidates cover, so walks that keep failing far past
-// their start ("\d\d+x" over a long run of digits: each walk reads the rest of the run) could cost the square
-// of the text: once the bytes read by failed walks exceed four times the distance searched (plus an
-// allowance), the finder hands the rest of the call to RE2's search, which is linear.
+// that run fails alike). A failed walk may have read bytes past where the search goes on, which later walks
+// read again, so walks that keep failing far past their start ("[a1]\d+x" over a long run of digits: each
+// walk reads the rest of the run) could cost the square of the text: once the bytes read again exceed four
+// times the distance searched (plus an allowance), the finder hands the rest of the call to RE2's search,
+// which is linear.
 class SequenceFinder {
  public:
   static constexpr Pos WALK_ALLOWANCE = 4096;
 
   SequenceFinder(const RegexElement& e, std::string_view text) noexcept
       : e_(e), seq_(*e.fast().sequence), text_(text), anchor_(seq_.anchor()) {}
+
+  // True once the rest of the call is RE2's.
+  bool given_up() const noexcept { return given_up_; }
 
   std::optional<RegexMatch> operator()(Pos from) noexcept {
     if (given_up_) return find_regex_match(e_.unanchored(), text_, from);
@@ -209,8 +213,8 @@ class SequenceFinder {
       from = p + 1;
       if (seq_.first_is_run()) from = std::max(from, w.first_end);
       while (from < n && is_continuation_byte(t[from])) ++from;
-      wasted_ += w.end - p + 1;
-      if (wasted_ > 4 * (p - origin_) + WALK_ALLOWANCE) {
+      if (w.end >= from) wasted_ += w.end - from + 1;  // read by this walk, and again by the next ones
+      if (wasted_ > 4 * (from - origin_) + WALK_ALLOWANCE) {
         given_up_ = true;
         return find_regex_match(e_.unanchored(), text_, from);
       }
@@ -223,7 +227,7 @@ class SequenceFinder {
   std::string_view text_;
   SubstringFinder anchor_;
   Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
-  Pos wasted_ = 0;                     // bytes read by walks that failed
+  Pos wasted_ = 0;                     // bytes failed walks read past where the search went on
   bool given_up_ = false;
 };
 
