@@ -42,34 +42,63 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
   for (unsigned b = 0x80; b < 0xC0; ++b) first.reset(b);
   first_ = ByteClass(first);
   first_is_run_ = !steps_.empty() && steps_[0].literal.empty() && steps_[0].max == UNBOUNDED;
-  if (steps_.empty()) return;
-  if (!steps_[0].literal.empty()) {
-    anchor_ = steps_[0].literal;
-    return;
-  }
-  // A literal after steps of fixed width, rarer than the first class: "[a-z]=\d+" is searched by its '='.
-  auto rarest = [](std::string_view literal) {
+  if (may_be_empty_) return;
+  // The rank of a candidate source: a literal's rarest byte, a class's commonest member.
+  const auto& rank = fastpaths::BYTE_RANK;
+  auto literal_rank = [&rank](std::string_view literal) {
     std::uint8_t r = 255;
-    for (char c : literal) r = std::min(r, fastpaths::BYTE_RANK[static_cast<unsigned char>(c)]);
+    for (char c : literal) r = std::min(r, rank[static_cast<unsigned char>(c)]);
     return r;
   };
-  std::uint8_t first_rank = 0;
-  for (unsigned b = 0; b < 256; ++b) {
-    if (first.test(b)) first_rank = std::max(first_rank, fastpaths::BYTE_RANK[b]);
-  }
+  auto class_rank = [&rank](const std::bitset<256>& members) {
+    std::uint8_t r = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (members.test(b)) r = std::max(r, rank[b]);
+    }
+    return r;
+  };
+  auto first_bytes_of = [](const Step& s) {
+    std::bitset<256> b;
+    for (unsigned v = 0; v < 256; ++v) b.set(v, s.cls.contains(static_cast<unsigned char>(v)) && (v < 0x80 || v >= 0xC0));
+    return b;
+  };
+  std::uint8_t best = class_rank(first);
+  // Takes step i as the anchor when it is rarer than the best source so far.
+  auto consider = [&](std::size_t i, Search search, Pos offset) {
+    const Step& s = steps_[i];
+    const std::bitset<256> bytes = s.literal.empty() ? first_bytes_of(s) : std::bitset<256>();
+    const std::uint8_t r = s.literal.empty() ? class_rank(bytes) : literal_rank(s.literal);
+    if (r >= best && !(i == 0 && r == best)) return;
+    best = r;
+    search_ = search;
+    anchor_ = s.literal;
+    anchor_class_ = s.literal.empty() ? ByteClass(bytes) : ByteClass();
+    anchor_offset_ = offset;
+    anchor_step_ = i == 0 && !s.literal.empty() ? 1 : 0;
+  };
   Pos offset = 0;
-  for (const Step& s : steps_) {
+  for (std::size_t i = 0; i < steps_.size(); ++i) {
+    const Step& s = steps_[i];
+    if (!s.literal.empty() || (i > 0 && s.min > 0)) consider(i, Search::Fixed, offset);  // a first class is `first`
     if (!s.literal.empty()) {
-      if (rarest(s.literal) < (anchor_.empty() ? first_rank : rarest(anchor_))) {
-        anchor_ = s.literal;
-        anchor_offset_ = offset;
-      }
       offset += s.literal.size();
     } else if (s.min == s.max && !s.by_char) {
       offset += s.min;
     } else {
       break;
     }
+  }
+  // After the first class's run, when runs also end at bytes commoner than the anchor: otherwise nearly every
+  // run ends at an anchor, and the search would read each run twice ("[^\n]*\n" searches its first bytes).
+  if (first_is_run_ && steps_.size() > 1 && (!steps_[1].literal.empty() || steps_[1].min > 0)) {
+    const Step& next = steps_[1];
+    const std::bitset<256> anchor = next.literal.empty()
+                                        ? first_bytes_of(next)
+                                        : std::bitset<256>().set(static_cast<unsigned char>(next.literal[0]));
+    std::bitset<256> other_ends;
+    for (unsigned b = 0; b < 256; ++b) other_ends.set(b, !steps_[0].cls.contains(static_cast<unsigned char>(b)) && !anchor.test(b));
+    const std::uint8_t anchor_rank = next.literal.empty() ? class_rank(anchor) : literal_rank(next.literal);
+    if (class_rank(other_ends) > anchor_rank) consider(1, Search::AfterRun, 0);
   }
 }
 

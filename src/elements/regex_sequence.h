@@ -4,9 +4,9 @@
 // leftmost-first match at a position, and fails exactly where RE2 finds none. The walk keeps to character
 // boundaries: a literal is whole characters, an ASCII class takes ASCII bytes, and a class holding every
 // non-ASCII character counts whole characters and, unbounded, ends its run on a boundary (see regex_run.h).
-// The searches find candidate starts by a literal (the leading one, or one at a fixed distance from the start
-// whose bytes are rarer than the first class's), or else by a class of the bytes a match may start with. No
-// RE2 and no Python here.
+// The searches find candidate starts by the rarest of the items they may be found by: the bytes a match may
+// start with, or an anchor, a literal or class that stands at a fixed distance from the start or right after
+// the run of an unbounded first class. No RE2 and no Python here.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +42,8 @@ class ByteSequence {
     Pos first_end;
   };
 
-  // Items as regex_syntax::read_sequence gives them; consecutive literals become one step.
+  // Items as regex_syntax::read_sequence gives them. Consecutive literals become one step, and a class after
+  // a fixed count of the same class adds to that count ("\d\d+" is "\d{2,}").
   explicit ByteSequence(const std::vector<regex_syntax::SequenceItem>& items);
 
   // The walk from `pos` (a character boundary) over the steps from `from_step` on.
@@ -56,13 +57,28 @@ class ByteSequence {
 
   // Every step may take nothing: the walk never fails, and a search's match starts where it starts.
   bool may_be_empty() const noexcept { return may_be_empty_; }
-  // A literal step every match holds at `anchor_offset()` bytes from its start (the steps before it take a
-  // fixed number of bytes), by which the searches find candidates: the leading literal when there is one
-  // (offset 0), else one whose rarest byte is rarer than the first class's commonest. Empty: none.
+  // How the searches of a sequence that is never empty find candidate starts (fastpaths::SequenceFinder):
+  //  - First: at the bytes of `first()`;
+  //  - Fixed: by the anchor, which stands `anchor_offset()` bytes after the start of every match (the steps
+  //    before it take a fixed number of bytes);
+  //  - AfterRun: by the anchor, which stands where the run of the first step (a class with no upper bound)
+  //    ends; a match starts where that run begins. Taken only when runs also end at bytes commoner than the
+  //    anchor: were nearly every run to end at one, each would be read twice.
+  // The anchor is a step that takes at least one character: a literal (`anchor()`), or else a class whose
+  // members' bytes, continuation bytes left out, are `anchor_class()` (the first bytes of that step). Of the
+  // candidate sources the rarest is taken, by the rank of bytes in ordinary text: a literal's rarest byte
+  // against a class's commonest; the first bytes on a tie, then the earlier step. Examples: "end" and
+  // "\"[^\"\n]*\"" search their first literal, "[a-z]=\d+" its '=' one byte on, "[a-z]{3}\d" its digit
+  // three bytes on, "\w+@\w+" its '@' after the run, "[xz] e" the bytes x and z.
+  enum class Search : std::uint8_t { First, Fixed, AfterRun };
+  Search search() const noexcept { return search_; }
   std::string_view anchor() const noexcept { return anchor_; }
+  const ByteClass& anchor_class() const noexcept { return anchor_class_; }
   Pos anchor_offset() const noexcept { return anchor_offset_; }
-  // Without an anchor: the bytes a non-empty match may start with (those of the classes up to the first step
-  // that takes at least one character), continuation bytes left out.
+  // The step after the anchor, when the anchor is the first step (a walk then starts after it).
+  std::size_t anchor_step() const noexcept { return anchor_step_; }
+  // The bytes a non-empty match may start with (those of the classes up to the first step that takes at
+  // least one character), continuation bytes left out.
   const ByteClass& first() const noexcept { return first_; }
   // The first step is a class with no upper bound: a walk that failed from p fails from every position of the
   // run it took there, since each such walk ends that run at the same place and goes on from there alike (or
@@ -72,8 +88,11 @@ class ByteSequence {
 
  private:
   std::vector<Step> steps_;
+  Search search_ = Search::First;
   std::string anchor_;
+  ByteClass anchor_class_;
   Pos anchor_offset_ = 0;
+  std::size_t anchor_step_ = 0;
   ByteClass first_;
   bool may_be_empty_ = true;
   bool first_is_run_ = false;

@@ -460,25 +460,40 @@ TEST(RegexSequence, WhichPatternsAreSequences) {
   EXPECT_FALSE(regex("[0-9]+")->fast().sequence);
 }
 
-TEST(RegexSequence, SearchesFindCandidatesByTheRarerItem) {
+TEST(RegexSequence, SearchesFindCandidatesByTheRarestItem) {
+  using Search = ByteSequence::Search;
   const struct {
     const char* pattern;
-    const char* anchor;
+    Search search;
+    const char* anchor;  // the literal, or the class's bytes as describe gives them
     Pos offset;
   } rows[] = {
-      {"end", "end", 0},
-      {"\"[^\"\n]*\"", "\"", 0},
-      {"[a-z]=\\d+", "=", 1},           // '=' is rarer than the letters
-      {"\\d{4}-\\d\\d-\\d\\d", "-", 4},  // and '-' than the digits
-      {"[a-z]+=\\d+", "", 0},           // no literal at a fixed distance
-      {"[xz] \\d", "", 0},              // a space is commoner than 'x' and 'z'
+      {"end", Search::Fixed, "end", 0},
+      {"\"[^\"\n]*\"", Search::Fixed, "\"", 0},
+      {"[a-z]=\\d+", Search::Fixed, "=", 1},             // '=' is rarer than the letters
+      {"\\d{4}-\\d\\d-\\d\\d", Search::Fixed, "-", 4},  // and '-' than the digits
+      {"[a-z]{3}\\d", Search::Fixed, "0-9", 3},          // a class, three bytes on
+      {"e\\d", Search::Fixed, "0-9", 1},                 // rarer than a leading literal
+      {"\\w+@\\w+", Search::AfterRun, "@", 0},          // right after the run of the first class
+      {"[a-z]*,\\d", Search::AfterRun, ",", 0},
+      {"[^=\\n]+=", Search::AfterRun, "=", 0},
+      {"[^\\x00-\\x7F]+\\d", Search::First, "", 0},  // lead bytes are rarer than digits
+      {"[xz] e", Search::First, "", 0},                  // ' ' and 'e' are commoner than 'x' and 'z'
+      {"[xz] \\d", Search::Fixed, "0-9", 2},
+      {"\\d+[a-z]", Search::First, "", 0},
+      {"a?\\d", Search::First, "", 0},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.pattern);
     const Ref<const RegexElement> e = regex(r.pattern);
     ASSERT_TRUE(e->fast().sequence);
-    EXPECT_EQ(e->fast().sequence->anchor(), r.anchor);
-    EXPECT_EQ(e->fast().sequence->anchor_offset(), r.offset);
+    const ByteSequence& seq = *e->fast().sequence;
+    EXPECT_EQ(seq.search(), r.search);
+    if (r.search == Search::First) continue;
+    std::bitset<256> members;
+    for (unsigned b = 0; b < 256; ++b) members.set(b, seq.anchor_class().contains(static_cast<unsigned char>(b)));
+    EXPECT_EQ(seq.anchor().empty() ? describe(members) : std::string(seq.anchor()), r.anchor);
+    EXPECT_EQ(seq.anchor_offset(), r.offset);
   }
 }
 
@@ -513,17 +528,21 @@ TEST(RegexSequence, RandomSequencesAgreeWithRE2) {
       "[^\\x00-\\x7F]", "\\x{20AC}", "\\.", "[=\"]",
   };
   const std::vector<std::string> ops = {"", "", "", "*", "+", "?", "{2}", "{0,2}", "{1,3}", "{0}"};
+  // Unbounded first classes, whose searches may go by what follows their run.
+  const std::vector<std::string> heads = {"[a-z]+", "\\w*", "[^=\n]+", "[^\\x00-\\x7F]{2,}", "[a ]+", "\\d{2,}"};
   const std::vector<std::string> chars = {"a", "a", "b", "=", "1", "1", " ", "\n", "\"", ".", E_ACUTE, EURO};
   std::mt19937 rng(23);
   auto pick = [&rng](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
   int sequences = 0;
+  int searches[3] = {};  // by ByteSequence::Search
   for (int i = 0; i < 1500; ++i) {
-    std::string pattern;
+    std::string pattern = rng() % 3 == 0 ? pick(heads) : "";
     const int pieces = 1 + static_cast<int>(rng() % 4);
     for (int k = 0; k < pieces; ++k) pattern += pick(atoms) + pick(ops);
     RegexBuild b = make_regex_element(pattern);
     if (!b.element || !b.element->fast().sequence) continue;
     ++sequences;
+    ++searches[static_cast<int>(b.element->fast().sequence->search())];
     for (int j = 0; j < 4; ++j) {
       std::string text;
       const std::size_t length = rng() % 140;
@@ -533,6 +552,7 @@ TEST(RegexSequence, RandomSequencesAgreeWithRE2) {
     }
   }
   EXPECT_GT(sequences, 500);
+  for (int k = 0; k < 3; ++k) EXPECT_GT(searches[k], 30) << "search " << k;
 }
 
 TEST(RegexSequence, EdgesOfTheSearch) {
@@ -558,6 +578,14 @@ TEST(RegexSequence, EdgesOfTheSearch) {
       {"12", at(31, "12"), {{31, 33}}},
       {"x1y", at(63, "1y"), {{62, 65}}},
       {"[a-z]=\\d", at(47, "=1"), {{46, 49}}},
+      {"[a-z]{3}\\d", "ab1 abc1 xabcd2", {{4, 8}, {11, 15}}},
+      {"\\w+@\\w+", "a@b @c d@ ab_1@cd@e", {{0, 3}, {10, 17}}},  // the run back to where the search is
+      {"[a-z]+=\\d", "ab=cd=1", {{3, 7}}},
+      {"[a-z]+=", "ab=cd=", {{0, 3}, {3, 6}}},  // a run that begins where the last match ended
+      {"[a-z]{2,}=", "a=ab=", {{2, 5}}},         // a run too short for the count
+      {"[a-z]*=", "==a=", {{0, 1}, {1, 2}, {2, 4}}},
+      {"\\w+@\\w+", cat(repeat(" ", 40), "ab@cd", repeat(" ", 30)), {{40, 45}}},
+      {"[^=]+=\\d", cat(E_ACUTE, "a=1=", EURO, "=2"), {{0, 5}, {6, 11}}},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));

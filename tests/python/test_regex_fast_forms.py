@@ -147,8 +147,8 @@ def test_generated_sequences_agree_with_re2(pattern, s):
 # blocks), for the searches' candidate scans and the hand-over to RE2 after walks that fail far past their start.
 @settings(max_examples=40, deadline=None)
 @given(st.sampled_from(["end", '"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+", r"[a-z]+=\d+", r"[a=]\d+-",
-                        r"\d\d+-", "aab", r"[^\x00-\x7F]{2}a"]),
-       st.lists(st.tuples(st.sampled_from(["a", "ab", "aab", "end", "1", "12-", "2024-01-05", "x=42", "ab=",
+                        r"\d\d+-", "aab", r"[^\x00-\x7F]{2}a", r"[^=\n]+=\d", r"\w+@[a-z]"]),
+       st.lists(st.tuples(st.sampled_from(["a", "ab", "aab", "end", "1", "12-", "2024-01-05", "x=42", "ab=", "a@b",
                                            '"q"', '"', "\n", E, EURO + "a"]),
                           st.sampled_from([1, 1, 2, 3, 40, 700])), max_size=12))
 def test_sequences_over_long_texts_agree_with_re2(pattern, pieces):
