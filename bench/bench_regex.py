@@ -113,7 +113,8 @@ def sequence_rows():
     print(f"plain sequences over {len(text.encode()) / 1e6:.1f} MB of words, quoted texts, dates and assignments")
     for pattern in ["end", r'"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+"]:
         g = q.Regex(pattern)
-        alts = [("re", re.compile(pattern, re.ASCII))] + ([("regex", regex.compile(pattern, regex.ASCII))] if regex else [])
+        alts = [("re", re.compile(pattern, re.ASCII))]
+        alts += [("regex", regex.compile(pattern, regex.ASCII))] if regex else []
         found = alts[0][1].findall(text)
         replaced = alts[0][1].sub("#", text)
         for _, rx in alts:
@@ -130,7 +131,8 @@ def sequence_rows():
     s = "x=42 and the rest of a short line"
     pattern = r"[a-z]=\d+"
     g = q.Regex(pattern)
-    alts = [("re", re.compile(pattern, re.ASCII))] + ([("regex", regex.compile(pattern, regex.ASCII))] if regex else [])
+    alts = [("re", re.compile(pattern, re.ASCII))]
+    alts += [("regex", regex.compile(pattern, regex.ASCII))] if regex else []
     for _, rx in alts:
         assert g.matches(s) is bool(rx.match(s)) and g.parse_string(s) == [rx.match(s).group()]
     calls = range(2_000 if QUICK else 20_000)

@@ -57,9 +57,9 @@ class RegexElement final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
-  // The rule of try_match_at, for the methods that apply it in place. A class run and a sequence answer from
-  // the bytes, and a byte no match starts with refuses at once; otherwise a search borrows RE2's per-expression cache (built
-  // on first use), and a repeated search allocates nothing.
+  // The rule of try_match_at, for the methods that apply it in place. A class run and a plain sequence answer
+  // from the bytes, and a byte no match starts with refuses at once; otherwise a search borrows RE2's
+  // per-expression cache (built on first use), and a repeated search allocates nothing.
   MatchResult match_at(std::string_view text, Pos pos) const noexcept {
     if (!is_char_boundary(text, pos)) return {false, 0};
     if (fast_.run) {

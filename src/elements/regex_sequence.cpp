@@ -59,7 +59,9 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
   };
   auto first_bytes_of = [](const Step& s) {
     std::bitset<256> b;
-    for (unsigned v = 0; v < 256; ++v) b.set(v, s.cls.contains(static_cast<unsigned char>(v)) && (v < 0x80 || v >= 0xC0));
+    for (unsigned v = 0; v < 256; ++v) {
+      b.set(v, s.cls.contains(static_cast<unsigned char>(v)) && !is_continuation_byte(static_cast<unsigned char>(v)));
+    }
     return b;
   };
   std::uint8_t best = class_rank(first);
@@ -96,7 +98,9 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
                                         ? first_bytes_of(next)
                                         : std::bitset<256>().set(static_cast<unsigned char>(next.literal[0]));
     std::bitset<256> other_ends;
-    for (unsigned b = 0; b < 256; ++b) other_ends.set(b, !steps_[0].cls.contains(static_cast<unsigned char>(b)) && !anchor.test(b));
+    for (unsigned b = 0; b < 256; ++b) {
+      other_ends.set(b, !steps_[0].cls.contains(static_cast<unsigned char>(b)) && !anchor.test(b));
+    }
     const std::uint8_t anchor_rank = next.literal.empty() ? class_rank(anchor) : literal_rank(next.literal);
     if (class_rank(other_ends) > anchor_rank) consider(1, Search::AfterRun, 0);
   }

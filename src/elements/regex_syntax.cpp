@@ -766,7 +766,6 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
-
 std::optional<std::vector<SequenceItem>> read_sequence(std::string_view pattern) {
   // What a count right here would repeat: nothing (the start, or just after '('), an item, an item already
   // counted, or a group (both refused).

@@ -268,8 +268,8 @@ class SequenceFinder {
 };
 
 // Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
-// has one, its sequence walk when it is a plain sequence, else RE2 skipping to the bytes a match may start with when the pattern never matches empty, else
-// RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
+// has one, its walk when it is a plain sequence, else RE2 skipping to the bytes a match may start with when the
+// pattern never matches empty, else RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
 template <class Body>
 inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view text, Body&& body) {
   const RegexFastForm& fast = e.fast();
