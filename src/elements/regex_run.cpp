@@ -127,8 +127,8 @@ template <class Lanes>
 QUILLEX_AVX2 Pos find_wide(const Lanes& lanes, const unsigned char* t, Pos p, Pos n, bool member) noexcept {
   const std::uint64_t flip = member ? 0 : ~std::uint64_t{0};
   if (n - p >= 32) {
-    const std::uint32_t m = lanes.members(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p))) ^
-                            static_cast<std::uint32_t>(flip);
+    const std::uint32_t m =
+        lanes.members(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + p))) ^ static_cast<std::uint32_t>(flip);
     if (m != 0) return p + static_cast<Pos>(__builtin_ctz(m));
     p += 32;
   }
@@ -151,7 +151,8 @@ QUILLEX_AVX2 std::uint64_t count_wide(const Lanes& lanes, const unsigned char* t
   const __m256i continuation = _mm256_set1_epi8(static_cast<char>(0x80));
   const auto inside_char = [&](const unsigned char* p) noexcept QUILLEX_AVX2 {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(x, high2), continuation)));
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(x, high2), continuation)));
   };
   std::uint64_t total = 0;
   std::uint64_t last_in = 0;  // whether the byte before the step is a member, as bit 0

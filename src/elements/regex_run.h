@@ -1,6 +1,6 @@
-// ByteClass: a set of bytes with its scans, 16 bytes at a time where the set allows (64 with AVX2, for any set). It serves the Regex
-// element twice: as the bytes that may start a match (the next candidate position), and as the class of a
-// pattern that is one character class repeated ("[0-9]+", "\w*", "[^\n]*", ".*"), whose matches it finds and
+// ByteClass: a set of bytes with its scans, 16 bytes at a time where the set allows (64 with AVX2, for any set). It
+// serves the Regex element twice: as the bytes that may start a match (the next candidate position), and as the class
+// of a pattern that is one character class repeated ("[0-9]+", "\w*", "[^\n]*", ".*"), whose matches it finds and
 // counts as byte runs. Over valid UTF-8 such a pattern's matches are runs of member bytes: a class whose
 // non-ASCII part is none or all (regex_syntax's `run_class`) is a set of bytes in which every byte of a
 // character is a member exactly when its first byte is (all of 0x80-0xFF are members, or none is). So a run

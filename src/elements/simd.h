@@ -69,7 +69,8 @@ class NibbleLanes {
     if (has_high_) {
       const __m256i high_bit = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128,  //
                                                 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128);
-      hit = _mm256_or_si256(hit, _mm256_and_si256(_mm256_shuffle_epi8(high_, column), _mm256_shuffle_epi8(high_bit, row)));
+      hit = _mm256_or_si256(hit,
+                            _mm256_and_si256(_mm256_shuffle_epi8(high_, column), _mm256_shuffle_epi8(high_bit, row)));
     }
     return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hit, _mm256_setzero_si256())));
   }

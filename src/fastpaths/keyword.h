@@ -148,14 +148,13 @@ QUILLEX_AVX2 inline void scan_keyword_blocks_avx2(KeywordScan& scan, const Subst
         _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, v1), _mm256_cmpeq_epi8(y, v2))));
   };
   std::size_t& h = scan.h;
-  for (; h + 64 + n <= length; h += 64) {
-    const std::uint64_t mask = pair(h) | static_cast<std::uint64_t>(pair(h + 32)) << 32;
+  while (h + 64 + n <= length) {
+    const std::size_t at = h;
+    const std::uint64_t mask = pair(at) | static_cast<std::uint64_t>(pair(at + 32)) << 32;
+    h += 64;
     if (mask == 0) continue;
-    scan.walk(mask & ~ident.members64(bytes + h + n), h, data, word, on_match);
-    if (scan.filter_ineffective()) {
-      h += 64;
-      return;
-    }
+    scan.walk(mask & ~ident.members64(bytes + at + n), at, data, word, on_match);
+    if (scan.filter_ineffective()) return;
   }
 }
 
@@ -285,7 +284,8 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
     return count;
   }
   std::uint64_t count = 0;
-  for_each_keyword_match(keyword, text, [&count](std::size_t) { ++count; }, simd);
+  for_each_keyword_match(
+      keyword, text, [&count](std::size_t) { ++count; }, simd);
   return count;
 }
 

@@ -89,8 +89,8 @@ inline constexpr std::array<std::uint8_t, 256> BYTE_RANK = [] {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i sums = _mm256_add_epi64(_mm256_sad_epu8(lanes0, zero), _mm256_sad_epu8(lanes1, zero));
     const __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
-    count += static_cast<std::uint64_t>(_mm_cvtsi128_si64(half)) +
-             static_cast<std::uint64_t>(_mm_extract_epi64(half, 1));
+    count +=
+        static_cast<std::uint64_t>(_mm_cvtsi128_si64(half)) + static_cast<std::uint64_t>(_mm_extract_epi64(half, 1));
   }
   return count + count_byte_sse2(data + i, n - i, c);
 }

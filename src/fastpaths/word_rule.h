@@ -75,7 +75,7 @@ struct WordCoverage {
 // from bit 0 runs through bit 1, the one from bit 4 out of the run), so in = {0, 1, 4}: the 'b' at 3 is in no
 // word, as no initial byte leads its run; the words start at {0, 4}.
 [[nodiscard]] QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text,
-                                                               Pos from, Pos to) noexcept;
+                                                                Pos from, Pos to) noexcept;
 
 // Ranges of fewer bytes than this take the byte-by-byte pass: the 32-byte pass first builds its lookup tables
 // from the byte tables, which costs about as much as that many bytes.
@@ -159,7 +159,7 @@ class WordStepper {
 inline unsigned char byte_after(const unsigned char* t, Pos n, Pos i) noexcept { return i + 1 < n ? t[i + 1] : 0; }
 
 QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text, Pos from,
-                                                 Pos to) noexcept {
+                                                  Pos to) noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const NibbleLanes init{NibbleSet(tables.INIT)};
   const NibbleLanes body{NibbleSet(tables.BODY)};
