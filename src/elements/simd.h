@@ -36,16 +36,20 @@ struct NibbleSet {
   std::array<std::uint8_t, 16> high{};
   bool has_high = false;  // a member of 0x80 or above (otherwise HIGH is not looked at)
 
-  constexpr NibbleSet() noexcept = default;  // no member
+  NibbleSet() noexcept = default;  // no member
   // `table[b] != 0` for the members.
-  template <class Table>
-  constexpr explicit NibbleSet(const Table& table) noexcept {
-    for (unsigned b = 0; b < 256; ++b) {
-      if (table[b] == 0) continue;
-      const unsigned bit = 1u << ((b >> 4) & 7);
-      (b < 0x80 ? low : high)[b & 15] |= static_cast<std::uint8_t>(bit);
-      has_high = has_high || b >= 0x80;
+  // `table` holds 256 bytes, nonzero for the members. A row of 16 bytes at a time: its members' lanes get the
+  // row's bit.
+  explicit NibbleSet(const std::array<std::uint8_t, 256>& table) noexcept {
+    __m128i rows[2] = {_mm_setzero_si128(), _mm_setzero_si128()};
+    for (unsigned row = 0; row < 16; ++row) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table.data() + 16 * row));
+      const __m128i bit = _mm_set1_epi8(static_cast<char>(1u << (row & 7)));
+      rows[row / 8] = _mm_or_si128(rows[row / 8], _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()), bit));
     }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(low.data()), rows[0]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(high.data()), rows[1]);
+    has_high = _mm_movemask_epi8(_mm_cmpeq_epi8(rows[1], _mm_setzero_si128())) != 0xFFFF;
   }
 };
 

@@ -29,7 +29,7 @@ namespace quillex::fastpaths {
 }
 
 // The identifier bytes as the 32-byte paths test them.
-inline constexpr NibbleSet IDENT_NIBBLES{IDENT_CHARS};
+inline const NibbleSet IDENT_NIBBLES{IDENT_CHARS};
 
 // for_each_keyword_occurrence: every occurrence of `word` (non-empty) that starts at or after `from`, overlapping
 // ones included, in order, as on_occurrence(start), by Knuth-Morris-Pratt matching: one pass over the text with

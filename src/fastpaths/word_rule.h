@@ -77,9 +77,8 @@ struct WordCoverage {
 [[nodiscard]] QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text,
                                                                 Pos from, Pos to) noexcept;
 
-// Ranges of fewer bytes than this take the byte-by-byte pass: the 32-byte pass first builds its lookup tables
-// from the byte tables, which costs about as much as that many bytes.
-inline constexpr Pos WIDE_WORD_SCAN_MIN = 512;
+// Ranges of fewer bytes than this take the byte-by-byte pass (the 32-byte one would do no whole step).
+inline constexpr Pos WIDE_WORD_SCAN_MIN = 64;
 
 // count_words_branchless: the number of words the word scan finds in text[from, to), from a fresh state. Per
 // byte c, with `in` = "the byte before belongs to a word":
