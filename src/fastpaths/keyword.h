@@ -74,8 +74,9 @@ struct KeywordScan {
   // Whether the pair filter is no longer worth its comparisons (its worst case, see for_each_keyword_match).
   bool filter_ineffective() const noexcept { return wasted > 4 * h + 4096; }
 
-  // The starts at + b for the set bits b of `mask` (lowest first) whose byte after the keyword is no
-  // identifier byte and whose keyword bytes are not yet known to stand there.
+  // Reports, lowest first, the starts at + b for the set bits b of `mask` (starts where the pair stands and
+  // no identifier byte follows the keyword) that lie past the last match and hold the keyword's bytes (a
+  // keyword of up to two bytes is settled by the pair).
   template <class OnMatch>
   [[gnu::always_inline]] void walk(std::uint64_t mask, std::size_t at, const char* data, std::string_view word,
                                    OnMatch& on_match) {

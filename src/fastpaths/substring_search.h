@@ -134,8 +134,8 @@ class SubstringFinder {
   // The first h with from <= h and h + n <= to at which the needle stands in `text`, or NOT_FOUND.
   // Requires from <= to <= text.size(). Inlined into each caller's loop, so that the filter's state stays in
   // registers there (an out-of-line copy measured 15% slower on a 10 MB scan). The 32-byte filter cannot be
-  // inlined into a caller compiled for plain x86-64; its call costs little beside the 32 starts it tests
-  // before it can return.
+  // inlined into a caller compiled for plain x86-64; it serves searches of 64 starts or more, beside which its
+  // call costs little.
   [[nodiscard]] [[gnu::always_inline]] std::size_t find(std::string_view text, std::size_t from,
                                                         std::size_t to) noexcept {
     const std::size_t n = needle_.size();
