@@ -135,7 +135,10 @@ int hex_value(unsigned char c) {
 }
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-enum class Kind : std::uint8_t { Atom, Dot, Assertion, Open, Close, Flags, Bar, Repeat, End };
+// `Flags` is a flag setting ("(?i)") and `Nothing` an empty quote ("\Q\E"): both add nothing to the expression, so
+// a repetition operator after one repeats the item before it ("a(?i)*" is "a*"), and one after a repetition
+// ("a*\Q\E+") is no stacked operator but a repetition of the repetition.
+enum class Kind : std::uint8_t { Atom, Dot, Assertion, Open, Close, Flags, Nothing, Bar, Repeat, End };
 
 struct Token {
   Kind kind = Kind::End;
@@ -166,8 +169,10 @@ class Lexer {
         if (c == '\\' && at(1) == 'E') {
           quoting_ = false;
           i_ += 2;
+          if (quoted_nothing_) return token(Kind::Nothing);
           continue;
         }
+        quoted_nothing_ = false;
         if (c == '\\') {
           exact_ = false;  // a backslash inside \Q...\E: RE2 reads "\\" there in its own way
           ++i_;
@@ -225,6 +230,7 @@ class Lexer {
           if (e == 'Q') {
             i_ += 2;
             quoting_ = true;
+            quoted_nothing_ = true;
             continue;
           }
           return atom(escape().set);
@@ -281,16 +287,19 @@ class Lexer {
   }
 
   // "{n}", "{n,}" or "{n,m}" at i_ (a repetition), else false with i_ unchanged ('{' is then a literal).
+  // A number is what RE2 takes for one: no leading zero ("{01}" and "{0,00}" are characters), and no more
+  // digits once the value reaches 100000000 ("{1000000000}" is characters too).
   bool braces(Token& t) {
     std::size_t j = i_ + 1;
+    auto digit = [&](std::size_t k) { return k < p_.size() && p_[k] >= '0' && p_[k] <= '9'; };
     auto number = [&](int& v) {
-      const std::size_t from = j;
+      if (!digit(j) || (p_[j] == '0' && digit(j + 1))) return false;
       v = 0;
-      while (j < p_.size() && p_[j] >= '0' && p_[j] <= '9') {
-        v = std::min(v * 10 + (p_[j] - '0'), 1 << 20);
-        ++j;
+      for (; digit(j); ++j) {
+        if (v >= 100000000) return false;
+        v = v * 10 + (p_[j] - '0');
       }
-      return j > from;
+      return true;
     };
     int min = 0;
     int max = 0;
@@ -429,8 +438,9 @@ class Lexer {
         break;
       }
       first = false;
-      if (c == '[' && at(1) == ':' && has(1)) {
+      if (c == '[' && at(1) == ':' && has(1) && i_ + 2 < no_posix_end_from_) {
         const std::size_t close = p_.find(":]", i_ + 2);
+        if (close == std::string_view::npos) no_posix_end_from_ = i_ + 2;
         if (close != std::string_view::npos) {
           const std::optional<Set> posix = posix_set(p_.substr(i_ + 2, close - i_ - 2));
           if (posix) {
@@ -480,7 +490,11 @@ class Lexer {
 
   std::string_view p_;
   std::size_t i_ = 0;
+  // No ":]" at or after this position: once a search for it fails, later ones from further on would fail too,
+  // so a class full of "[:" costs one pass, not one per "[:".
+  std::size_t no_posix_end_from_ = std::string_view::npos;
   bool quoting_ = false;
+  bool quoted_nothing_ = false;  // nothing read yet since "\Q"
   bool exact_ = true;
 };
 
@@ -510,6 +524,11 @@ int nesting_depth(std::string_view pattern, int limit) {
         if (f.last >= 0 && !f.last_repeated) f.deepest = std::max(f.deepest, ++f.last);
         f.last_repeated = true;
         break;
+      case Kind::Flags:
+      case Kind::Nothing:
+        // The next operator repeats the last item, even one just repeated ("a*(?i)*" nests two levels).
+        f.last_repeated = false;
+        break;
       case Kind::Open:
         frames.emplace_back();
         // Each open group is a level around what it will hold.
@@ -524,7 +543,6 @@ int nesting_depth(std::string_view pattern, int limit) {
           frames.back().deepest = std::max(frames.back().deepest, depth);
         }
         break;
-      case Kind::Flags:
       case Kind::Bar:
       case Kind::End:
         frames.back().last = -1;
@@ -596,7 +614,12 @@ class ShapeReader {
     Bytes first;
   };
 
-  void advance() { token_ = lexer_.next(); }
+  // Tokens that add nothing are passed over, so an operator after one repeats the item before it.
+  void advance() {
+    do {
+      token_ = lexer_.next();
+    } while (token_.kind == Kind::Flags || token_.kind == Kind::Nothing);
+  }
 
   Summary alternation() {
     Summary s = sequence();
@@ -628,7 +651,6 @@ class ShapeReader {
         advance();
         break;
       case Kind::Assertion:
-      case Kind::Flags:
         advance();
         break;
       case Kind::Open:
@@ -675,12 +697,12 @@ std::optional<Shape> read_shape(std::string_view pattern) {
   bool dot_all = false;
   bool flags = false;
   Lexer scan(pattern);
-  std::vector<Token> head;  // the first three tokens, for the class-run form
+  std::vector<Token> head;  // the first three tokens that add something, for the class-run form
   for (Token t = scan.next(); t.kind != Kind::End; t = scan.next()) {
     fold = fold || t.fold;
     dot_all = dot_all || t.dot_all;
     flags = flags || t.kind == Kind::Flags || t.fold || t.dot_all;
-    if (head.size() < 3) head.push_back(t);
+    if (head.size() < 3 && t.kind != Kind::Nothing) head.push_back(t);
   }
   if (!scan.exact()) return std::nullopt;
   std::optional<Shape> shape = ShapeReader(pattern, fold, dot_all).read();

@@ -17,7 +17,9 @@ namespace quillex::regex_syntax {
 // group ("(...)", "(?:...)", "(?P<name>...)", "(?flags:...)") and each repetition operator ("*", "+", "?",
 // "{n,m}", lazy or not) being one level. Characters, classes (which never nest in this dialect), escapes such
 // as "\(", text between "\Q" and "\E", assertions and flag settings ("(?i)") are no level; an alternation or a
-// sequence is as deep as its deepest part. Examples: "a" 0, "a*" 1, "(a)*" 2, "((a|b*)c)+" 4, "[(]\(" 0.
+// sequence is as deep as its deepest part. An operator right after another is a compile error ("a**"), but one
+// after a flag setting or an empty quote repeats the repetition before it. Examples: "a" 0, "a*" 1, "(a)*" 2,
+// "((a|b*)c)+" 4, "[(]\(" 0, "a*(?i)*" 2.
 // The count stops as soon as it passes `limit` (returning limit + 1), so a huge pattern costs one pass at
 // most. Any text is accepted: a malformed pattern gets some depth, and its compile reports the fault.
 int nesting_depth(std::string_view pattern, int limit);

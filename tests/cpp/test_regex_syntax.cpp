@@ -69,7 +69,12 @@ TEST(RegexNesting, DepthCountsGroupsAndRepetitions) {
       {"\\p{Greek}", 0},
       {"a{,3}", 0},           // not a repetition in RE2: characters
       {"a{", 0},
+      {"a{01}b{0,00}", 0},    // RE2 reads a number with a leading zero as characters
+      {"(a{1000000000})", 1}, // and one of ten digits
       {"a**", 1},             // a compile error, not two levels
+      {"a*(?i)*", 2},         // after a flag setting or an empty quote an operator repeats the repetition
+      {"a+\\Q\\E?", 2},
+      {"a(?i)*\\Qb\\E+", 1},
       {"(((a", 3},            // open groups still count
       {"a))", 0},
   };
@@ -78,6 +83,8 @@ TEST(RegexNesting, DepthCountsGroupsAndRepetitions) {
   }
   EXPECT_EQ(regex_syntax::nesting_depth(repeat("(", 100000), 250), 251) << "stops past the limit";
   EXPECT_EQ(regex_syntax::nesting_depth(repeat("(?:a", 10) + repeat(")*", 10), 250), 20);
+  // "[:" with no ":]" after it is characters of the class, parentheses included; many of them cost one pass.
+  EXPECT_EQ(regex_syntax::nesting_depth(cat("[", repeat("[:a(", 20000), "]"), 250), 0);
 }
 
 TEST(RegexNesting, DeeperThanTheLimitIsACompileError) {
@@ -106,6 +113,12 @@ TEST(RegexNesting, DeeperThanTheLimitIsACompileError) {
   const std::size_t before = live_element_count();
   EXPECT_NE(make_regex_element(cat(repeat("(", 100000), "a**")).error.find("nesting too deep"), std::string::npos);
   EXPECT_EQ(live_element_count(), before);
+  // Operators stacked with a flag setting or an empty quote between them nest.
+  for (const char* between : {"(?i)", "\\Q\\E"}) {
+    EXPECT_TRUE(make_regex_element(cat("a", repeat(cat("?", between), 250))).element) << between;
+    EXPECT_NE(make_regex_element(cat("a", repeat(cat("?", between), 251))).error.find("nesting too deep"),
+              std::string::npos) << between;
+  }
   // Stacked operators are RE2's error, as before.
   EXPECT_EQ(make_regex_element(cat("a", repeat("*", 300))).error.find("regex parse error:\n    ^(?:a***"), 0u);
   EXPECT_NE(make_regex_element(cat("a", repeat("*", 300))).error.find("bad repetition operator"), std::string::npos);
@@ -172,6 +185,16 @@ TEST(RegexShape, SummariesOfPatterns) {
       {"a|b|", true, "a-b", nullptr, false},
       {"(?:)", true, "", nullptr, false},
       {"x{0}y", false, "y", nullptr, false},
+      {"a(?i)*", true, "Aa<lead>", nullptr, false},  // an operator after a flag setting repeats the item before
+      {"x(?s){0}y", false, "y", nullptr, false},
+      {"[0-9]+(?m)?", true, "0-9", nullptr, false},
+      {"a\\Q\\E+", false, "a", "a", false},
+      {"a*\\Q\\E+", true, "a", nullptr, false},
+      {"x{00}y", false, "x", nullptr, false},        // "{00}" is characters, not a repetition
+      {"x{0,00}y", false, "x", nullptr, false},
+      {"(?:){01}y", false, "{", nullptr, false},
+      {"x{0,1000000000}", false, "x", nullptr, false},
+      {"a{01,}", false, "a", nullptr, false},        // characters: no class run
       {"\\bfoo", false, "f", nullptr, false},
       {"^a|$", true, "a", nullptr, false},
       {"(?P<n>[x-z])y?", false, "x-z", nullptr, false},

@@ -3,8 +3,9 @@
 The plain route is the same pattern behind an alternative that can never match, `\\b\\B` (a position cannot be
 a word boundary and not be one): RE2 gives exactly the same matches, while the pattern's reading must take
 that alternative as possibly empty, so every test of the wrapped pattern goes to RE2 (the element tests check
-that the wrapped form has no fast form). Every method, and the element inside the common routines and a
-sequence, is compared on generated patterns and texts and on a table of the edges that break scans."""
+that the wrapped form has no fast form). Every method, and the element inside the common routines, a sequence,
+a repetition and a choice, is compared on generated patterns and texts and on a table of the edges that break
+scans."""
 
 import os
 import re
@@ -53,6 +54,9 @@ def check_agrees(pattern, s):
     a, b = q.Word(q.alphas()) + q.Literal("=") + fast, q.Word(q.alphas()) + q.Literal("=") + slow
     assert a.search_string(s) == b.search_string(s)
     assert a.search_string_count(s) == b.search_string_count(s)
+    # Repeated, and as the later alternative of a choice.
+    for wrap in (q.ZeroOrMore, lambda r: q.Literal("k") | r):
+        assert wrap(fast).search_string(s) == wrap(slow).search_string(s)
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -61,6 +65,7 @@ def check_agrees(pattern, s):
 CLASSES = ["[0-9]", r"\d", r"\w", r"\s", r"\S", "[a-z]", "[^a]", r"[^\n]", ".", "a", "=", "[a=]", "[^a-z0-9]",
            "[[:punct:]]", f"[{E}0-9]", f"[^{E}]", E, EURO, r"\pL", r"\C", "(?i)k", "(?i)[a-c]", r"\x{20AC}"]
 OPS = ["", "+", "*", "?", "{2}", "{1,3}", "+?", "*?"]
+NOTHING = ["", "", "", "", "(?s)", r"\Q\E"]  # between an item and its operator: adds nothing
 ASSERTIONS = ["", "", "^", "$", r"\b", r"\B", "(?m)^", "(?m)$"]
 
 
@@ -69,6 +74,9 @@ def patterns(draw):
     pieces = []
     for _ in range(draw(st.integers(1, 3))):
         piece = draw(st.sampled_from(CLASSES)) + draw(st.sampled_from(OPS))
+        between = draw(st.sampled_from(NOTHING))
+        if between:
+            piece += between + draw(st.sampled_from(OPS))
         if draw(st.integers(0, 4)) == 0:
             piece = f"(?:{piece}|{draw(st.sampled_from(CLASSES))})" + draw(st.sampled_from(OPS))
         pieces.append(draw(st.sampled_from(ASSERTIONS)) + piece)
@@ -118,12 +126,14 @@ BLOCK_EDGES = [letters(k) + "12" + letters(70 - k) for k in (0, 14, 15, 16, 30, 
 EDGE_TEXTS = [
     "", "1", "a", "12", "1a", "a1", "123456789", "1" * 64, "1" * 65, "a" * 64 + "1", "1" + "a" * 64,
     E + "1" + E, EURO + "12" + SMILE, "1" + E, E + "1", KELVIN + "k1", "a=1\r\nb=2\nc=", "a=\n=\n", "x=y",
-    "a=" + E * 20 + "\r\n", "\n\n\r\n", "key=value\nk2=v2", *BLOCK_EDGES,
+    "a=" + E * 20 + "\r\n", "\n\n\r\n", "key=value\nk2=v2", "x{00}1 x{0,00}1", "1{01,}", *BLOCK_EDGES,
 ]
 EDGE_PATTERNS = [
     "[0-9]+", "[0-9]*", r"\d+", r"[^\n]*", r"[^\n]+", ".*", r"\w*", "[a-z]+", "[^a-z]*", "1+", "[é0-9]+",
     "^[0-9]+", "[0-9]+$", r"\b[0-9]+", r"[0-9]+\b", "[0-9]+|a", "a|[0-9]+", "(?i)[a-k]+", "(?i)k+", r"\C+",
     r"(?m)^[^\n]*", r"(?m)[^\n]*$", "[0-9]{2}", "[0-9]+?", "(?:[0-9]+)", r"(?U)[0-9]+", "=[^\n]*", "",
+    "x{00}1", "x{0,00}1", "1{01,}",  # braces RE2 reads as characters (a number with a leading zero)
+    "1(?i)*", "[0-9]+(?m)?", "a(?s){0}1", r"[0-9]+\Q\E*",  # an operator after a flag setting or an empty quote
 ]
 
 

@@ -249,6 +249,19 @@ def test_regex_compile_errors(pattern, text):
     assert str(info.value) == text
 
 
+def test_regex_nesting_limit_counts_groups_and_repetitions_only():
+    deep = "(?:a" * 126 + ")*" * 126  # 252 levels: each group and its repetition
+    with pytest.raises(ValueError) as info:
+        q.Regex(deep + "**")  # refused for its depth before RE2 reads the stacked operator
+    assert str(info.value) == ("regex parse error:\n    ^(?:" + deep + "**)\nerror: nesting too deep: more than 250 "
+                               "levels of groups and repetitions")
+    assert q.Regex("(?:a" * 125 + ")*" * 125).matches("a")
+    # Escaped and quoted parentheses and those of a class are characters, not levels.
+    for pattern, text in [("\\(" * 300, "(" * 300), ("\\Q" + "(" * 300 + "\\E", "(" * 300),
+                          ("[" + "(" * 300 + "]+", "((")]:
+        assert q.Regex(pattern).parse_string(text) == [text]
+
+
 def test_regex_budget_is_the_stated_limit():
     # Past RE2's default budget of 8 MiB, within the stated 10485760 bytes; then past it.
     g = call_checked(q.Regex, "\\pL{500}")
