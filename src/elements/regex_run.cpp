@@ -124,7 +124,7 @@ struct RangeLanes {
 // ends there), then 64 a step; once fewer remain it tests the last 64 with the bits of those below p dropped,
 // so it settles the search itself.
 template <class Lanes>
-QUILLEX_AVX2 Pos find_wide(const Lanes& lanes, const unsigned char* t, Pos p, Pos n, bool member) noexcept {
+[[gnu::always_inline]] QUILLEX_AVX2 inline Pos find_wide(const Lanes& lanes, const unsigned char* t, Pos p, Pos n, bool member) noexcept {
   const std::uint64_t flip = member ? 0 : ~std::uint64_t{0};
   if (n - p >= 32) {
     const std::uint32_t m =
@@ -171,9 +171,10 @@ QUILLEX_AVX2 std::uint64_t count_wide(const Lanes& lanes, const unsigned char* t
   return total;
 }
 
-// with_ranges for the 64-byte paths: f(RangeLanes<R>) for up to 4 ranges, else f(NibbleLanes).
+// with_ranges for the 64-byte paths: f(RangeLanes<R>) for up to 4 ranges, else f(NibbleLanes). Inlined, so
+// that a search costs one call.
 template <class F>
-QUILLEX_AVX2 auto with_lanes(std::uint8_t ranges, const std::array<std::uint8_t, 4>& lo,
+[[gnu::always_inline]] QUILLEX_AVX2 inline auto with_lanes(std::uint8_t ranges, const std::array<std::uint8_t, 4>& lo,
                              const std::array<std::uint8_t, 4>& span, const NibbleSet& nibbles, F&& f) {
   switch (ranges) {
     case 1:
