@@ -143,7 +143,7 @@ template <class Lanes>
 
 // Per step, with `in` the member bits and `before` the same moved up by one (the previous step's last bit
 // carried in): a run starts at in & ~before; with '*' an empty match lies at ~in & ~before on a character
-// boundary (not a continuation byte 10xxxxxx).
+// boundary (not a continuation byte 10xxxxxx). For n >= 64; counts all of [0, n).
 template <class Lanes>
 QUILLEX_AVX2 std::uint64_t count_wide(const Lanes& lanes, const unsigned char* t, Pos n, bool star,
                                       Pos& done) noexcept {
@@ -166,6 +166,20 @@ QUILLEX_AVX2 std::uint64_t count_wide(const Lanes& lanes, const unsigned char* t
       total += static_cast<std::uint64_t>(__builtin_popcountll(~(in | before | inside)));
     }
     last_in = in >> 63;
+  }
+  if (p < n) {
+    // The last 64 bytes, the bits of those below p dropped: what counts at i >= p is told by bytes i and i - 1,
+    // both inside that window.
+    const Pos at = n - 64;
+    const std::uint64_t keep = ~std::uint64_t{0} << (p - at);
+    const std::uint64_t in = lanes.members64(t + at);
+    const std::uint64_t before = in << 1;
+    total += static_cast<std::uint64_t>(__builtin_popcountll(in & ~before & keep));
+    if (star) {
+      const std::uint64_t inside = inside_char(t + at) | static_cast<std::uint64_t>(inside_char(t + at + 32)) << 32;
+      total += static_cast<std::uint64_t>(__builtin_popcountll(~(in | before | inside) & keep));
+    }
+    p = n;
   }
   done = p;
   return total;
@@ -279,7 +293,7 @@ std::uint64_t ByteClass::count_run_matches(std::string_view text, bool star, Sim
   const Pos n = text.size();
   std::uint64_t count = 0;
   Pos p = 0;
-  if (simd == Simd::AVX2) {
+  if (simd == Simd::AVX2 && n >= 64) {
     count = count_avx2(ranges_, lo_, span_, nibbles_, t, n, star, p);
   } else {
     with_ranges(ranges_, lo_, span_, [&](const auto& test) { count = count_in_blocks(test, t, n, star, p); });
