@@ -111,7 +111,7 @@ def sequence_rows():
     10 MB of mixed words, and the anchored test of one beside re.match on a short text."""
     text = make_text(1_000_000 if QUICK else 10_000_000)
     print(f"plain sequences over {len(text.encode()) / 1e6:.1f} MB of words, quoted texts, dates and assignments")
-    for pattern in ["end", r'"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+"]:
+    for pattern in ["end", r'"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+", r"k\d+="]:
         g = q.Regex(pattern)
         alts = [("re", re.compile(pattern, re.ASCII))]
         alts += [("regex", regex.compile(pattern, regex.ASCII))] if regex else []

@@ -1,6 +1,7 @@
 #include "elements/regex_sequence.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "fastpaths/substring_search.h"
@@ -43,17 +44,18 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
   first_ = ByteClass(first);
   first_is_run_ = !steps_.empty() && steps_[0].literal.empty() && steps_[0].max == UNBOUNDED;
   if (may_be_empty_) return;
-  // The rank of a candidate source: a literal's rarest byte, a class's commonest member.
-  const auto& rank = fastpaths::BYTE_RANK;
-  auto literal_rank = [&rank](std::string_view literal) {
-    std::uint8_t r = 255;
-    for (char c : literal) r = std::min(r, rank[static_cast<unsigned char>(c)]);
+  // How common a candidate source is: a literal by its rarest byte (the substring filter looks for it), a class
+  // by all its members together.
+  const auto& share = fastpaths::BYTE_SHARE;
+  auto literal_rank = [&share](std::string_view literal) {
+    std::uint32_t r = UINT32_MAX;
+    for (char c : literal) r = std::min<std::uint32_t>(r, share[static_cast<unsigned char>(c)]);
     return r;
   };
-  auto class_rank = [&rank](const std::bitset<256>& members) {
-    std::uint8_t r = 0;
+  auto class_rank = [&share](const std::bitset<256>& members) {
+    std::uint32_t r = 0;
     for (unsigned b = 0; b < 256; ++b) {
-      if (members.test(b)) r = std::max(r, rank[b]);
+      if (members.test(b)) r += share[b];
     }
     return r;
   };
@@ -64,12 +66,12 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
     }
     return b;
   };
-  std::uint8_t best = class_rank(first);
+  std::uint32_t best = class_rank(first);
   // Takes step i as the anchor when it is rarer than the best source so far.
   auto consider = [&](std::size_t i, Search search, Pos offset) {
     const Step& s = steps_[i];
     const std::bitset<256> bytes = s.literal.empty() ? first_bytes_of(s) : std::bitset<256>();
-    const std::uint8_t r = s.literal.empty() ? class_rank(bytes) : literal_rank(s.literal);
+    const std::uint32_t r = s.literal.empty() ? class_rank(bytes) : literal_rank(s.literal);
     if (r >= best && !(i == 0 && r == best)) return;
     best = r;
     search_ = search;
@@ -101,7 +103,7 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
     for (unsigned b = 0; b < 256; ++b) {
       other_ends.set(b, !steps_[0].cls.contains(static_cast<unsigned char>(b)) && !anchor.test(b));
     }
-    const std::uint8_t anchor_rank = next.literal.empty() ? class_rank(anchor) : literal_rank(next.literal);
+    const std::uint32_t anchor_rank = next.literal.empty() ? class_rank(anchor) : literal_rank(next.literal);
     if (class_rank(other_ends) > anchor_rank) consider(1, Search::AfterRun, 0);
   }
 }

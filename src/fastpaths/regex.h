@@ -234,7 +234,8 @@ class SequenceFinder {
       from = resume;
       while (from < n && is_continuation_byte(t[from])) ++from;
       if (w.end >= from) wasted_ += w.end - from + 1;  // read by this walk, and again by the next ones
-      if (wasted_ > 4 * (from - origin_) + WALK_ALLOWANCE) {
+      // Failed walks that reread, or that come every few bytes, cost more than RE2's automaton over the text.
+      if (wasted_ > 4 * (from - origin_) + WALK_ALLOWANCE || ++failed_ > (from - origin_) / 32 + WALK_ALLOWANCE) {
         given_up_ = true;
         return find_regex_match(e_.unanchored(), text_, from);
       }
@@ -264,6 +265,7 @@ class SequenceFinder {
   std::optional<SubstringFinder> literal_;  // when the anchor is a literal
   Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
   Pos wasted_ = 0;                     // bytes failed walks read past where the search went on
+  Pos failed_ = 0;                     // walks that failed
   bool given_up_ = false;
 };
 

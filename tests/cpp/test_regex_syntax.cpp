@@ -479,7 +479,8 @@ TEST(RegexSequence, SearchesFindCandidatesByTheRarestItem) {
       {"[^=\\n]+=", Search::AfterRun, "=", 0},
       {"[^\\x00-\\x7F]+\\d", Search::First, "", 0},  // lead bytes are rarer than digits
       {"[xz] e", Search::First, "", 0},                  // ' ' and 'e' are commoner than 'x' and 'z'
-      {"[xz] \\d", Search::Fixed, "0-9", 2},
+      {"[xz] \\d", Search::First, "", 0},               // and together rarer than the ten digits
+      {"k\\d+=", Search::Fixed, "k", 0},                // a letter is rarer than the digits together
       {"\\d+[a-z]", Search::First, "", 0},
       {"a?\\d", Search::First, "", 0},
   };
@@ -631,8 +632,8 @@ TEST(RegexSequence, EdgesOfTheSearch) {
 }
 
 // Walks that fail far past their start, each rereading what the last read ("[a1]\d+x" over a long run of
-// digits), hand the search over to RE2 before they cost the square of the text; walks that fail at once
-// (ordinary text) do not.
+// digits), hand the search over to RE2 before they cost the square of the text, and so do walks that fail every
+// few bytes; walks that fail at once on ordinary text do not.
 TEST(RegexSequence, FailedWalksThatRereadHandOverToRE2) {
   const std::string digits = cat(repeat("1", 20000), " 1x");
   const struct {
@@ -644,6 +645,7 @@ TEST(RegexSequence, FailedWalksThatRereadHandOverToRE2) {
       {"\\d+x", digits, false},  // a failed walk skips the run it took
       {"[a-z]=\\d+", repeat("ab=c x=1 ", 3000), false},
       {"\"[^\"\n]*\"", repeat("\"abc\n", 3000), false},
+      {"[xz] \\d", cat(repeat("x y ", 10000), "z 1x 2"), true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.pattern);
