@@ -35,13 +35,14 @@ def interleaved(fns, rounds=7):
     return best_times
 
 
-def ratio_row(label, floor, own, alternatives):
+def ratio_row(label, floor, own, alternatives, rounds=7):
     """own: callable; alternatives: [(name, callable)], answers already compared. Prints each time and the
-    ratio to the fastest alternative beside the floor."""
-    times = interleaved([own] + [fn for _, fn in alternatives])
+    ratio to the fastest alternative beside the floor (None: a row without one)."""
+    times = interleaved([own] + [fn for _, fn in alternatives], rounds)
     fastest = min(times[1:])
-    cells = "  ".join(f"{name} {t * 1e3:8.2f} ms" for (name, _), t in zip(alternatives, times[1:]))
-    print(f"  {label:<28} quillex {times[0] * 1e3:8.2f} ms  {cells}   {fastest / times[0]:6.2f}x (floor {floor}x)")
+    cells = "  ".join(f"{name} {t * 1e3:8.3f} ms" for (name, _), t in zip(alternatives, times[1:]))
+    bound = "" if floor is None else f" (floor {floor}x)"
+    print(f"  {label:<28} quillex {times[0] * 1e3:8.3f} ms  {cells}   {fastest / times[0]:6.2f}x{bound}")
 
 
 def prose_with_numbers(n_bytes, seed=9):
@@ -103,6 +104,44 @@ def floor_rows():
     except ValueError as e:
         assert "nesting too deep" in str(e)
     print(f"  Regex of 100,000 nested groups refused in {(time.perf_counter() - t0) * 1e3:.2f} ms\n")
+
+
+def sequence_rows():
+    """Patterns that are a plain sequence of literals and counted classes, beside `re` and the `regex` module over
+    10 MB of mixed words, and the anchored test of one beside re.match on a short text."""
+    text = make_text(1_000_000 if QUICK else 10_000_000)
+    print(f"plain sequences over {len(text.encode()) / 1e6:.1f} MB of words, quoted texts, dates and assignments")
+    for pattern in ["end", r'"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+", r"k\d+="]:
+        g = q.Regex(pattern)
+        alts = [("re", re.compile(pattern, re.ASCII))]
+        alts += [("regex", regex.compile(pattern, regex.ASCII))] if regex else []
+        found = alts[0][1].findall(text)
+        replaced = alts[0][1].sub("#", text)
+        for _, rx in alts:
+            assert rx.findall(text) == found and rx.sub("#", text) == replaced, pattern
+        assert g.search_string_count(text) == len(found) and g.search_string(text) == found, pattern
+        assert g.transform_string(text, "#") == replaced, pattern
+        print(f" Regex({pattern!r}), {len(found):,} matches")
+        ratio_row("search_string_count", None, lambda: g.search_string_count(text),
+                  [(name, lambda rx=rx: len(rx.findall(text))) for name, rx in alts])
+        ratio_row("search_string", None, lambda: g.search_string(text),
+                  [(name, lambda rx=rx: rx.findall(text)) for name, rx in alts])
+        ratio_row("transform_string", None, lambda: g.transform_string(text, "#"),
+                  [(name, lambda rx=rx: rx.sub("#", text)) for name, rx in alts])
+    s = "x=42 and the rest of a short line"
+    pattern = r"[a-z]=\d+"
+    g = q.Regex(pattern)
+    alts = [("re", re.compile(pattern, re.ASCII))]
+    alts += [("regex", regex.compile(pattern, regex.ASCII))] if regex else []
+    for _, rx in alts:
+        assert g.matches(s) is bool(rx.match(s)) and g.parse_string(s) == [rx.match(s).group()]
+    calls = range(2_000 if QUICK else 20_000)
+    print(f" Regex({pattern!r}) on a text of {len(s)} bytes, {len(calls):,} calls")
+    ratio_row("matches", None, lambda: [g.matches(s) for _ in calls],
+              [(name, lambda rx=rx: [rx.match(s) is not None for _ in calls]) for name, rx in alts], rounds=15)
+    ratio_row("parse_string", None, lambda: [g.parse_string(s) for _ in calls],
+              [(name, lambda rx=rx: [[rx.match(s).group()] for _ in calls]) for name, rx in alts], rounds=15)
+    print()
 
 
 def make_text(n_bytes):
@@ -225,6 +264,7 @@ def batch_rows():
 
 if __name__ == "__main__":
     floor_rows()
+    sequence_rows()
     text_rows(make_text(200_000 if QUICK else 4_000_000))
     start_rows()
     batch_rows()

@@ -1,5 +1,7 @@
 #include "elements/regex.h"
 
+#include <algorithm>
+
 #include "elements/chars.h"
 #include "elements/regex_syntax.h"
 
@@ -44,21 +46,90 @@ std::unique_ptr<const re2::RE2> compile(const std::string& source, std::string& 
   return nullptr;
 }
 
-// Whether RE2 agrees with a class run read from the text, on every ASCII byte and on characters of each UTF-8
-// length: the anchored expression matches the one-character text exactly when the character is a member. A
-// reading RE2 contradicts is dropped, and the element then asks RE2 for everything.
-bool re2_confirms_run(const re2::RE2& anchored, const std::bitset<256>& members) {
-  auto matches_whole = [&anchored](std::string_view s) {
-    return anchored.Match(re2::StringPiece(s.data(), s.size()), 0, s.size(), re2::RE2::ANCHOR_BOTH, nullptr, 0);
+// The characters RE2 is asked about when a reading of a class or a character is checked: every ASCII byte
+// (one-byte texts), and characters of each UTF-8 length.
+constexpr std::string_view WIDE_SAMPLES[] = {"\u0080", "\u00e9", "\u017f", "\u07ff", "\u0800",
+                                             "\u212a", "\uffff", "\U00010000", "\U0010ffff"};
+
+// Whether `re` matches the whole of a one-character text exactly when `member(text)` says so, for each sample
+// character and for `extra` (when not empty).
+template <class Member>
+bool re2_confirms_members(const re2::RE2& re, const Member& member, std::string_view extra = {}) {
+  auto matches_whole = [&re](std::string_view s) {
+    return re.Match(re2::StringPiece(s.data(), s.size()), 0, s.size(), re2::RE2::ANCHOR_BOTH, nullptr, 0);
   };
   for (unsigned b = 0; b < 0x80; ++b) {
     const char c = static_cast<char>(b);
-    if (matches_whole(std::string_view(&c, 1)) != members.test(b)) return false;
+    if (matches_whole(std::string_view(&c, 1)) != member(std::string_view(&c, 1))) return false;
   }
-  static constexpr std::string_view WIDE[] = {"\u0080", "\u00e9", "\u017f", "\u07ff", "\u0800",
-                                              "\u212a", "\uffff", "\U00010000", "\U0010ffff"};
-  for (std::string_view w : WIDE) {
-    if (matches_whole(w) != members.test(0x80)) return false;
+  for (std::string_view w : WIDE_SAMPLES) {
+    if (matches_whole(w) != member(w)) return false;
+  }
+  return extra.empty() || matches_whole(extra) == member(extra);
+}
+
+// Whether RE2 agrees with a class run read from the text: the anchored expression matches the one-character
+// text exactly when the character is a member. A reading RE2 contradicts is dropped, and the element then
+// asks RE2 for everything.
+bool re2_confirms_run(const re2::RE2& anchored, const std::bitset<256>& members) {
+  return re2_confirms_members(anchored, [&members](std::string_view s) {
+    return members.test(static_cast<unsigned char>(s[0]));
+  });
+}
+
+std::string utf8_of(char32_t c) {
+  std::string out;
+  regex_syntax::append_utf8(out, c);
+  return out;
+}
+
+// At most this many distinct items written as escapes, classes or '.' are each compiled alone to check their
+// reading; a pattern with more gets no sequence form (its compile already costs more than the walk saves).
+constexpr std::size_t MAX_CHECKED_ITEMS = 64;
+
+// Whether RE2 agrees with a sequence read from the text. Each item not written as itself is compiled alone
+// and must match exactly the characters its reading says; then two texts built from the reading, each item
+// taken its fewest and its most times (unbounded: two more), must give the anchored expression's outcome and
+// end.
+bool re2_confirms_sequence(const re2::RE2& anchored, const std::vector<regex_syntax::SequenceItem>& items,
+                           const ByteSequence& sequence) {
+  std::vector<std::string_view> checked;
+  for (const regex_syntax::SequenceItem& item : items) {
+    if (item.source.empty() || std::find(checked.begin(), checked.end(), item.source) != checked.end()) continue;
+    if (checked.size() == MAX_CHECKED_ITEMS) return false;
+    checked.push_back(item.source);
+    std::string error;
+    const std::unique_ptr<const re2::RE2> alone = compile(regex_unanchored_text(item.source), error);
+    if (!alone) return false;
+    if (item.literal) {
+      const std::string own = utf8_of(*item.literal);
+      if (!re2_confirms_members(*alone, [&own](std::string_view s) { return s == own; }, own)) return false;
+    } else if (!re2_confirms_members(*alone, [&item](std::string_view s) {
+                 return item.cls.bytes.test(static_cast<unsigned char>(s[0]));
+               })) {
+      return false;
+    }
+  }
+  for (const bool most : {false, true}) {
+    std::string sample;
+    for (const regex_syntax::SequenceItem& item : items) {
+      if (item.literal) {
+        sample += utf8_of(*item.literal);
+        continue;
+      }
+      std::string member;
+      for (unsigned b = 0; b < 0x80 && member.empty(); ++b) {
+        if (item.cls.bytes.test(b)) member = std::string(1, static_cast<char>(b));
+      }
+      if (item.cls.wide == regex_syntax::CharClass::Wide::All && (most || member.empty())) member = "\u00e9";
+      const int times = !most ? item.min : item.max >= 0 ? item.max : item.min + 2;
+      for (int k = 0; k < times; ++k) sample += member;
+    }
+    re2::StringPiece match;
+    const bool matched = anchored.Match(re2::StringPiece(sample.data(), sample.size()), 0, sample.size(),
+                                        re2::RE2::ANCHOR_START, &match, 1);
+    const MatchResult walked = sequence.match(sample, 0);
+    if (walked.matched != matched || (matched && walked.end != match.size())) return false;
   }
   return true;
 }
@@ -71,6 +142,10 @@ RegexFastForm fast_form(std::string_view pattern, const re2::RE2& anchored) {
     if (!re2_confirms_run(anchored, shape->run_class->bytes)) return fast;
     fast.run.emplace(shape->run_class->bytes);
     fast.run_may_be_empty = shape->run_may_be_empty;
+  } else if (const std::optional<std::vector<regex_syntax::SequenceItem>> items =
+                 regex_syntax::read_sequence(pattern)) {
+    ByteSequence sequence(*items);
+    if (re2_confirms_sequence(anchored, *items, sequence)) fast.sequence.emplace(std::move(sequence));
   }
   fast.may_be_empty = shape->may_be_empty;
   std::bitset<256> first = shape->first_bytes;

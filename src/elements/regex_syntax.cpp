@@ -150,6 +150,11 @@ struct Token {
   bool fold = false;      // Flags, Open: the flags name 'i'
   bool dot_all = false;   // Flags, Open: the flags name 's'
   bool looks_back = false;  // Assertion: '^', '\A', '\b' or '\B', which read the text before their position
+  bool flags = false;       // Flags, Open: the group names flags ("(?i)", "(?-m:", ...)
+  std::optional<char32_t> ch;  // Atom: the one character it stands for, when written as one (not as a class)
+  bool plain = false;          // Atom: a character written as itself, not through an escape
+  std::size_t begin = 0;       // the token's text in the pattern: [begin, end)
+  std::size_t end = 0;
 };
 
 // Tokens of a pattern in RE2's syntax, one at a time. Only what decides structure is read exactly for every
@@ -162,7 +167,16 @@ class Lexer {
   bool exact() const { return exact_; }
 
   Token next() {
+    Token t = read();
+    t.begin = begin_;
+    t.end = i_;
+    return t;
+  }
+
+ private:
+  Token read() {
     for (;;) {
+      begin_ = i_;
       if (i_ >= p_.size()) return {};
       const unsigned char c = at(0);
       if (quoting_) {
@@ -178,7 +192,7 @@ class Lexer {
           ++i_;
           return atom(literal('\\'));
         }
-        return atom(literal(read_char()));
+        return char_atom(read_char());
       }
       switch (c) {
         case '(':
@@ -198,7 +212,7 @@ class Lexer {
           Token t;
           if (braces(t)) return t;
           ++i_;
-          return atom(literal('{'));
+          return char_atom('{');
         }
         case '[':
           return atom(bracket());
@@ -233,15 +247,17 @@ class Lexer {
             quoted_nothing_ = true;
             continue;
           }
-          return atom(escape().set);
+          const Member m = escape();
+          Token t = atom(m.set);
+          t.ch = m.c;
+          return t;
         }
         default:
-          return atom(literal(read_char()));
+          return char_atom(read_char());
       }
     }
   }
 
- private:
   unsigned char at(std::size_t k) const { return i_ + k < p_.size() ? static_cast<unsigned char>(p_[i_ + k]) : 0; }
   bool has(std::size_t k) const { return i_ + k < p_.size(); }
 
@@ -253,6 +269,13 @@ class Lexer {
   static Token atom(Set s) {
     Token t = token(Kind::Atom);
     t.set = std::move(s);
+    return t;
+  }
+  // A character written as itself.
+  static Token char_atom(char32_t c) {
+    Token t = atom(literal(c));
+    t.ch = c;
+    t.plain = true;
     return t;
   }
   static Set literal(char32_t c) {
@@ -330,6 +353,7 @@ class Lexer {
     while (j < p_.size() && (p_[j] == 'i' || p_[j] == 'm' || p_[j] == 's' || p_[j] == 'U' || p_[j] == '-')) {
       t.fold = t.fold || p_[j] == 'i';
       t.dot_all = t.dot_all || p_[j] == 's';
+      t.flags = true;
       ++j;
     }
     if (j < p_.size() && p_[j] == ')') {
@@ -490,6 +514,7 @@ class Lexer {
 
   std::string_view p_;
   std::size_t i_ = 0;
+  std::size_t begin_ = 0;  // where the token being read began
   // No ":]" at or after this position: once a search for it fails, later ones from further on would fail too,
   // so a class full of "[:" costs one pass, not one per "[:".
   std::size_t no_posix_end_from_ = std::string_view::npos;
@@ -721,6 +746,103 @@ std::optional<Shape> read_shape(std::string_view pattern) {
     }
   }
   return shape;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+std::optional<std::vector<SequenceItem>> read_sequence(std::string_view pattern) {
+  // What a count right here would repeat: nothing (the start, or just after '('), an item, an item already
+  // counted, or a group (both refused).
+  enum class Last : std::uint8_t { Nothing, Item, Counted, Group };
+  Last last = Last::Nothing;
+  std::vector<SequenceItem> items;
+  Lexer lexer(pattern);
+  for (Token t = lexer.next(); t.kind != Kind::End; t = lexer.next()) {
+    switch (t.kind) {
+      case Kind::Atom: {
+        if (t.any_byte || !t.set.exact || t.set.cls.wide == Wide::Some) {
+          // '\C', a Unicode class, or a class with some non-ASCII members: none is a byte class.
+          if (!t.ch) return std::nullopt;
+        }
+        SequenceItem item;
+        item.source = t.plain ? std::string_view() : pattern.substr(t.begin, t.end - t.begin);
+        if (t.ch) {
+          item.literal = t.ch;
+          item.cls.bytes.set(*t.ch < 0x80 ? *t.ch : lead_byte_of(*t.ch));
+        } else {
+          item.cls = t.set.cls;
+        }
+        items.push_back(item);
+        last = Last::Item;
+        break;
+      }
+      case Kind::Dot: {
+        SequenceItem item;
+        item.cls = atom_class(t, false, false);
+        item.source = pattern.substr(t.begin, t.end - t.begin);
+        items.push_back(item);
+        last = Last::Item;
+        break;
+      }
+      case Kind::Repeat: {
+        if (last != Last::Item || t.lazy || (t.max >= 0 && t.min > t.max)) return std::nullopt;
+        SequenceItem& item = items.back();
+        if (item.literal) {
+          if (*item.literal >= 0x80) return std::nullopt;  // a count on a character of several bytes
+          item.literal.reset();  // the class of one byte
+        }
+        item.min = t.min;
+        item.max = t.max;
+        last = Last::Counted;
+        break;
+      }
+      case Kind::Open:
+        if (t.flags) return std::nullopt;
+        last = Last::Nothing;
+        break;
+      case Kind::Close:
+        last = Last::Group;
+        break;
+      case Kind::Nothing:
+        break;  // an empty quote: a count after it repeats what came before
+      case Kind::Flags:
+      case Kind::Assertion:
+      case Kind::Bar:
+      case Kind::End:
+        return std::nullopt;
+    }
+  }
+  if (!lexer.exact()) return std::nullopt;
+  std::erase_if(items, [](const SequenceItem& item) { return item.max == 0; });
+  for (SequenceItem& item : items) {
+    if (item.cls.wide == Wide::All) {
+      for (unsigned v = 0x80; v < 0x100; ++v) item.cls.bytes.set(v);
+    }
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].min == items[i].max) continue;
+    for (std::size_t j = i + 1; j < items.size(); ++j) {
+      if ((items[i].cls.bytes & items[j].cls.bytes).any()) return std::nullopt;
+      if (items[j].min > 0) break;
+    }
+  }
+  return items;
 }
 
 }  // namespace quillex::regex_syntax

@@ -9,7 +9,9 @@
 #include <bitset>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillex::regex_syntax {
 
@@ -56,5 +58,38 @@ bool reads_only_forward(std::string_view pattern);
 // The summary of a pattern that RE2 compiled without error; nullopt when the pattern holds a construct this
 // reader does not vouch for.
 std::optional<Shape> read_shape(std::string_view pattern);
+
+// One item of a plain sequence: a literal character (`literal`; then min = max = 1), or a character class
+// repeated greedily `min` to `max` times (`max` -1: no upper bound). `cls` is exact: its ASCII part is the
+// ASCII members, and its non-ASCII part is none or all, in which case 0x80-0xFF are all set (so that a class
+// run ends on a character boundary, as regex_run.h explains). For a literal, `cls` holds the first byte of its
+// UTF-8 form. `source` is the item's text in the pattern when it was not written as itself (an escape, a
+// bracket class, '.'), so that the reading can be checked against RE2; empty for a character written as
+// itself.
+struct SequenceItem {
+  std::optional<char32_t> literal;
+  CharClass cls;
+  int min = 1;
+  int max = 1;
+  std::string_view source;
+};
+
+// The pattern as a plain sequence whose greedy walk is its leftmost-first match, or nullopt. A plain sequence
+// is a concatenation of characters and classes (whose non-ASCII part is none or all) with greedy counts
+// ("*", "+", "?", "{n}", "{n,}", "{n,m}"; a count on a non-ASCII character is refused), groups without
+// flags, alternation or a count around them ("(a)(?:b)" is "ab") and empty quotes; no flag, no assertion, no
+// '\C', no lazy count. Items counted "{0}" match nothing and are left out. Every item whose count may vary
+// (min < max) must be followed by bytes disjoint from its class: those of the later items up to and including
+// the first one that takes at least one character; when every later item may take none, the pattern's end.
+// Then a repetition never has to give a character back, and the greedy walk (each item in turn takes as many
+// members as it may, and the pattern fails where one takes fewer than its minimum) finds exactly the
+// leftmost-first match at a position, and fails exactly where there is none: a character that an item with
+// fewer repetitions left would have to be taken by a later item that cannot take it. Example: "[a-z]+=\d+"
+// and "\"[^\"\n]*\"" are sequences; "a*a", "[a-z]*\w" and "a*b?a" are not (the 'a' after "b?" could take
+// what "a*" gives back).
+std::optional<std::vector<SequenceItem>> read_sequence(std::string_view pattern);
+
+// Appends the UTF-8 form of `c` (at most U+10FFFF).
+void append_utf8(std::string& out, char32_t c);
 
 }  // namespace quillex::regex_syntax

@@ -1,7 +1,7 @@
 // The occurrence counter of the Keyword methods. No Python here: the methods' bodies live in keyword.cpp.
 #pragma once
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "elements/literals.h"
+#include "elements/simd.h"
 #include "fastpaths/substring_search.h"
 
 namespace quillex::fastpaths {
@@ -26,6 +27,9 @@ namespace quillex::fastpaths {
   const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(25)), letter);
   return _mm_or_si128(_mm_or_si128(is_digit, is_letter), _mm_cmpeq_epi8(x, _mm_set1_epi8('_')));
 }
+
+// The identifier bytes as the 32-byte paths test them.
+inline const NibbleSet IDENT_NIBBLES{IDENT_CHARS};
 
 // for_each_keyword_occurrence: every occurrence of `word` (non-empty) that starts at or after `from`, overlapping
 // ones included, in order, as on_occurrence(start), by Knuth-Morris-Pratt matching: one pass over the text with
@@ -59,6 +63,102 @@ template <class OnOccurrence>
   return true;
 }
 
+// The block scan of for_each_keyword_match: every start below h is settled; `resume` is the first start not
+// inside a reported match; `wasted` counts the bytes compared at candidates whose keyword bytes turned out not
+// to stand there. The 16- and 32-byte paths advance the same state.
+struct KeywordScan {
+  std::size_t h = 0;
+  std::size_t resume = 0;
+  std::size_t wasted = 0;
+
+  // Whether the pair filter is no longer worth its comparisons (its worst case, see for_each_keyword_match).
+  bool filter_ineffective() const noexcept { return wasted > 4 * h + 4096; }
+
+  // Reports, lowest first, the starts at + b for the set bits b of `mask` (starts where the pair stands and
+  // no identifier byte follows the keyword) that lie past the last match and hold the keyword's bytes (a
+  // keyword of up to two bytes is settled by the pair).
+  template <class OnMatch>
+  [[gnu::always_inline]] void walk(std::uint64_t mask, std::size_t at, const char* data, std::string_view word,
+                                   OnMatch& on_match) {
+    const std::size_t n = word.size();
+    for (; mask != 0; mask &= mask - 1) {
+      const std::size_t start = at + static_cast<std::size_t>(__builtin_ctzll(mask));
+      if (start < resume) continue;
+      if (n > 2 && std::memcmp(data + start, word.data(), n) != 0) {
+        wasted += n;
+        continue;
+      }
+      on_match(start);
+      resume = start + n;
+    }
+  }
+};
+
+// The block scan over 16 starts a step, while the bytes of a step lie in the text.
+template <class OnMatch>
+inline void scan_keyword_blocks_sse2(KeywordScan& scan, const SubstringFinder& finder, std::string_view text,
+                                     OnMatch& on_match) {
+  const std::string_view word = finder.needle();
+  const std::size_t n = word.size();
+  const std::size_t length = text.size();
+  const char* data = text.data();
+  const std::size_t o1 = finder.offset1();
+  const std::size_t o2 = finder.offset2();
+  const __m128i v1 = _mm_set1_epi8(word[o1]);
+  const __m128i v2 = _mm_set1_epi8(word[o2]);
+  const auto pair = [&](std::size_t at) noexcept {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + o1));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + o2));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2))));
+  };
+  std::size_t& h = scan.h;
+  // Starts h .. h + 15 load bytes up to h + 15 + n (the byte after the last one's keyword).
+  while (h + 16 + n <= length) {
+    while (h + 32 + n <= length && (pair(h) | pair(h + 16)) == 0) h += 32;
+    if (h + 16 + n > length) break;
+    unsigned mask = pair(h);
+    if (mask != 0) {
+      const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + h + n));
+      mask &= ~static_cast<unsigned>(_mm_movemask_epi8(ident_lanes(after)));
+      scan.walk(mask, h, data, word, on_match);
+    }
+    h += 16;
+    if (scan.filter_ineffective()) return;
+  }
+}
+
+// The same over 64 starts a step: the pair's bits of 64 starts in one mask, and the bytes after their keywords
+// tested for identifier bytes by table lookups (NibbleLanes) only when a pair stands among them.
+template <class OnMatch>
+QUILLEX_AVX2 inline void scan_keyword_blocks_avx2(KeywordScan& scan, const SubstringFinder& finder,
+                                                  std::string_view text, OnMatch& on_match) {
+  const std::string_view word = finder.needle();
+  const std::size_t n = word.size();
+  const std::size_t length = text.size();
+  const char* data = text.data();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  const std::size_t o1 = finder.offset1();
+  const std::size_t o2 = finder.offset2();
+  const __m256i v1 = _mm256_set1_epi8(word[o1]);
+  const __m256i v2 = _mm256_set1_epi8(word[o2]);
+  const NibbleLanes ident(IDENT_NIBBLES);
+  const auto pair = [&](std::size_t at) noexcept QUILLEX_AVX2 {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + o1));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + o2));
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, v1), _mm256_cmpeq_epi8(y, v2))));
+  };
+  std::size_t& h = scan.h;
+  while (h + 64 + n <= length) {
+    const std::size_t at = h;
+    const std::uint64_t mask = pair(at) | static_cast<std::uint64_t>(pair(at + 32)) << 32;
+    h += 64;
+    if (mask == 0) continue;
+    scan.walk(mask & ~ident.members64(bytes + at + n), at, data, word, on_match);
+    if (scan.filter_ineffective()) return;
+  }
+}
+
 // for_each_keyword_match: the matches of the scan rule over the keyword's try_match_at, in order, reported as
 // on_match(start) (the end is start + length). A position passes when the keyword's bytes stand there and no
 // identifier byte follows them (the byte before is never looked at); after a pass the scan resumes at the
@@ -68,15 +168,16 @@ template <class OnOccurrence>
 // multi-byte character included.
 //
 // The scan rule in one forward pass: a position passes or not whatever came before it, and a pass hides only
-// the positions inside it. So the passing positions of 16 starts are found at once, two bytes of the keyword
-// (the rarest, as SubstringFinder picks them) compared at their offsets and the byte after each start's
-// keyword classified (ident_lanes), and only those bits are walked in order, skipping any inside the previous
-// match. Example, 'if' over "elif x ifx": the pair gives starts 2 and 7; the bytes after them are ' ' and 'x',
-// so only bit 2 is walked. A keyword of up to two bytes is settled by the pair; a longer one compares its
-// bytes at each bit, and a text that makes most of those comparisons fail (the filter's worst case) hands the
-// rest of the scan to for_each_keyword_occurrence, linear in the text whatever it holds.
+// the positions inside it. So the passing positions of 16 starts (64 with AVX2) are found at once, two bytes
+// of the keyword (the rarest, as SubstringFinder picks them) compared at their offsets and the byte after each
+// start's keyword classified (ident_lanes), and only those bits are walked in order, skipping any inside the
+// previous match. Example, 'if' over "elif x ifx": the pair gives starts 2 and 7; the bytes after them are ' '
+// and 'x', so only bit 2 is walked. A keyword of up to two bytes is settled by the pair; a longer one compares
+// its bytes at each bit, and a text that makes most of those comparisons fail (the filter's worst case) hands
+// the rest of the scan to for_each_keyword_occurrence, linear in the text whatever it holds.
 template <class OnMatch>
-inline void for_each_keyword_match(const KeywordElement& keyword, std::string_view text, OnMatch&& on_match) {
+inline void for_each_keyword_match(const KeywordElement& keyword, std::string_view text, OnMatch&& on_match,
+                                   Simd simd = best_simd()) {
   const ByteTable& ident = keyword.ident();
   const std::size_t length = text.size();
   const std::size_t n = keyword.length();
@@ -88,46 +189,12 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
     return;
   }
   if (length < n) return;
-  SubstringFinder finder(keyword.text());
-  const char* data = text.data();
-  const char* word = keyword.text().data();
-  const std::size_t o1 = finder.offset1();
-  const std::size_t o2 = finder.offset2();
-  const __m128i v1 = _mm_set1_epi8(word[o1]);
-  const __m128i v2 = _mm_set1_epi8(word[o2]);
-  const auto pair = [&](std::size_t at) noexcept {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + o1));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + o2));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2))));
-  };
-  std::size_t resume = 0;  // the first start not inside a reported match
-  std::size_t wasted = 0;  // bytes compared at bits whose keyword bytes turned out not to stand there
-  std::size_t h = 0;       // every start below h is settled
-  // Starts h .. h + 15 load bytes up to h + 15 + n (the byte after the last one's keyword).
-  while (h + 16 + n <= length) {
-    while (h + 32 + n <= length && (pair(h) | pair(h + 16)) == 0) h += 32;
-    if (h + 16 + n > length) break;
-    unsigned mask = pair(h);
-    if (mask != 0) {
-      const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + h + n));
-      mask &= ~static_cast<unsigned>(_mm_movemask_epi8(ident_lanes(after)));
-      while (mask != 0) {
-        const std::size_t start = h + static_cast<std::size_t>(__builtin_ctz(mask));
-        mask &= mask - 1;
-        if (start < resume) continue;
-        if (n > 2 && std::memcmp(data + start, word, n) != 0) {
-          wasted += n;
-          continue;
-        }
-        on_match(start);
-        resume = start + n;
-      }
-    }
-    h += 16;
-    if (wasted > 4 * h + 4096) break;
-  }
-  if (wasted <= 4 * h + 4096) {
-    for (h = std::max(h, resume); h + n <= length; ++h) {
+  SubstringFinder finder(keyword.text(), 1, simd);
+  KeywordScan scan;
+  if (simd == Simd::AVX2) scan_keyword_blocks_avx2(scan, finder, text, on_match);
+  if (!scan.filter_ineffective()) scan_keyword_blocks_sse2(scan, finder, text, on_match);
+  if (!scan.filter_ineffective()) {
+    for (std::size_t h = std::max(scan.h, scan.resume); h + n <= length; ++h) {
       if (keyword.matches_at(text, h)) {
         on_match(h);
         h += n - 1;
@@ -135,7 +202,7 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
     }
     return;
   }
-  resume = std::max(h, resume);
+  std::size_t resume = std::max(scan.h, scan.resume);
   if (for_each_keyword_occurrence(keyword.text(), text, resume, [&](std::size_t start) {
         if (start < resume || !ident_boundary_after(ident, text, start + n)) return;
         on_match(start);
@@ -155,39 +222,71 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
   }
 }
 
+// The passing positions of a keyword of one or two identifier bytes (see count_keyword_matches) among the
+// starts from h on, 16 a step while the bytes of a step lie in the text; h is advanced past those counted.
+[[nodiscard]] inline std::uint64_t count_short_keyword_sse2(std::string_view word, std::string_view text,
+                                                            std::size_t& h) noexcept {
+  const std::size_t n = word.size();
+  const char* data = text.data();
+  const __m128i v1 = _mm_set1_epi8(word[0]);
+  const __m128i v2 = _mm_set1_epi8(word[n - 1]);
+  const auto passing = [&](std::size_t at) noexcept {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n - 1));
+    const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n));
+    const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2));
+    const __m128i hit = _mm_andnot_si128(ident_lanes(after), pair);
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+  };
+  std::uint64_t count = 0;
+  for (; h + 16 + n <= text.size(); h += 16) count += static_cast<unsigned>(__builtin_popcount(passing(h)));
+  return count;
+}
+
+// The same, 32 starts a step.
+[[nodiscard]] QUILLEX_AVX2 inline std::uint64_t count_short_keyword_avx2(std::string_view word, std::string_view text,
+                                                                         std::size_t& h) noexcept {
+  const std::size_t n = word.size();
+  const char* data = text.data();
+  const __m256i v1 = _mm256_set1_epi8(word[0]);
+  const __m256i v2 = _mm256_set1_epi8(word[n - 1]);
+  const NibbleLanes ident(IDENT_NIBBLES);
+  std::uint64_t count = 0;
+  for (; h + 32 + n <= text.size(); h += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + h));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + h + n - 1));
+    const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + h + n));
+    const auto pair = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, v1), _mm256_cmpeq_epi8(y, v2))));
+    count += static_cast<unsigned>(__builtin_popcount(pair & ~ident.members(after)));
+  }
+  return count;
+}
+
 // count_keyword_matches: the number of matches for_each_keyword_match reports.
 //
 // A keyword of one or two identifier bytes (if, in, or, x) is counted without walking bits: its passes never
 // overlap (a pass at h followed by one at h + 1 would put the keyword's own identifier byte right after the
 // first, which refuses it), so no pass hides another and the count is the number of passing positions, a
-// population count per 16 starts.
-[[nodiscard]] inline std::uint64_t count_keyword_matches(const KeywordElement& keyword,
-                                                         std::string_view text) noexcept {
+// population count per 16 starts (32 with AVX2).
+[[nodiscard]] inline std::uint64_t count_keyword_matches(const KeywordElement& keyword, std::string_view text,
+                                                         Simd simd = best_simd()) noexcept {
   const std::size_t n = keyword.length();
   const std::size_t length = text.size();
   const ByteTable& ident = keyword.ident();
   const std::string_view word = keyword.text();
   if (n >= 1 && n <= 2 && ident[static_cast<unsigned char>(word[0])] != 0 &&
-      ident[static_cast<unsigned char>(word[n - 1])] != 0 && length >= 16 + n) {
-    const char* data = text.data();
-    const __m128i v1 = _mm_set1_epi8(word[0]);
-    const __m128i v2 = _mm_set1_epi8(word[n - 1]);
-    const auto passing = [&](std::size_t at) noexcept {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n - 1));
-      const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + n));
-      const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(x, v1), _mm_cmpeq_epi8(y, v2));
-      const __m128i hit = _mm_andnot_si128(ident_lanes(after), pair);
-      return static_cast<unsigned>(_mm_movemask_epi8(hit));
-    };
+      ident[static_cast<unsigned char>(word[n - 1])] != 0) {
     std::uint64_t count = 0;
     std::size_t h = 0;
-    for (; h + 16 + n <= length; h += 16) count += static_cast<unsigned>(__builtin_popcount(passing(h)));
+    if (simd == Simd::AVX2) count += count_short_keyword_avx2(word, text, h);
+    count += count_short_keyword_sse2(word, text, h);
     for (; h + n <= length; ++h) count += keyword.matches_at(text, h) ? 1 : 0;
     return count;
   }
   std::uint64_t count = 0;
-  for_each_keyword_match(keyword, text, [&count](std::size_t) { ++count; });
+  for_each_keyword_match(
+      keyword, text, [&count](std::size_t) { ++count; }, simd);
   return count;
 }
 

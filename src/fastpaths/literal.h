@@ -29,7 +29,7 @@ namespace quillex::fastpaths {
 template <std::size_t Unit>
 class UnitFinder {
  public:
-  explicit UnitFinder(std::string_view needle) noexcept : finder_(needle, Unit) {}
+  explicit UnitFinder(std::string_view needle, Simd simd = best_simd()) noexcept : finder_(needle, Unit, simd) {}
   std::string_view needle() const noexcept { return finder_.needle(); }
   bool filter_given_up() const noexcept { return finder_.filter_given_up(); }
   // True once straddling occurrences made the search give up (never for Unit 1).

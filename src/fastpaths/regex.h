@@ -13,6 +13,7 @@
 
 #include "elements/element.h"
 #include "elements/regex.h"
+#include "fastpaths/substring_search.h"
 
 namespace quillex::fastpaths {
 
@@ -164,15 +165,120 @@ class SkippingFinder {
   unsigned backoff_ = FIRST_BACKOFF;
 };
 
+// The leftmost match from `from` of a plain sequence (elements/regex_sequence.h), as find_regex_match gives it
+// for the sequence's pattern (which has no assertion, so the text around a match does not matter). A sequence
+// that may be empty matches at `from` itself. Otherwise candidate starts come from the sequence's search
+// (ByteSequence::Search), and each is walked in turn:
+//  - First: each byte of `first()`; after a failed walk the search goes on from the next character, or past
+//    the run the first class took when it has no upper bound (every start inside that run fails alike);
+//  - Fixed: each anchor found from `from` plus its offset, the candidate that offset before it; after a failed
+//    walk, the next anchor from the one after;
+//  - AfterRun: each anchor h found from `from` plus the first step's minimum, the candidate where the first
+//    class's run ending at h begins (or `from`, whichever is later): every match that takes h's run starts
+//    there, since leftmost-first takes the earliest start and every start in the run walks alike from h on.
+//    An anchor before h ends no run long enough, else it would have been found first; so after a failed walk
+//    the search goes on from h's next character.
+// A failed walk may have read bytes past where the search goes on, which later walks read again, so walks
+// that keep failing far past their start ("[a1]\d+x" over a long run of digits: each walk reads the rest of
+// the run) could cost the square of the text: once the bytes read again exceed four times the distance
+// searched (plus an allowance), the finder hands the rest of the call to RE2's search, which is linear.
+class SequenceFinder {
+ public:
+  static constexpr Pos WALK_ALLOWANCE = 4096;
+
+  SequenceFinder(const RegexElement& e, std::string_view text) noexcept
+      : e_(e), seq_(*e.fast().sequence), text_(text) {
+    if (!seq_.anchor().empty()) literal_.emplace(seq_.anchor());
+  }
+
+  // True once the rest of the call is RE2's.
+  bool given_up() const noexcept { return given_up_; }
+
+  std::optional<RegexMatch> operator()(Pos from) noexcept {
+    if (given_up_) return find_regex_match(e_.unanchored(), text_, from);
+    if (seq_.may_be_empty()) return RegexMatch{from, seq_.walk(text_, from).end};
+    const Pos n = text_.size();
+    const auto* t = reinterpret_cast<const unsigned char*>(text_.data());
+    if (origin_ > from) origin_ = from;
+    for (;;) {
+      Pos p;       // the candidate start
+      Pos resume;  // where the search goes on when its walk fails
+      ByteSequence::Walk w;
+      if (seq_.search() == ByteSequence::Search::First) {
+        p = from < n && seq_.first().contains(t[from]) ? from : seq_.first().next_member(text_, from);
+        if (p >= n) return std::nullopt;
+        w = seq_.walk(text_, p);
+        resume = seq_.first_is_run() ? std::max(p + 1, w.first_end) : p + 1;
+      } else {
+        const bool after_run = seq_.search() == ByteSequence::Search::AfterRun;
+        const Pos ahead = after_run ? seq_.steps()[0].min : seq_.anchor_offset();
+        if (n - from < ahead) return std::nullopt;
+        const Pos h = find_anchor(from + ahead);
+        if (h >= n) return std::nullopt;
+        if (after_run) {
+          // The run from p ends at h (the anchor's bytes are no members), so the walk resumes there once the
+          // run holds the first step's minimum.
+          const ByteSequence::Step& run = seq_.steps()[0];
+          for (p = h; p > from && run.cls.contains(t[p - 1]);) --p;
+          resume = h + 1;
+          w = ByteSequence::Walk{false, h, h};
+          if (holds_at_least(p, h, run.min, run.by_char)) w = seq_.walk(text_, h, 1);
+        } else {
+          p = h - seq_.anchor_offset();
+          resume = p + 1;
+          w = seq_.anchor_step() != 0 ? seq_.walk(text_, h + seq_.anchor().size(), seq_.anchor_step())
+                                      : seq_.walk(text_, p);
+        }
+      }
+      if (w.matched) return RegexMatch{p, w.end};
+      from = resume;
+      while (from < n && is_continuation_byte(t[from])) ++from;
+      if (w.end >= from) wasted_ += w.end - from + 1;  // read by this walk, and again by the next ones
+      // Failed walks that reread, or that come every few bytes, cost more than RE2's automaton over the text.
+      if (wasted_ > 4 * (from - origin_) + WALK_ALLOWANCE || ++failed_ > (from - origin_) / 32 + WALK_ALLOWANCE) {
+        given_up_ = true;
+        return find_regex_match(e_.unanchored(), text_, from);
+      }
+    }
+  }
+
+ private:
+  // Whether [p, h) holds at least `min` bytes, or characters when `by_char`.
+  bool holds_at_least(Pos p, Pos h, std::uint32_t min, bool by_char) const noexcept {
+    if (h - p < min) return false;
+    if (!by_char) return true;
+    std::uint32_t chars = 0;
+    for (Pos q = p; q < h && chars < min; ++q) chars += !is_continuation_byte(static_cast<unsigned char>(text_[q]));
+    return chars >= min;
+  }
+
+  // The first position at or after `at` where the anchor begins, or the length.
+  Pos find_anchor(Pos at) noexcept {
+    if (seq_.anchor().empty()) return seq_.anchor_class().next_member(text_, at);
+    const Pos h = literal_->find(text_, at, text_.size());
+    return h == NOT_FOUND ? text_.size() : h;
+  }
+
+  const RegexElement& e_;
+  const ByteSequence& seq_;
+  std::string_view text_;
+  std::optional<SubstringFinder> literal_;  // when the anchor is a literal
+  Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
+  Pos wasted_ = 0;                     // bytes failed walks read past where the search went on
+  Pos failed_ = 0;                     // walks that failed
+  bool given_up_ = false;
+};
+
 // Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
-// has one, else RE2 skipping to the bytes a match may start with when the pattern never matches empty, else
-// RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
+// has one, its walk when it is a plain sequence, else RE2 skipping to the bytes a match may start with when the
+// pattern never matches empty, else RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
 template <class Body>
 inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view text, Body&& body) {
   const RegexFastForm& fast = e.fast();
   if (fast.run) {
     return body([&fast, text](Pos from) { return find_run_match(*fast.run, fast.run_may_be_empty, text, from); });
   }
+  if (fast.sequence) return body(SequenceFinder(e, text));
   if (!fast.may_be_empty) return body(SkippingFinder(e, text));
   return body([&e, text](Pos from) { return find_regex_match(e.unanchored(), text, from); });
 }

@@ -14,6 +14,7 @@
 
 #include "elements/chars.h"
 #include "elements/literals.h"
+#include "elements/simd.h"
 #include "engine/scan.h"
 
 namespace quillex::fastpaths {
@@ -56,6 +57,29 @@ template <class Body>
   return i;
 }
 
+// The words of a text and the bytes they cover, from one branch-free pass.
+struct WordCoverage {
+  std::uint64_t words;
+  std::uint64_t bytes;
+};
+
+// The branch-free pass below over 64 bytes a step, for texts of the byte rule's tables; the bytes after the
+// last whole step go to the byte-by-byte pass. Per step, with I the bits of the initial bytes and B those of
+// the body bytes (NibbleLanes), the word bytes `in` are the bits of each run of I | B from its first initial
+// byte on, found by one addition: adding I to M = I | B sends a carry from the run's first I bit through the
+// rest of the run, which clears those bits of M + I except the later I bits (1 + 1 + carry keeps a 1); so
+// in = (M & ~(M + I)) | I. The state carried from the step before enters as the addition's carry (a run that
+// goes on from the last step is then already in a word). A byte starts a word where I & ~(B & before), with
+// `before` the bits of `in` moved up by one.
+// Example, "ab ba" with init {a}, body {a, b}: I = {0, 4}, M = {0, 1, 3, 4}; M + I = {2, 3, 5} (the carry
+// from bit 0 runs through bit 1, the one from bit 4 out of the run), so in = {0, 1, 4}: the 'b' at 3 is in no
+// word, as no initial byte leads its run; the words start at {0, 4}.
+[[nodiscard]] QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text,
+                                                                Pos from, Pos to) noexcept;
+
+// Ranges of fewer bytes than this take the byte-by-byte pass (the 32-byte one would do no whole step).
+inline constexpr Pos WIDE_WORD_SCAN_MIN = 64;
+
 // count_words_branchless: the number of words the word scan finds in text[from, to), from a fresh state. Per
 // byte c, with `in` = "the byte before belongs to a word":
 //   cont  = in & BODY[c]          (c continues that word)
@@ -64,7 +88,8 @@ template <class Body>
 // Example with init {a, b}, body {a}: "ab" counts 2 ('b' is no body byte, so it starts a word); with init {a},
 // body {a, b}: "ab" counts 1. Two loads and a few bit operations per byte, no branch on the text.
 [[nodiscard]] inline std::uint64_t count_words_branchless(const WordByteTables& tables, std::string_view text, Pos from,
-                                                          Pos to) noexcept {
+                                                          Pos to, Simd simd = best_simd()) noexcept {
+  if (simd == Simd::AVX2 && to - from >= WIDE_WORD_SCAN_MIN) return cover_words_avx2(tables, text, from, to).words;
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const std::uint8_t* init = tables.INIT.data();
   const std::uint8_t* body = tables.BODY.data();
@@ -96,7 +121,9 @@ template <class Body>
 template <bool Wide>
 class WordStepper {
  public:
-  explicit WordStepper(const WordByteTables& tables) noexcept : init_(tables.INIT.data()), body_(tables.BODY.data()) {}
+  // `in`: whether the byte before the first one stepped belongs to a word (a byte rule's state only).
+  explicit WordStepper(const WordByteTables& tables, unsigned in = 0) noexcept
+      : init_(tables.INIT.data()), body_(tables.BODY.data()), in_(in) {}
 
   // Byte b, with `next` the byte after it (0 at the text's end; read only when Wide). 1 when b starts a word;
   // in() then tells whether b belongs to a word.
@@ -123,23 +150,49 @@ class WordStepper {
  private:
   const std::uint8_t* init_;
   const std::uint8_t* body_;
-  unsigned in_ = 0;
+  unsigned in_;
   unsigned tail_ = 0;
 };
 
 // The byte after i, or 0 at the end.
 inline unsigned char byte_after(const unsigned char* t, Pos n, Pos i) noexcept { return i + 1 < n ? t[i + 1] : 0; }
 
+QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text, Pos from,
+                                                  Pos to) noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const NibbleLanes init{NibbleSet(tables.INIT)};
+  const NibbleLanes body{NibbleSet(tables.BODY)};
+  std::uint64_t words = 0;
+  std::uint64_t covered = 0;
+  std::uint64_t last_in = 0;  // whether the byte before the step belongs to a word, as bit 0
+  Pos i = from;
+  for (; to - i >= 64; i += 64) {
+    const std::uint64_t starts = init.members64(t + i);
+    const std::uint64_t cont = body.members64(t + i);
+    const std::uint64_t runs = starts | cont;
+    const std::uint64_t in = (runs & ~(runs + starts + last_in)) | starts;
+    const std::uint64_t before = in << 1 | last_in;
+    words += static_cast<std::uint64_t>(__builtin_popcountll(starts & ~(cont & before)));
+    covered += static_cast<std::uint64_t>(__builtin_popcountll(in));
+    last_in = in >> 63;
+  }
+  WordStepper<false> stepper(tables, static_cast<unsigned>(last_in));
+  for (; i < to; ++i) {
+    words += stepper.step(t[i], 0);
+    covered += stepper.in();
+  }
+  return {words, covered};
+}
+
 // The words of a text and the bytes they cover, from one branch-free pass.
-struct WordCoverage {
-  std::uint64_t words;
-  std::uint64_t bytes;
-};
 template <bool Wide>
-[[nodiscard]] inline WordCoverage cover_words_branch_free(const WordByteTables& tables,
-                                                          std::string_view text) noexcept {
+[[nodiscard]] inline WordCoverage cover_words_branch_free(const WordByteTables& tables, std::string_view text,
+                                                          Simd simd = best_simd()) noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
+  if constexpr (!Wide) {
+    if (simd == Simd::AVX2 && n >= WIDE_WORD_SCAN_MIN) return cover_words_avx2(tables, text, 0, n);
+  }
   WordStepper<Wide> words(tables);
   std::uint64_t count = 0;
   std::uint64_t covered = 0;

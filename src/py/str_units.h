@@ -6,24 +6,14 @@
 // UnicodeEncodeError, so a body that skips the form must still refuse such a str the same way.
 #pragma once
 
-#include <emmintrin.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "py/code_units.h"
 #include "py/pyref.h"
 
 namespace quillex::py {
-
-struct StrUnits {
-  const char* data;    // `length` units of `kind` bytes, native byte order
-  std::size_t length;  // code points
-  unsigned kind;       // 1 (latin-1), 2 (UCS-2) or 4 (UCS-4)
-
-  std::size_t bytes() const noexcept { return length * kind; }
-  std::string_view as_bytes() const noexcept { return {data, bytes()}; }
-};
 
 // `s` is a str (or subclass) that is ready, as every str made by Python code is.
 [[nodiscard]] inline StrUnits str_units(PyObject* s) noexcept {
@@ -37,41 +27,6 @@ struct StrUnits {
 [[nodiscard]] inline bool utf8_form_at_hand(PyObject* s) noexcept {
   if (!PyUnicode_IS_READY(s) || PyUnicode_IS_ASCII(s)) return true;
   return reinterpret_cast<PyCompactUnicodeObject*>(s)->utf8 != nullptr;
-}
-
-// Whether any unit is a surrogate. Latin-1 holds none. A UCS-2 unit u is one when u & 0xF800 == 0xD800
-// (0xD800..0xDFFF share their top five bits 11011); a UCS-4 unit likewise with the mask 0xFFFFF800. Eight or
-// four units a step; the lanes' verdicts are OR-ed and tested once per 64 bytes.
-[[nodiscard]] inline bool holds_surrogate(const StrUnits& u) noexcept {
-  if (u.kind == 1) return false;
-  const std::size_t n = u.bytes();
-  const __m128i mask =
-      u.kind == 2 ? _mm_set1_epi16(static_cast<short>(0xF800)) : _mm_set1_epi32(static_cast<int>(0xFFFFF800));
-  const __m128i want = u.kind == 2 ? _mm_set1_epi16(static_cast<short>(0xD800)) : _mm_set1_epi32(0xD800);
-  const auto hits = [&](std::size_t at) noexcept {
-    const __m128i x = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u.data + at)), mask);
-    return u.kind == 2 ? _mm_cmpeq_epi16(x, want) : _mm_cmpeq_epi32(x, want);
-  };
-  std::size_t i = 0;
-  for (; i + 64 <= n; i += 64) {
-    const __m128i any = _mm_or_si128(_mm_or_si128(hits(i), hits(i + 16)), _mm_or_si128(hits(i + 32), hits(i + 48)));
-    if (_mm_movemask_epi8(any) != 0) return true;
-  }
-  for (; i + 16 <= n; i += 16) {
-    if (_mm_movemask_epi8(hits(i)) != 0) return true;
-  }
-  for (; i < n; i += u.kind) {
-    std::uint32_t unit;
-    if (u.kind == 2) {
-      std::uint16_t v;
-      __builtin_memcpy(&v, u.data + i, 2);
-      unit = v;
-    } else {
-      __builtin_memcpy(&unit, u.data + i, 4);
-    }
-    if ((unit & 0xFFFFF800u) == 0xD800u) return true;
-  }
-  return false;
 }
 
 // The byte length of the UTF-8 form of a str without surrogates: one byte per code point, one more from U+0080,

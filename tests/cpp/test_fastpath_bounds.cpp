@@ -5,8 +5,6 @@
 // and 'é', so a read outside the text that does not fault still changes a result, and every result is compared
 // with a plain model or with the same rule over an ordinary copy of the text.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -28,6 +26,7 @@
 #include "fastpaths/regex.h"
 #include "fastpaths/substring_search.h"
 #include "fastpaths/word_rule.h"
+#include "guarded_region.h"
 
 namespace quillex {
 namespace {
@@ -38,47 +37,7 @@ using Spans = std::vector<std::pair<Pos, Pos>>;
 
 const std::string E_ACUTE = "\xC3\xA9";       // é
 const std::string EURO = "\xE2\x82\xAC";      // €
-const std::string POISON = "ab\"\\a_b " + E_ACUTE + "\n";
-
-// A readable stretch of whole pages between two PROT_NONE pages.
-class GuardedRegion {
- public:
-  explicit GuardedRegion(std::size_t pages) : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
-    size_ = pages * page_;
-    void* p = mmap(nullptr, size_ + 2 * page_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return;
-    base_ = static_cast<char*>(p);
-    if (mprotect(base_ + page_, size_, PROT_READ | PROT_WRITE) != 0) {
-      munmap(base_, size_ + 2 * page_);
-      base_ = nullptr;
-    }
-    for (std::size_t i = 0; i < size_; ++i) poison_ += POISON[i % POISON.size()];
-  }
-  GuardedRegion(const GuardedRegion&) = delete;
-  GuardedRegion& operator=(const GuardedRegion&) = delete;
-  ~GuardedRegion() {
-    if (base_ != nullptr) munmap(base_, size_ + 2 * page_);
-  }
-
-  bool ok() const noexcept { return base_ != nullptr; }
-  std::size_t capacity() const noexcept { return size_; }
-
-  // `text` copied to end at the last readable byte (at_end) or to begin at the first (!at_end); the other
-  // readable bytes are poison. The view stays valid until the next placement.
-  std::string_view place(std::string_view text, bool at_end) {
-    char* data = base_ + page_;
-    std::memcpy(data, poison_.data(), size_);
-    char* start = at_end ? data + size_ - text.size() : data;
-    if (!text.empty()) std::memcpy(start, text.data(), text.size());
-    return {start, text.size()};
-  }
-
- private:
-  std::size_t page_;
-  std::size_t size_ = 0;
-  char* base_ = nullptr;
-  std::string poison_;
-};
+using testing::GuardedRegion;
 
 // A text of exactly `length` bytes: whole characters of `pattern` repeated, then 'a' for the bytes a whole
 // character no longer fills.

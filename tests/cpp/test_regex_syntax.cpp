@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "elements/regex.h"
+#include "elements/regex_sequence.h"
 #include "elements/regex_syntax.h"
 #include "fastpaths/regex.h"
 #include "routes.h"
@@ -373,6 +374,288 @@ TEST(RegexShape, SkippingSearchesAgreeWithRE2OnLongTexts) {
       ASSERT_EQ(element_spans(*e, text), want);
       ASSERT_EQ(fastpaths::count_regex_matches(*e, text), want.size());
     }
+  }
+}
+
+// The steps of a sequence, for readable expectations: a literal as 'text', a class as its bytes (as describe
+// gives them) with its count; "c" marks a class counted in characters.
+std::string describe(const ByteSequence& seq) {
+  std::string out;
+  for (const ByteSequence::Step& s : seq.steps()) {
+    if (!out.empty()) out += " ";
+    if (!s.literal.empty()) {
+      out += cat("'", s.literal, "'");
+      continue;
+    }
+    std::bitset<256> members;
+    for (unsigned b = 0; b < 256; ++b) members.set(b, s.cls.contains(static_cast<unsigned char>(b)));
+    out += cat("[", describe(members), "]{", std::to_string(s.min), ",",
+               s.max == ByteSequence::UNBOUNDED ? std::string() : std::to_string(s.max), "}", s.by_char ? "c" : "");
+  }
+  return out;
+}
+
+TEST(RegexSequence, WhichPatternsAreSequences) {
+  const struct {
+    std::string pattern;
+    std::optional<std::string> steps;  // nullopt: no sequence form
+  } rows[] = {
+      {"end", "'end'"},
+      {"\"[^\"\n]*\"", "'\"' [\\x00-\\x09\\x0B-!#-\\xBF<lead>]{0,}c '\"'"},
+      {"\\d{4}-\\d\\d-\\d\\d", "[0-9]{4,4} '-' [0-9]{2,2} '-' [0-9]{2,2}"},  // a fixed count adds to the next
+      {"[a-z]=\\d+", "[a-z]{1,1} '=' [0-9]{1,}"},
+      {"\\d\\d+x", "[0-9]{2,} 'x'"},
+      {"x{0}y{0,0}z", "'z'"},  // items counted {0} are left out
+      {"(a)(?:b)(?P<n>c)()", "'abc'"},  // groups without a count are their contents
+      {"a\\Q\\E+b", "[a]{1,} 'b'"},  // a count after an empty quote repeats what came before
+      {"\\Qa+\\E", "'a+'"},
+      {cat(E_ACUTE, "\\d"), cat("'", E_ACUTE, "' [0-9]{1,1}")},
+      {"[^a]{2}b", "[\\x00-`b-\\xBF<lead>]{2,2}c 'b'"},  // a fixed count may be followed by its own class
+      {".{2,3}\n", "[\\x00-\\x09\\x0B-\\xBF<lead>]{2,3}c '\n'"},
+      {"a?b?c", "[a]{0,1} [b]{0,1} 'c'"},
+      {"\\x41\\x{42}\\103\\.", "'ABC.'"},
+      {"[[:digit:]]+[^[:digit:]]", "[0-9]{1,} [\\x00-/:-\\xBF<lead>]{1,1}c"},
+      {"a*b*", "[a]{0,} [b]{0,}"},  // may be empty
+      {"", ""},
+      // Not sequences: counts that could give back, lazy counts, flags, assertions, alternation, counted groups,
+      // byte and Unicode classes, classes with some non-ASCII members, a count on a character of several bytes.
+      {"a*a", std::nullopt},
+      {"a*b?a", std::nullopt},  // 'a' after the optional 'b' could take what "a*" gives back
+      {"[a-z]*\\w", std::nullopt},
+      {"\\d+\\d", std::nullopt},
+      {"a{2,}a", std::nullopt},
+      {"[^\"]*\"?x", std::nullopt},
+      {"[0-9]+?x", std::nullopt},
+      {"(?U)a+b", std::nullopt},
+      {"(?i)end", std::nullopt},
+      {"(?i:e)nd", std::nullopt},
+      {"(?m)end", std::nullopt},
+      {"(?s).b", std::nullopt},
+      {"^end", std::nullopt},
+      {"end$", std::nullopt},
+      {"\\bend", std::nullopt},
+      {"\\Aend", std::nullopt},
+      {"a|b", std::nullopt},
+      {"(ab)+", std::nullopt},
+      {"(?:a)*b", std::nullopt},
+      {"(a)\\Q\\E*b", std::nullopt},
+      {"a\\C", std::nullopt},
+      {"\\pLx", std::nullopt},
+      {cat("[a", E_ACUTE, "]x"), std::nullopt},
+      {cat(E_ACUTE, "+"), std::nullopt},
+      {"a+\\Q\\E+b", std::nullopt},
+      {"\\Qa\\\\b\\E", std::nullopt},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.pattern);
+    const Ref<const RegexElement> e = regex(r.pattern);
+    const std::optional<ByteSequence>& seq = e->fast().sequence;
+    ASSERT_EQ(seq.has_value(), r.steps.has_value());
+    if (seq) {
+      EXPECT_EQ(describe(*seq), *r.steps);
+    }
+  }
+  // A class run keeps its own form.
+  EXPECT_TRUE(regex("[0-9]+")->fast().run);
+  EXPECT_FALSE(regex("[0-9]+")->fast().sequence);
+}
+
+TEST(RegexSequence, SearchesFindCandidatesByTheRarestItem) {
+  using Search = ByteSequence::Search;
+  const struct {
+    const char* pattern;
+    Search search;
+    const char* anchor;  // the literal, or the class's bytes as describe gives them
+    Pos offset;
+  } rows[] = {
+      {"end", Search::Fixed, "end", 0},
+      {"\"[^\"\n]*\"", Search::Fixed, "\"", 0},
+      {"[a-z]=\\d+", Search::Fixed, "=", 1},             // '=' is rarer than the letters
+      {"\\d{4}-\\d\\d-\\d\\d", Search::Fixed, "-", 4},  // and '-' than the digits
+      {"[a-z]{3}\\d", Search::Fixed, "0-9", 3},          // a class, three bytes on
+      {"e\\d", Search::Fixed, "0-9", 1},                 // rarer than a leading literal
+      {"\\w+@\\w+", Search::AfterRun, "@", 0},          // right after the run of the first class
+      {"[a-z]*,\\d", Search::AfterRun, ",", 0},
+      {"[^=\\n]+=", Search::AfterRun, "=", 0},
+      {"[^\\x00-\\x7F]+\\d", Search::First, "", 0},  // lead bytes are rarer than digits
+      {"[xz] e", Search::First, "", 0},                  // ' ' and 'e' are commoner than 'x' and 'z'
+      {"[xz] \\d", Search::First, "", 0},               // and together rarer than the ten digits
+      {"k\\d+=", Search::Fixed, "k", 0},                // a letter is rarer than the digits together
+      {"\\d+[a-z]", Search::First, "", 0},
+      {"a?\\d", Search::First, "", 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.pattern);
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(e->fast().sequence);
+    const ByteSequence& seq = *e->fast().sequence;
+    EXPECT_EQ(seq.search(), r.search);
+    if (r.search == Search::First) continue;
+    std::bitset<256> members;
+    for (unsigned b = 0; b < 256; ++b) members.set(b, seq.anchor_class().contains(static_cast<unsigned char>(b)));
+    EXPECT_EQ(seq.anchor().empty() ? describe(members) : std::string(seq.anchor()), r.anchor);
+    EXPECT_EQ(seq.anchor_offset(), r.offset);
+  }
+}
+
+// Sequences of every kind of item over every text of up to four characters of an alphabet of their bytes,
+// line breaks and characters of two, three and four bytes: the walk at every position, the iteration and the
+// count against RE2's.
+TEST(RegexSequence, SmallWorldAgreesWithRE2) {
+  const std::string SMILE = "\xF0\x9F\x98\x80";
+  const std::vector<std::string> texts =
+      testing::small_world_texts({"a", "b", "1", "=", "\"", "\n", E_ACUTE, EURO, SMILE}, 4);
+  const std::string patterns[] = {
+      "ab", "aab", "a=1", "\"[^\"\n]*\"", "[a-z]=\\d+", "\\d\\d+a", "1?a", "a?b?=", "a{2}", "a{1,2}b",
+      "[^a]{2}", "[^=]{1,2}=", ".{2}", ".?\n", ".+\n", "[^\\x00-\\x7F]{2}", "[^\\x00-\\x7F]+a", "[^\\x00-\\x7F]?b",
+      cat(E_ACUTE, "a"), cat("a", EURO), cat(E_ACUTE, "[^", "\\x00-\\x7F]"), "\\x{20AC}1", "b{0}a", "(a)(b)", "a*b*",
+      "=1*", "a?", "", "[ab]{0,2}1",
+  };
+  for (const std::string& p : patterns) {
+    Ref<const RegexElement> e = regex(p);
+    ASSERT_TRUE(e->fast().sequence) << p;
+    for (const std::string& t : texts) {
+      SCOPED_TRACE("/" + p + "/ on '" + t + "'");
+      expect_agrees_with_re2(*e, t);
+    }
+  }
+}
+
+// Every pattern of two counted items, over every text of up to three characters: each reading the form takes
+// (which counts may be followed by which items, whole characters against bytes) is checked against RE2, not
+// only the ones a table thought of. Many pairs are no sequence; those must simply keep to RE2.
+TEST(RegexSequence, EveryPairOfItemsAgreesWithRE2) {
+  const std::vector<std::string> texts = testing::small_world_texts({"a", "=", "1", "\n", E_ACUTE, EURO}, 3);
+  const std::string atoms[] = {"a", "=", E_ACUTE, "\\d", "[a=]", "[^a]", ".", "[^\\x00-\\x7F]"};
+  const std::string counts[] = {"", "*", "+", "?", "{2}", "{0,2}", "{2,}", "{0}"};
+  std::vector<std::string> items;
+  for (const std::string& a : atoms) {
+    for (const std::string& c : counts) items.push_back(a + c);
+  }
+  int sequences = 0;
+  int failures = 0;
+  for (const std::string& first : items) {
+    for (const std::string& second : items) {
+      const std::string p = first + second;
+      RegexBuild b = make_regex_element(p);
+      ASSERT_TRUE(b.element) << p;
+      const RegexElement& e = *b.element;
+      sequences += e.fast().sequence.has_value();
+      for (const std::string& t : texts) {
+        bool same = element_spans(e, t) == re2_spans(e.unanchored(), t);
+        for (Pos pos = 0; same && pos <= t.size(); ++pos) {
+          const MatchResult fast = e.match_at(t, pos);
+          const MatchResult plain = e.re2_match_at(t, pos);
+          same = fast.matched == plain.matched && (!plain.matched || fast.end == plain.end);
+        }
+        if (!same && failures++ < 10) ADD_FAILURE() << "/" << p << "/ on '" << t << "'";
+      }
+    }
+  }
+  EXPECT_GT(sequences, 1000);
+}
+
+// Random sequences over random texts long enough to cross the vector blocks, with matches packed close
+// together, overlapping and at both ends: the element's routes against RE2's. Seeded, so a failure repeats.
+TEST(RegexSequence, RandomSequencesAgreeWithRE2) {
+  const std::vector<std::string> atoms = {
+      "a", "b", "=", "1", "\"", E_ACUTE, EURO, "\\d", "\\w", "\\s", "[ab]", "[^a]", "[^\"\n]", "[a-z0-9]", ".",
+      "[^\\x00-\\x7F]", "\\x{20AC}", "\\.", "[=\"]",
+  };
+  const std::vector<std::string> ops = {"", "", "", "*", "+", "?", "{2}", "{0,2}", "{1,3}", "{0}"};
+  // Unbounded first classes, whose searches may go by what follows their run.
+  const std::vector<std::string> heads = {"[a-z]+", "\\w*", "[^=\n]+", "[^\\x00-\\x7F]{2,}", "[a ]+", "\\d{2,}"};
+  const std::vector<std::string> chars = {"a", "a", "b", "=", "1", "1", " ", "\n", "\"", ".", E_ACUTE, EURO};
+  std::mt19937 rng(23);
+  auto pick = [&rng](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
+  int sequences = 0;
+  int searches[3] = {};  // by ByteSequence::Search
+  for (int i = 0; i < 1500; ++i) {
+    std::string pattern = rng() % 3 == 0 ? pick(heads) : "";
+    const int pieces = 1 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < pieces; ++k) pattern += pick(atoms) + pick(ops);
+    RegexBuild b = make_regex_element(pattern);
+    if (!b.element || !b.element->fast().sequence) continue;
+    ++sequences;
+    ++searches[static_cast<int>(b.element->fast().sequence->search())];
+    for (int j = 0; j < 4; ++j) {
+      std::string text;
+      const std::size_t length = rng() % 140;
+      while (text.size() < length) text += pick(chars);
+      SCOPED_TRACE("/" + pattern + "/ on '" + text + "'");
+      expect_agrees_with_re2(*b.element, text);
+    }
+  }
+  EXPECT_GT(sequences, 500);
+  for (int k = 0; k < 3; ++k) EXPECT_GT(searches[k], 30) << "search " << k;
+}
+
+TEST(RegexSequence, EdgesOfTheSearch) {
+  const std::string blocks = repeat("x", 100);
+  auto at = [&blocks](Pos k, std::string_view s) { return cat(blocks.substr(0, k), s, blocks.substr(k)); };
+  const struct {
+    std::string pattern;
+    std::string text;
+    Spans spans;
+  } rows[] = {
+      {"aab", "aaab", {{1, 4}}},                 // overlapping candidates
+      {"aab", "aabaab", {{0, 3}, {3, 6}}},       // at the very start and end
+      {"aa", "aaaaa", {{0, 2}, {2, 4}}},
+      {"a=\\d", "a=a=1", {{2, 5}}},
+      {"[a-z]=\\d+", "ab=12=3 x=", {{1, 5}}},     // the anchor's candidate start is one byte before it
+      {"\\d{2}-\\d", "1-2 12-3 123-4", {{4, 8}, {10, 14}}},
+      {"\"[^\"\n]*\"", "\"a\n\"b\" \"\"", {{3, 6}, {7, 9}}},
+      {"\\d\\d+x", "1 12 123x 1234", {{5, 9}}},
+      {cat("[^\\x00-\\x7F]", "x"), cat("a", E_ACUTE, "x", EURO, "x"), {{1, 4}, {4, 8}}},
+      {".{2}", cat(E_ACUTE, "a", EURO), {{0, 3}}},  // counts take whole characters
+      {"a?b?", "abx", {{0, 2}, {3, 3}}},  // the empty match at 2 follows a match
+      {"1", at(15, "1"), {{15, 16}}},
+      {"12", at(31, "12"), {{31, 33}}},
+      {"x1y", at(63, "1y"), {{62, 65}}},
+      {"[a-z]=\\d", at(47, "=1"), {{46, 49}}},
+      {"[a-z]{3}\\d", "ab1 abc1 xabcd2", {{4, 8}, {11, 15}}},
+      {"\\w+@\\w+", "a@b @c d@ ab_1@cd@e", {{0, 3}, {10, 17}}},  // the run back to where the search is
+      {"[a-z]+=\\d", "ab=cd=1", {{3, 7}}},
+      {"[a-z]+=", "ab=cd=", {{0, 3}, {3, 6}}},  // a run that begins where the last match ended
+      {"[a-z]{2,}=", "a=ab=", {{2, 5}}},         // a run too short for the count
+      {"[a-z]*=", "==a=", {{0, 1}, {1, 2}, {2, 4}}},
+      {"\\w+@\\w+", cat(repeat(" ", 40), "ab@cd", repeat(" ", 30)), {{40, 45}}},
+      {"[^=]+=\\d", cat(E_ACUTE, "a=1=", EURO, "=2"), {{0, 5}, {6, 11}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(e->fast().sequence);
+    EXPECT_EQ(element_spans(*e, r.text), r.spans);
+    expect_agrees_with_re2(*e, r.text);
+  }
+}
+
+// Walks that fail far past their start, each rereading what the last read ("[a1]\d+x" over a long run of
+// digits), hand the search over to RE2 before they cost the square of the text, and so do walks that fail every
+// few bytes; walks that fail at once on ordinary text do not.
+TEST(RegexSequence, FailedWalksThatRereadHandOverToRE2) {
+  const std::string digits = cat(repeat("1", 20000), " 1x");
+  const struct {
+    const char* pattern;
+    std::string text;
+    bool gives_up;
+  } rows[] = {
+      {"[a1]\\d+x", digits, true},
+      {"\\d+x", digits, false},  // a failed walk skips the run it took
+      {"[a-z]=\\d+", repeat("ab=c x=1 ", 3000), false},
+      {"\"[^\"\n]*\"", repeat("\"abc\n", 3000), false},
+      {"[xz] \\d", cat(repeat("x y ", 10000), "z 1x 2"), true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.pattern);
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(e->fast().sequence);
+    fastpaths::SequenceFinder find(*e, r.text);
+    Spans found;
+    fastpaths::iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
+    EXPECT_EQ(find.given_up(), r.gives_up);
+    EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
   }
 }
 

@@ -27,7 +27,8 @@ MARK = "\x00"  # never in a text: marks the replacements of transform_string
 NEVER = q.Empty() + q.NoMatch()
 REGEX_PATTERNS = ["a", "a|ab", "[a-z]+", "[^a]", ".", r"\w+", r"\s*", "", "x?", "é+", "[é€]", "(?:ab)*", r"\bA",
                   "a$", "^a|b", r"\d", "[^\n]*", "€|😀", "ã*", "(", "a{2,}", "[0-9]+", ".*", "a*", r"[^\n]+",
-                  r"\S+", "(?i)a+", "1[0-9]*", r"\(+"]
+                  r"\S+", "(?i)a+", "1[0-9]*", r"\(+", "ab", "a=[0-9]+", "[a-z]=b?", '"[^"]*"', "é[0-9]{2}", ".{2}",
+                  "a*a"]
 QUOTES = ['"', "'", "", "é", "€€", "ab"]
 ESCAPES = [None, "", "\\", '"', "é"]
 

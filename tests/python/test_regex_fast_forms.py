@@ -1,4 +1,5 @@
-"""Regex's fast forms (class runs scanned as bytes, positions refused by their first byte) against RE2 itself.
+"""Regex's fast forms (class runs scanned as bytes, plain sequences walked over the bytes, positions refused by
+their first byte) against RE2 itself.
 
 The plain route is the same pattern behind an alternative that can never match, `\\b\\B` (a position cannot be
 a word boundary and not be one): RE2 gives exactly the same matches, while the pattern's reading must take
@@ -115,6 +116,45 @@ def test_class_runs_over_long_texts_agree_with_re2(pattern, runs):
     check_agrees(pattern, "".join(c * k for c, k in runs))
 
 
+# Plain sequences: literal characters and classes with greedy counts. Most items are disjoint from one another,
+# so that many generated patterns are walked; the others (a count followed by bytes of its own class) go to RE2,
+# and must agree all the same.
+SEQ_ATOMS = ["a", "b", "=", '"', "-", "0", E, EURO, SMILE, r"\d", "[a-z]", '[^"\n]', "[^a]", ".", r"[^\x00-\x7F]",
+             r"\x{20AC}", r"\.", "[=-]", r"\s", "(?:ab)", "(a)"]
+SEQ_OPS = ["", "", "", "*", "+", "?", "{2}", "{1,3}", "{0,2}", "{2,}", "{0}"]
+
+
+@st.composite
+def sequences(draw):
+    pieces = []
+    for _ in range(draw(st.integers(1, 4))):
+        atom = draw(st.sampled_from(SEQ_ATOMS))
+        pieces.append(atom + ("" if atom.startswith("(") else draw(st.sampled_from(SEQ_OPS))))
+    return "".join(pieces)
+
+
+SEQ_TEXT_CHARS = ["a", "a", "b", "z", "=", '"', "-", "0", "7", " ", "\n", ".", E, EURO, SMILE]
+seq_texts = st.lists(st.sampled_from(SEQ_TEXT_CHARS), max_size=90).map("".join)
+
+
+@SETTINGS
+@given(sequences().filter(compiles), seq_texts)
+def test_generated_sequences_agree_with_re2(pattern, s):
+    check_agrees(pattern, s)
+
+
+# Long texts of repeated pieces (matches packed together, long runs that fail, candidates across the vector
+# blocks), for the searches' candidate scans and the hand-over to RE2 after walks that fail far past their start.
+@settings(max_examples=40, deadline=None)
+@given(st.sampled_from(["end", '"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+", r"[a-z]+=\d+", r"[a=]\d+-",
+                        r"\d\d+-", "aab", r"[^\x00-\x7F]{2}a", r"[^=\n]+=\d", r"\w+@[a-z]"]),
+       st.lists(st.tuples(st.sampled_from(["a", "ab", "aab", "end", "1", "12-", "2024-01-05", "x=42", "ab=", "a@b",
+                                           '"q"', '"', "\n", E, EURO + "a"]),
+                          st.sampled_from([1, 1, 2, 3, 40, 700])), max_size=12))
+def test_sequences_over_long_texts_agree_with_re2(pattern, pieces):
+    check_agrees(pattern, "".join(piece * k for piece, k in pieces))
+
+
 # ---------------------------------------------------------------------------------------------------------------
 # A table of the edges that break scans.
 
@@ -127,6 +167,7 @@ EDGE_TEXTS = [
     "", "1", "a", "12", "1a", "a1", "123456789", "1" * 64, "1" * 65, "a" * 64 + "1", "1" + "a" * 64,
     E + "1" + E, EURO + "12" + SMILE, "1" + E, E + "1", KELVIN + "k1", "a=1\r\nb=2\nc=", "a=\n=\n", "x=y",
     "a=" + E * 20 + "\r\n", "\n\n\r\n", "key=value\nk2=v2", "x{00}1 x{0,00}1", "1{01,}", *BLOCK_EDGES,
+    "aaab", "aab", "backend;END end", '"a"b"\n"c', "2024-01-05 1-2-3", "a=1" + E + "b=22",
 ]
 EDGE_PATTERNS = [
     "[0-9]+", "[0-9]*", r"\d+", r"[^\n]*", r"[^\n]+", ".*", r"\w*", "[a-z]+", "[^a-z]*", "1+", "[é0-9]+",
@@ -134,6 +175,9 @@ EDGE_PATTERNS = [
     r"(?m)^[^\n]*", r"(?m)[^\n]*$", "[0-9]{2}", "[0-9]+?", "(?:[0-9]+)", r"(?U)[0-9]+", "=[^\n]*", "",
     "x{00}1", "x{0,00}1", "1{01,}",  # braces RE2 reads as characters (a number with a leading zero)
     "1(?i)*", "[0-9]+(?m)?", "a(?s){0}1", r"[0-9]+\Q\E*",  # an operator after a flag setting or an empty quote
+    # Plain sequences, and near ones that must go to RE2 (a count followed by bytes of its own class).
+    "end", "aab", '"[^"\n]*"', r"\d{4}-\d\d-\d\d", r"[a-z]=\d+", r"\d\d+", "a?b?", "=.{2}", E + r"\d",
+    "[0-9]{0}a", "(a)(b)", "a*a", r"[a-z]*\w", "a*b?a", r"\d+\d",
 ]
 
 

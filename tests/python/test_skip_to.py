@@ -123,7 +123,7 @@ def test_regex_target_searched_or_tried_gives_the_same_matches():
     # A Forward hides the Regex kind, so SkipTo tests it at each position.
     texts = ["", "é", "xéy", "a xy€xy", "éé xxy\n", "a^]x\ny\nx", "x\\^x^y"]
     for pattern in ["x+y", "y|é", "[^x]y", r"\w$", "(?i)XY", "€?", r"\by", "^x", "(?m)y$", r"\Cy", "[]^]",
-                    r"\Q^\E", "(?m)^x", r"\\^x", r"y\z", "[^^]y", r"\Qx\\^\E"]:
+                    r"\Q^\E", "(?m)^x", r"\\^x", r"y\z", "[^^]y", r"\Qx\\^\E", "xy", r"x\d?y", "[^x]{2}y"]:
         searched = SkipTo(Regex(pattern))
         f = q.Forward()
         f <<= Regex(pattern)
