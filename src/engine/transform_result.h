@@ -235,7 +235,10 @@ class TransformOutput {
     }
     if (written_ == size_) return result_.release();
     PyObject* result = result_.release();
-    if (PyUnicode_Resize(&result, static_cast<Py_ssize_t>(written_)) != 0) return py::pending_error();
+    if (PyUnicode_Resize(&result, static_cast<Py_ssize_t>(written_)) != 0) {
+      Py_XDECREF(result);  // a failed resize leaves the str as it was
+      return py::pending_error();
+    }
     return result;
   }
 
@@ -257,10 +260,21 @@ class TransformOutput {
   }
 
   // Whether a written code point needs the result's kind (for 1-byte units: is not ASCII).
+  // The units are tested 64 at a time (a loop the compiler turns into vector compares), stopping at the first
+  // block that holds one: the text's widest characters are usually met early.
   bool holds_char_of_kind() const noexcept {
     const auto any_at_least = [this](auto unit, std::uint32_t low) {
       const auto* units = reinterpret_cast<const decltype(unit)*>(out_);
-      return std::any_of(units, units + written_, [low](auto u) { return u >= low; });
+      std::size_t i = 0;
+      for (; written_ - i >= 64; i += 64) {
+        bool hit = false;
+        for (std::size_t j = 0; j < 64; ++j) hit |= units[i + j] >= low;
+        if (hit) return true;
+      }
+      for (; i < written_; ++i) {
+        if (units[i] >= low) return true;
+      }
+      return false;
     };
     switch (kind_) {
       case 1: return any_at_least(std::uint8_t{}, 0x80);
