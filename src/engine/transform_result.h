@@ -3,9 +3,10 @@
 //
 // A body sizes the result first (how many spans it replaces and how many bytes they cover), opens a
 // TransformOutput at that size, appends the kept gaps and the replacements in order, and finishes. When the text
-// and the replacement are ASCII the bytes go straight into the result str, which is then the only block the
-// size of the text that the call touches; otherwise they go into a buffer of the exact UTF-8 size that is
-// decoded once. A result whose size does not fit (the size arithmetic overflows, or the memory cannot be had)
+// and the replacement are ASCII the bytes go straight into the result str; otherwise the code points go
+// straight into it, copied from the str's and the replacement's own units. Either way the result str is the only
+// block the size of the text that the call touches. A result whose size does not fit (the size arithmetic
+// overflows, or the memory cannot be had)
 // raises MemoryError: a caller's input can ask for a result of any size, so this is ordinary input, not an
 // impossible state.
 //
@@ -13,6 +14,9 @@
 // writes units straight into the result str, of the kind of its widest code point (open_units).
 #pragma once
 
+#include <emmintrin.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -68,12 +72,37 @@ inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
   }
 }
 
+// The number of code points in n bytes of UTF-8 that start and end on character boundaries: the bytes that are
+// not continuation bytes (0x80..0xBF, the signed bytes below -64). Per 16-byte block the lanes of such bytes
+// are -1 and subtracted into 8-bit counters, summed by _mm_sad_epu8 before they could overflow.
+[[nodiscard]] inline std::size_t count_code_points(const char* data, std::size_t n) noexcept {
+  std::size_t count = 0;
+  std::size_t i = 0;
+  if (n < 16) {
+    for (; i < n; ++i) count += !is_continuation_byte(static_cast<unsigned char>(data[i]));
+    return count;
+  }
+  const __m128i below = _mm_set1_epi8(-65);
+  while (n - i >= 16) {
+    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
+    __m128i lanes = _mm_setzero_si128();
+    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      lanes = _mm_sub_epi8(lanes, _mm_cmpgt_epi8(x, below));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  }
+  for (; i < n; ++i) count += !is_continuation_byte(static_cast<unsigned char>(data[i]));
+  return count;
+}
+
 class TransformOutput {
  public:
   TransformOutput() = default;
   TransformOutput(const TransformOutput&) = delete;
   TransformOutput& operator=(const TransformOutput&) = delete;
-  ~TransformOutput() { std::free(buffer_); }
 
   // Prepares a result of the exact size given by transform_result_size for `text` (the UTF-8 view of the str
   // `s`) with `count` spans covering `removed` bytes replaced by `replacement` (the view of `replacement_obj`).
@@ -96,12 +125,22 @@ class TransformOutput {
       out_ = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result_.get()));
       return true;
     }
-    buffer_ = static_cast<char*>(std::malloc(size_ != 0 ? size_ : 1));
-    if (buffer_ == nullptr) {
-      (void)PyErr_NoMemory();
+    // Otherwise code points, as units of the widest kind the result can hold. Its length is at most its UTF-8
+    // size, so the str is made at that length and shrunk by finish: the pages past what is written are never
+    // touched, and shrinking hands them back without a copy.
+    Py_UCS4 max_char = PyUnicode_MAX_CHAR_VALUE(s);
+    if (count != 0) max_char = std::max(max_char, PyUnicode_MAX_CHAR_VALUE(replacement_obj));
+    result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), max_char));
+    if (!result_) {
+      (void)py::pending_error();
       return false;
     }
-    out_ = buffer_;
+    kind_ = static_cast<unsigned>(PyUnicode_KIND(result_.get()));
+    out_ = static_cast<char*>(PyUnicode_DATA(result_.get()));
+    source_ = s;
+    text_ = text;
+    replacement_obj_ = replacement_obj;
+    code_points_ = true;
     return true;
   }
 
@@ -136,9 +175,75 @@ class TransformOutput {
     written_ += count;
   }
 
-  // Appends bytes; the caller appends exactly the size it opened with, in order. Appending past that size is a
-  // fault of the body (its sizing and its writing disagree): it stops the process before a byte is written
-  // outside the result.
+  // Appends a kept gap of the text (a view into the `text` given to open, after the gaps appended before it)
+  // and the replacement; the caller appends exactly the size it opened with, in order. Appending past that size
+  // is a fault of the body (its sizing and its writing disagree): it stops the process before anything is
+  // written outside the result.
+  void append_gap(std::string_view gap) noexcept {
+    if (!code_points_) return append(gap);
+    claim(gap.size());
+    const auto at = static_cast<std::size_t>(gap.data() - text_.data());
+    if (at < source_byte_ || at + gap.size() > text_.size()) [[unlikely]]
+      fatal("transform_string: a gap outside the text");
+    source_index_ += count_code_points(text_.data() + source_byte_, at - source_byte_);
+    const std::size_t n = count_code_points(gap.data(), gap.size());
+    const auto source_kind = static_cast<unsigned>(PyUnicode_KIND(source_));
+    const char* from = static_cast<const char*>(PyUnicode_DATA(source_)) + source_index_ * source_kind;
+    if (source_kind == kind_) {
+      copy_bytes(out_ + written_ * kind_, from, n * kind_);  // most gaps are a few characters
+    } else {
+      py::copy_units(from, source_kind, n, out_ + written_ * kind_, kind_);
+    }
+    written_ += n;
+    source_index_ += n;
+    source_byte_ = at + gap.size();
+  }
+  void append_replacement(std::string_view replacement) noexcept {
+    if (!code_points_) return append(replacement);
+    claim(replacement.size());
+    const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(replacement_obj_));
+    py::copy_units(static_cast<const char*>(PyUnicode_DATA(replacement_obj_)),
+                   static_cast<unsigned>(PyUnicode_KIND(replacement_obj_)), n, out_ + written_ * kind_, kind_);
+    written_ += n;
+  }
+
+  // For a writer that fills an ASCII result itself (with stores that run ahead of what they keep, so not
+  // through append): the result's bytes and exact size, and how many bytes the writer wrote in the end.
+  char* bytes() noexcept {
+    if (code_points_) [[unlikely]]
+      fatal("transform_string: bytes of a result written in code points");
+    return out_;
+  }
+  std::size_t size() const noexcept { return size_; }
+  void set_written(std::size_t n) noexcept { written_ = n; }
+
+  // The result (a new reference), or nullptr with the interpreter's error. A writer that appended another size
+  // than it opened with is a fault of the body, not of the input: it stops the process.
+  [[nodiscard]] PyObject* finish() {
+    if (!code_points_) {
+      if (written_ != size_) fatal("transform_string: the result was sized wrongly");
+      return result_.release();
+    }
+    if (claimed_ != size_) fatal("transform_string: the result was sized wrongly");
+    // The str is canonical only when some code point needs its kind. The replacement's widest one does when the
+    // replacement is of the result's kind; otherwise one of the text's widest must be left in a gap, and when
+    // all of them were replaced the result is made again at its own kind.
+    if (PyUnicode_MAX_CHAR_VALUE(replacement_obj_) < PyUnicode_MAX_CHAR_VALUE(result_.get()) &&
+        !holds_char_of_kind()) {
+      PyObject* made = PyUnicode_FromKindAndData(static_cast<int>(kind_), out_, static_cast<Py_ssize_t>(written_));
+      return made != nullptr ? made : py::pending_error();
+    }
+    if (written_ == size_) return result_.release();
+    PyObject* result = result_.release();
+    if (PyUnicode_Resize(&result, static_cast<Py_ssize_t>(written_)) != 0) {
+      Py_XDECREF(result);  // a failed resize leaves the str as it was
+      return py::pending_error();
+    }
+    return result;
+  }
+
+ private:
+  // Appends bytes of an ASCII result.
   void append(std::string_view bytes) noexcept {
     if (bytes.size() > size_ - written_) [[unlikely]]
       fatal("transform_string: the result was sized wrongly");
@@ -146,29 +251,52 @@ class TransformOutput {
     written_ += bytes.size();
   }
 
-  // For a writer that fills the result itself (with stores that run ahead of what they keep, so not through
-  // append): the result's bytes and exact size, and how many bytes the writer wrote in the end.
-  char* bytes() noexcept { return out_; }
-  std::size_t size() const noexcept { return size_; }
-  void set_written(std::size_t n) noexcept { written_ = n; }
-
-  // The result (a new reference), or nullptr with the interpreter's error. A writer that appended another size
-  // than it opened with is a fault of the body, not of the input: it stops the process.
-  [[nodiscard]] PyObject* finish() {
-    if (written_ != size_) fatal("transform_string: the result was sized wrongly");
-    if (result_) return result_.release();
-    PyObject* decoded = PyUnicode_DecodeUTF8(buffer_, static_cast<Py_ssize_t>(size_), "strict");
-    std::free(std::exchange(buffer_, nullptr));
-    return decoded != nullptr ? decoded : py::pending_error();
+  // Counts `utf8_size` more bytes of the result's UTF-8 size against the size it was opened with; the code
+  // points written never outnumber these bytes, so they stay inside the str.
+  void claim(std::size_t utf8_size) noexcept {
+    if (utf8_size > size_ - claimed_) [[unlikely]]
+      fatal("transform_string: the result was sized wrongly");
+    claimed_ += utf8_size;
   }
 
- private:
-  py::PyRef result_;        // the ASCII result being written in place
-  char* buffer_ = nullptr;  // the UTF-8 bytes of a non-ASCII result
+  // Whether a written code point needs the result's kind (for 1-byte units: is not ASCII).
+  // The units are tested 64 at a time (a loop the compiler turns into vector compares), stopping at the first
+  // block that holds one: the text's widest characters are usually met early.
+  bool holds_char_of_kind() const noexcept {
+    const auto any_at_least = [this](auto unit, std::uint32_t low) {
+      const auto* units = reinterpret_cast<const decltype(unit)*>(out_);
+      std::size_t i = 0;
+      for (; written_ - i >= 64; i += 64) {
+        bool hit = false;
+        for (std::size_t j = 0; j < 64; ++j) hit |= units[i + j] >= low;
+        if (hit) return true;
+      }
+      for (; i < written_; ++i) {
+        if (units[i] >= low) return true;
+      }
+      return false;
+    };
+    switch (kind_) {
+      case 1: return any_at_least(std::uint8_t{}, 0x80);
+      case 2: return any_at_least(std::uint16_t{}, 0x100);
+      default: return any_at_least(std::uint32_t{}, 0x10000);
+    }
+  }
+
+  py::PyRef result_;  // the result being written in place
   char* out_ = nullptr;
   std::size_t size_ = 0;     // bytes, or code points after open_units
-  std::size_t written_ = 0;
-  unsigned kind_ = 1;        // unit size of the result after open_units
+  std::size_t written_ = 0;  // bytes, or code points after open_units or of a result written in code points
+  unsigned kind_ = 1;        // unit size of the result
+  // A result written in code points: its UTF-8 size so far, the str the gaps come from (with its UTF-8 view)
+  // and where the last gap ended there, in bytes and in code points, and the replacement str.
+  bool code_points_ = false;
+  std::size_t claimed_ = 0;
+  PyObject* source_ = nullptr;
+  std::string_view text_;
+  std::size_t source_byte_ = 0;
+  std::size_t source_index_ = 0;
+  PyObject* replacement_obj_ = nullptr;
 };
 
 // A transform whose replaced spans are already counted: `count` spans covering `removed` bytes, which
@@ -184,12 +312,12 @@ template <class Scan>
   if (!out.open(s, text, replacement_obj, replacement, count, removed)) return nullptr;
   std::uint64_t copied = 0;
   const bool written = scan([&](std::uint64_t start, std::uint64_t end) {
-    out.append(text.substr(copied, start - copied));
-    out.append(replacement);
+    out.append_gap(text.substr(copied, start - copied));
+    out.append_replacement(replacement);
     copied = end;
   });
   if (!written) return nullptr;
-  out.append(text.substr(copied));
+  out.append_gap(text.substr(copied));
   return out.finish();
 }
 

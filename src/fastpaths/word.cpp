@@ -137,7 +137,8 @@ PyObject* transform_words(const WordElement& w, PyObject* s, std::string_view te
   const WordByteTables tables(w);
   const WordCoverage words = cover_words_branch_free<Wide>(tables, text);
   if (words.words == 0) return engine::new_str_copy(s);
-  if (replacement.size() > 8) {
+  // The branch-free writer writes bytes, so it serves ASCII results; the others are written in code points.
+  if (replacement.size() > 8 || !PyUnicode_IS_ASCII(s) || !PyUnicode_IS_ASCII(replacement_obj)) {
     return engine::transform_counted(s, text, replacement_obj, replacement, words.words, words.bytes,
                                      [&](auto&& on_word) {
                                        if constexpr (Wide) {

@@ -124,3 +124,58 @@ def test_transform_gives_a_new_canonical_str(cls, make, text, replacement, expec
             assert result == canonical
             assert hash(result) == hash(canonical)
             assert sys.getsizeof(result) == sys.getsizeof(canonical)  # the smallest kind that holds it
+
+
+# Texts of every kind (ASCII, latin-1, 2- and 4-byte code points) through the transform routes, with and without
+# a UTF-8 form made first, against str.replace and re.sub. The widest characters of a text are sometimes only
+# inside the replaced spans, so the result's kind is narrower than the text's.
+ALPHABET = ["a", "b", "1", " ", E, "\u20ac", "\U0001f600"]
+NEEDLES = ["a", E, "\u20ac", "\U0001f600", "a\u20ac", E + "b"]
+REPLACEMENTS = ["", "x", E, "\u20ac", "\U0001f600", "xyz" * 7]
+
+
+def with_utf8_form(s):
+    q.Literal("zz").matches(s)  # reading a str's UTF-8 form keeps it on the str
+    return s
+
+
+def test_transform_over_every_kind_agrees_with_str_replace_and_re_sub():
+    import random
+    import re
+
+    rng = random.Random(7)
+    routes = [
+        (lambda n: q.Literal(n), lambda n, s, r: s.replace(n, r)),
+        (lambda n: q.Group(q.Literal(n)), lambda n, s, r: s.replace(n, r)),
+        (lambda n: q.Regex("(?:" + re.escape(n) + ")+"), lambda n, s, r: re.sub("(?:" + re.escape(n) + ")+", r, s)),
+        (lambda n: q.Word("ab" + E), lambda n, s, r: re.sub("[ab" + E + "]+", r, s)),
+        (lambda n: q.Word("ab"), lambda n, s, r: re.sub("[ab]+", r, s)),
+    ]
+    for _ in range(150):
+        text = "".join(rng.choice(ALPHABET) for _ in range(rng.randint(2, 80)))
+        needle = rng.choice(NEEDLES)
+        replacement = rng.choice(REPLACEMENTS)
+        for make, model in routes:
+            g = make(needle)
+            expected = model(needle, text, replacement)
+            for s in (fresh(text), with_utf8_form(fresh(text))):
+                result = g.transform_string(s, replacement)
+                assert result == expected, (g, text, replacement)
+                assert sys.getsizeof(result) == sys.getsizeof(expected), (g, text, replacement)
+                assert result.isascii() == expected.isascii() and hash(result) == hash(expected)
+
+
+@pytest.mark.parametrize("text, needle, replacement, expected", [
+    ("a\u20acb\u20ac", "\u20ac", "x", "axbx"),                    # every 2-byte character replaced: ASCII result
+    ("\U0001f600" + E + "\U0001f600", "\U0001f600", "-", "-" + E + "-"),  # 4-byte ones replaced: latin-1
+    ("\U0001f600ab\u20ac", "\U0001f600", "\u20ac", "\u20acab\u20ac"),  # a 2-byte replacement: 2-byte result
+    (E + "ab" + E, E, "", "ab"),                                    # down to ASCII, shorter than the text
+    ("ab" + E * 40, "ab", "\U0001f600", "\U0001f600" + E * 40),    # an ASCII gap kept, a wider replacement
+])
+def test_transform_result_kind_follows_what_is_left(text, needle, replacement, expected):
+    for g in (q.Literal(needle), q.Group(q.Literal(needle))):
+        for s in (fresh(text), with_utf8_form(fresh(text))):
+            result = call_checked(g.transform_string, s, replacement)
+            assert result == expected
+            assert sys.getsizeof(result) == sys.getsizeof(fresh(expected))
+            assert result.isascii() == expected.isascii()
