@@ -25,6 +25,29 @@ extern const bool CPU_RUNS_AVX2;
 
 [[nodiscard]] inline Simd best_simd() noexcept { return CPU_RUNS_AVX2 ? Simd::AVX2 : Simd::SSE2; }
 
+// The number of bytes of [data, data + n) that pass a test, 16 bytes a block: `lanes(x)` gives 0xFF (-1) in each
+// passing lane of the block x, and subtracting it adds 1 to that lane's 8-bit counter; after at most 255 blocks
+// the counters are summed by _mm_sad_epu8 (the sum of absolute differences with zero adds each half's 8 bytes
+// into a 64-bit lane) before they could overflow. The last 15 bytes or fewer are tested by `byte`.
+template <class Lanes, class Byte>
+[[nodiscard]] inline std::uint64_t count_passing_bytes_sse2(const char* data, std::size_t n, Lanes lanes_of,
+                                                           Byte byte) noexcept {
+  std::uint64_t count = 0;
+  std::size_t i = 0;
+  while (n - i >= 16) {
+    const std::size_t blocks = (n - i) / 16 < 255 ? (n - i) / 16 : 255;
+    __m128i lanes = _mm_setzero_si128();
+    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
+      lanes = _mm_sub_epi8(lanes, lanes_of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i))));
+    }
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    count += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+             static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+  }
+  for (; i < n; ++i) count += byte(static_cast<unsigned char>(data[i]));
+  return count;
+}
+
 // NibbleSet: any set of bytes as two 16-entry tables, so that the 32-byte paths test 32 bytes at once by table
 // lookups (vpshufb looks up a 16-byte table by the low four bits of each byte). Byte b has the row r = b >> 4
 // and the column c = b & 15; LOW[c] has bit r set when byte (r << 4 | c) is a member and r < 8, HIGH[c] has

@@ -14,8 +14,6 @@
 // writes units straight into the result str, of the kind of its widest code point (open_units).
 #pragma once
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -24,6 +22,7 @@
 #include <utility>
 
 #include "elements/element.h"
+#include "elements/simd.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 #include "py/str_units.h"
@@ -73,29 +72,17 @@ inline void copy_bytes(char* to, const char* from, std::size_t n) noexcept {
 }
 
 // The number of code points in n bytes of UTF-8 that start and end on character boundaries: the bytes that are
-// not continuation bytes (0x80..0xBF, the signed bytes below -64). Per 16-byte block the lanes of such bytes
-// are -1 and subtracted into 8-bit counters, summed by _mm_sad_epu8 before they could overflow.
+// not continuation bytes (0x80..0xBF, the signed bytes below -64).
 [[nodiscard]] inline std::size_t count_code_points(const char* data, std::size_t n) noexcept {
-  std::size_t count = 0;
-  std::size_t i = 0;
   if (n < 16) {
-    for (; i < n; ++i) count += !is_continuation_byte(static_cast<unsigned char>(data[i]));
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) count += !is_continuation_byte(static_cast<unsigned char>(data[i]));
     return count;
   }
   const __m128i below = _mm_set1_epi8(-65);
-  while (n - i >= 16) {
-    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
-    __m128i lanes = _mm_setzero_si128();
-    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-      lanes = _mm_sub_epi8(lanes, _mm_cmpgt_epi8(x, below));
-    }
-    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-    count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
-             static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-  }
-  for (; i < n; ++i) count += !is_continuation_byte(static_cast<unsigned char>(data[i]));
-  return count;
+  return count_passing_bytes_sse2(
+      data, n, [below](__m128i x) { return _mm_cmpgt_epi8(x, below); },
+      [](unsigned char b) { return !is_continuation_byte(b); });
 }
 
 class TransformOutput {

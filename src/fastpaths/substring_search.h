@@ -71,27 +71,13 @@ inline constexpr std::array<std::uint16_t, 256> BYTE_SHARE = [] {
   return share;
 }();
 
-// The number of bytes equal to c in [data, data + n). Per 16-byte block, _mm_cmpeq_epi8 gives 0xFF (-1) in each
-// matching lane, and subtracting it adds 1 to that lane's 8-bit counter; after at most 255 blocks the counters
-// are summed by _mm_sad_epu8 (the sum of absolute differences with zero adds each half's 8 bytes into a 64-bit
-// lane) before they could overflow. Example: a block "e e e..." of 8 'e' adds 1 to 8 lanes.
+// The number of bytes equal to c in [data, data + n): _mm_cmpeq_epi8 marks them. Example: a block "e e e..."
+// of 8 'e' adds 1 to 8 lanes.
 [[nodiscard]] inline std::uint64_t count_byte_sse2(const char* data, std::size_t n, char c) noexcept {
-  std::uint64_t count = 0;
-  std::size_t i = 0;
   const __m128i v = _mm_set1_epi8(c);
-  while (n - i >= 16) {
-    const std::size_t blocks = std::min<std::size_t>((n - i) / 16, 255);
-    __m128i lanes = _mm_setzero_si128();
-    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(x, v));
-    }
-    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-    count += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
-             static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-  }
-  for (; i < n; ++i) count += data[i] == c;
-  return count;
+  return count_passing_bytes_sse2(
+      data, n, [v](__m128i x) { return _mm_cmpeq_epi8(x, v); },
+      [c](unsigned char b) { return b == static_cast<unsigned char>(c); });
 }
 
 // The same over 64 bytes a step, in two 32-byte counters (two independent chains of subtractions, so that the
