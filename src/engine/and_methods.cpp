@@ -159,6 +159,7 @@ PyObject* and_search_string(PyObject*, const Element& element, PyObject*, std::s
   PyObject** slots = reinterpret_cast<PyListObject*>(list.get())->ob_item;
   // Declared after the list: on every path the map settles the slots' references before the list can go.
   TokenInternMap interned;
+  interned.expect(total);
   std::size_t filled = 0;
   const bool walked = walk([&](Pos from, Pos to) {
     if (filled == total) fatal("And.search_string: the second scan cut more slices than the first");

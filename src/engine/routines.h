@@ -35,6 +35,7 @@ template <class Scan>
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
   if (!list) return py::pending_error();
   TokenInternMap interned;
+  interned.expect(spans.size());
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const Span& s = spans[i];
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),

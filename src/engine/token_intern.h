@@ -57,6 +57,11 @@ class TokenInternMap {
 
   std::size_t size() const noexcept { return map_.size(); }
 
+  // How many texts the call will ask for in all, when it knows: a map that is still mostly distinct after
+  // some thousands of texts is then grown once to the size it is heading for, instead of doubling (and
+  // rehashing into fresh memory) at every step on the way.
+  void expect(std::uint64_t texts) noexcept { expected_ = texts; }
+
  private:
   struct Entry {
     PyObject* str = nullptr;  // the map's own reference
@@ -64,12 +69,30 @@ class TokenInternMap {
   };
 
   Entry& entry(std::string_view text) {
+    ++asked_;
+    if (map_.size() >= next_check_) grow_ahead();  // before the lookup: growing moves the entries
     auto [it, inserted] = map_.try_emplace(text);
     if (inserted) it->second.str = py::new_str_or_throw(text);
     return it->second;
   }
 
+  // At 4096, 8192, ... distinct texts: when at least half the texts asked for so far were new, reserves for the
+  // distinct texts the rest of the call should bring at that rate. Any size is correct; this only saves growth.
+  void grow_ahead() {
+    next_check_ *= 2;
+    if (expected_ <= asked_ || map_.size() * 2 < asked_) return;
+    const double rate = static_cast<double>(map_.size()) / static_cast<double>(asked_);
+    const auto heading = static_cast<std::size_t>(static_cast<double>(expected_) * rate * 1.1);
+    if (heading > map_.size() * 2) {
+      map_.reserve(heading);
+      while (next_check_ <= heading) next_check_ *= 2;
+    }
+  }
+
   absl::flat_hash_map<std::string_view, Entry> map_;
+  std::uint64_t expected_ = 0;  // texts the call will ask for, 0 when unknown
+  std::uint64_t asked_ = 0;
+  std::size_t next_check_ = 4096;
 };
 
 }  // namespace quillex::engine

@@ -58,6 +58,7 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
     if (count == 0) return py::new_empty_list_or_die();
     py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) return py::pending_error();
+    interned.expect(count);
     std::uint64_t i = 0;
     fastpaths::iterate_matches(
         text, [&](Pos from) { return fastpaths::find_run_match(*run, fast.run_may_be_empty, text, from); },
@@ -74,6 +75,7 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
   if (spans.empty()) return py::new_empty_list_or_die();
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
   if (!list) return py::pending_error();
+  interned.expect(spans.size());
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const RegexMatch& m = spans[i];
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),

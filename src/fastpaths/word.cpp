@@ -177,6 +177,7 @@ PyObject* word_search_single_pass(std::string_view text, std::uint64_t count, Sc
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
   if (!list) return py::pending_error();
   engine::TokenInternMap interned;
+  interned.expect(count);
   std::uint64_t filled = 0;
   scan([&](Pos start, Pos end) {
     if (filled == count) fatal("Word.search_string: the scan found more words than it counted");

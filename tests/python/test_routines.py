@@ -2,6 +2,7 @@
 the classes that use them, checked against a Python model of the element rules."""
 
 import itertools
+import random
 import sys
 
 import pytest
@@ -263,3 +264,25 @@ def test_recursion_overflow_is_a_recursion_error(method, args):
         call_checked(getattr(f, method), *args)
     assert str(info.value) == "maximum grammar recursion depth exceeded"
     f.set(q.Empty())  # break the cycle
+
+
+@pytest.mark.parametrize("grammar", [
+    lambda: q.Word(q.alphas()),
+    lambda: q.Regex("[a-z]+"),                  # a class run
+    lambda: q.Regex("[a-z]+q?"),                # RE2's iteration
+    lambda: q.Group(q.Word(q.alphas())),        # the common routine
+    lambda: q.Word(q.alphas()) + q.Literal(" "),
+], ids=["Word", "Regex-run", "Regex-RE2", "Group", "And"])
+def test_search_string_shares_equal_texts_when_most_are_distinct(grammar):
+    # 20,000 distinct words, then the same words again: the table of one str per text grows ahead of the
+    # distinct words and must still hand out the str made the first time.
+    rng = random.Random(3)
+    letters = "abcdefghijklmnopqrstuvwxyz"
+    words = sorted({"".join(rng.choice(letters) for _ in range(8)) for _ in range(20_000)})
+    text = " ".join(words + words[::-1]) + " "
+    r = grammar().search_string(text)
+    tokens = [t for t in r if t != " "]
+    assert tokens == words + words[::-1]
+    n = len(words)
+    assert all(tokens[i] is tokens[2 * n - 1 - i] for i in range(n))
+    assert len({id(t) for t in tokens}) == n
