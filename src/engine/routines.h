@@ -32,16 +32,7 @@ template <class Scan>
   });
   if (recursion_overflowed()) return nullptr;
   if (spans.empty()) return py::new_empty_list_or_die();
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
-  if (!list) return py::pending_error();
-  TokenInternMap interned;
-  interned.expect(spans.size());
-  for (std::size_t i = 0; i < spans.size(); ++i) {
-    const Span& s = spans[i];
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                    interned.get_or_create(text.substr(s.start, s.end - s.start)));
-  }
-  return list.release();
+  return interned_list_of_spans(text, spans);
 }
 
 // transform_string: the non-empty matches replaced by `replacement`, always a new str. `s` is the str object

@@ -95,4 +95,20 @@ class TokenInternMap {
   std::size_t next_check_ = 4096;
 };
 
+// The list of the slices [start, end) of `text` for `spans` (a non-empty sequence of values with `start` and
+// `end`, in text order), made at its final length, equal slices sharing one str. nullptr with the
+// interpreter's error when the list cannot be made; std::bad_alloc as get_or_create.
+template <class Spans>
+[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const Spans& spans) {
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+  if (!list) return py::pending_error();
+  TokenInternMap interned;
+  interned.expect(spans.size());
+  Py_ssize_t i = 0;
+  for (const auto& span : spans) {
+    PyList_SET_ITEM(list.get(), i++, interned.get_or_create(text.substr(span.start, span.end - span.start)));
+  }
+  return list.release();
+}
+
 }  // namespace quillex::engine

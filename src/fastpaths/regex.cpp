@@ -51,13 +51,13 @@ PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std:
 // 1.8x slower on texts with many short matches).
 PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const RegexElement& re = as_regex(e);
-  TokenInternMap interned;
   const RegexFastForm& fast = re.fast();
   if (const std::optional<ByteClass>& run = fast.run) {
     const std::uint64_t count = run->count_run_matches(text, fast.run_may_be_empty);
     if (count == 0) return py::new_empty_list_or_die();
     py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) return py::pending_error();
+    TokenInternMap interned;
     interned.expect(count);
     std::uint64_t i = 0;
     fastpaths::iterate_matches(
@@ -73,15 +73,7 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
   absl::InlinedVector<RegexMatch, 16> spans;
   fastpaths::for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
   if (spans.empty()) return py::new_empty_list_or_die();
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
-  if (!list) return py::pending_error();
-  interned.expect(spans.size());
-  for (std::size_t i = 0; i < spans.size(); ++i) {
-    const RegexMatch& m = spans[i];
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                    interned.get_or_create(text.substr(m.start, m.end - m.start)));
-  }
-  return list.release();
+  return interned_list_of_spans(text, spans);
 }
 
 // The spans of the first matches, recorded while a transform sizes its result so that writing it need not
