@@ -103,27 +103,13 @@ class TransformOutput {
     }
     size_ = static_cast<std::size_t>(size);
     // ASCII in, ASCII out: the result's bytes are its code points.
-    if (PyUnicode_IS_ASCII(s) && (count == 0 || PyUnicode_IS_ASCII(replacement_obj))) {
-      result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), 127));
-      if (!result_) {
-        (void)py::pending_error();
-        return false;
-      }
-      out_ = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result_.get()));
-      return true;
-    }
+    if (PyUnicode_IS_ASCII(s) && (count == 0 || PyUnicode_IS_ASCII(replacement_obj))) return make_result(127);
     // Otherwise code points, as units of the widest kind the result can hold. Its length is at most its UTF-8
     // size, so the str is made at that length and shrunk by finish: the pages past what is written are never
     // touched, and shrinking hands them back without a copy.
     Py_UCS4 max_char = PyUnicode_MAX_CHAR_VALUE(s);
     if (count != 0) max_char = std::max(max_char, PyUnicode_MAX_CHAR_VALUE(replacement_obj));
-    result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), max_char));
-    if (!result_) {
-      (void)py::pending_error();
-      return false;
-    }
-    kind_ = static_cast<unsigned>(PyUnicode_KIND(result_.get()));
-    out_ = static_cast<char*>(PyUnicode_DATA(result_.get()));
+    if (!make_result(max_char)) return false;
     source_ = s;
     text_ = text;
     replacement_obj_ = replacement_obj;
@@ -142,14 +128,7 @@ class TransformOutput {
       return false;
     }
     size_ = static_cast<std::size_t>(length);
-    result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), max_char));
-    if (!result_) {
-      (void)py::pending_error();
-      return false;
-    }
-    kind_ = static_cast<unsigned>(PyUnicode_KIND(result_.get()));
-    out_ = static_cast<char*>(PyUnicode_DATA(result_.get()));
-    return true;
+    return make_result(max_char);
   }
   unsigned kind() const noexcept { return kind_; }
 
@@ -230,6 +209,18 @@ class TransformOutput {
   }
 
  private:
+  // Makes the result str of size_ code points of the class of `max_char`; false with MemoryError.
+  bool make_result(Py_UCS4 max_char) {
+    result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), max_char));
+    if (!result_) {
+      (void)py::pending_error();
+      return false;
+    }
+    kind_ = static_cast<unsigned>(PyUnicode_KIND(result_.get()));
+    out_ = static_cast<char*>(PyUnicode_DATA(result_.get()));
+    return true;
+  }
+
   // Appends bytes of an ASCII result.
   void append(std::string_view bytes) noexcept {
     if (bytes.size() > size_ - written_) [[unlikely]]
