@@ -173,8 +173,9 @@ class TransformOutput {
     written_ += n;
   }
 
-  // For a writer that fills an ASCII result itself (with stores that run ahead of what they keep, so not
-  // through append): the result's bytes and exact size, and how many bytes the writer wrote in the end.
+  // For a writer that fills the result itself (with stores that run ahead of what they keep, so not through
+  // append): an ASCII result's bytes, or the units of one opened with open_units; its exact size in those; and
+  // how many the writer wrote in the end.
   char* bytes() noexcept {
     if (code_points_) [[unlikely]]
       fatal("transform_string: bytes of a result written in code points");

@@ -128,6 +128,49 @@ PyObject* word_search_string_count(PyObject*, const Element& e, PyObject*, std::
   return py::new_count_or_die(count);
 }
 
+// transform_words over the units of a non-ASCII str, written as units of its kind straight into the result:
+// for a replacement of at most 8 code points that fit that kind. The result keeps the text's widest code
+// points (they are never word members: above 0xFF, or non-ASCII for the byte rule), so it is canonical at that
+// kind; a wide rule over a latin-1 str could replace them all, so there the replacement must be non-ASCII.
+// nullopt when the route does not apply.
+template <class U>
+std::optional<PyObject*> transform_word_units(const WordByteTables& tables, bool wide, PyObject* s,
+                                              std::string_view text, PyObject* replacement_obj) {
+  const auto kind = static_cast<unsigned>(PyUnicode_KIND(s));
+  const Py_ssize_t r = PyUnicode_GET_LENGTH(replacement_obj);
+  if (r > 8 || PyUnicode_KIND(replacement_obj) > kind) return std::nullopt;
+  if (wide && kind == 1 && PyUnicode_IS_ASCII(replacement_obj)) return std::nullopt;
+  unsigned char outside = 0;  // an entry in neither table, for the code points above 0xFF
+  while (tables.INIT[outside] != 0 || tables.BODY[outside] != 0) {
+    if (++outside == 0) return std::nullopt;
+  }
+  U units[8] = {};
+  py::copy_units(static_cast<const char*>(PyUnicode_DATA(replacement_obj)),
+                 static_cast<unsigned>(PyUnicode_KIND(replacement_obj)), static_cast<std::size_t>(r),
+                 reinterpret_cast<char*>(units), kind);
+  const auto* t = static_cast<const U*>(PyUnicode_DATA(s));
+  const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
+  // Latin-1 units are bytes, each below 256: the byte rule's own scans serve them as they are.
+  const std::string_view bytes(reinterpret_cast<const char*>(t), sizeof(U) == 1 ? n : 0);
+  // The byte rule's words are ASCII, so over the UTF-8 form they cover as many bytes as they cover units here.
+  const WordCoverage words = sizeof(U) == 1 ? cover_words_branch_free<false>(tables, bytes)
+                             : !wide        ? cover_words_branch_free<false>(tables, text)
+                                            : cover_word_units(tables, t, n, outside);
+  if (words.words == 0) return engine::new_str_copy(s);
+  engine::TransformOutput out;
+  if (!out.open_units(n, words.words, words.bytes, static_cast<std::uint64_t>(r), PyUnicode_MAX_CHAR_VALUE(s))) {
+    return nullptr;
+  }
+  if constexpr (sizeof(U) == 1) {
+    const std::string_view replacement(reinterpret_cast<const char*>(units), static_cast<std::size_t>(r));
+    out.set_written(replace_words_branch_free<false>(tables, bytes, replacement, out.bytes(), out.size()));
+  } else {
+    out.set_written(replace_word_units(tables, t, n, units, static_cast<std::size_t>(r), outside,
+                                       reinterpret_cast<U*>(out.bytes()), out.size()));
+  }
+  return out.finish();
+}
+
 // Every word replaced by `replacement`, always into a new str: the words are counted and their bytes summed
 // first, so the result is made once at its exact size and written straight into it. Word matching never
 // nests, so the scans never stop early.
@@ -135,6 +178,15 @@ template <bool Wide>
 PyObject* transform_words(const WordElement& w, PyObject* s, std::string_view text, PyObject* replacement_obj,
                           std::string_view replacement) {
   const WordByteTables tables(w);
+  if (!PyUnicode_IS_ASCII(s)) {
+    std::optional<PyObject*> done;
+    switch (PyUnicode_KIND(s)) {
+      case PyUnicode_1BYTE_KIND: done = transform_word_units<std::uint8_t>(tables, Wide, s, text, replacement_obj); break;
+      case PyUnicode_2BYTE_KIND: done = transform_word_units<std::uint16_t>(tables, Wide, s, text, replacement_obj); break;
+      default: done = transform_word_units<std::uint32_t>(tables, Wide, s, text, replacement_obj); break;
+    }
+    if (done) return *done;
+  }
   const WordCoverage words = cover_words_branch_free<Wide>(tables, text);
   if (words.words == 0) return engine::new_str_copy(s);
   // The branch-free writer writes bytes, so it serves ASCII results; the others are written in code points.

@@ -245,6 +245,74 @@ template <bool Wide>
   return j;
 }
 
+// The branch-free rule over a str's own units (1, 2 or 4 bytes a code point) rather than its UTF-8 form. The
+// tables hold the code points below 256 as their entries (the byte rule's sets are ASCII; the wide rule's
+// members U+0080..U+00FF sit at 0x80-0xFF), so a code point below 256 is looked up as itself and any other as
+// `outside`, an entry in neither table: a unit is then exactly one step of the rule, and words, their lengths
+// and the text around them are counted in code points.
+template <class U>
+[[nodiscard]] inline unsigned char table_entry(U unit, unsigned char outside) noexcept {
+  return unit < 256 ? static_cast<unsigned char>(unit) : outside;
+}
+
+template <class U>
+[[nodiscard]] inline WordCoverage cover_word_units(const WordByteTables& tables, const U* t, std::size_t n,
+                                                   unsigned char outside) noexcept {
+  WordStepper<false> words(tables);
+  std::uint64_t count = 0;
+  std::uint64_t covered = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    count += words.step(table_entry(t[i], outside), 0);
+    covered += words.in();
+  }
+  return {count, covered};
+}
+
+// As replace_words_branch_free, in units of 2 or 4 bytes: a unit outside words stores itself at j, a word's
+// first unit the replacement (up to 8 units); j advances by r, 1 or 0. Returns the units written (size + 1 when the text
+// asked for more).
+template <class U>
+[[nodiscard]] inline std::size_t replace_word_units(const WordByteTables& tables, const U* t, std::size_t n,
+                                                    const U* replacement, std::size_t r, unsigned char outside,
+                                                    U* out, std::size_t size) noexcept {
+  if (r > 8) return size + 1;
+  U packed[8] = {};
+  std::memcpy(packed, replacement, r * sizeof(U));
+  WordStepper<false> words(tables);
+  std::size_t j = 0;
+  std::size_t i = 0;
+  // The 8 units stored are chosen in registers, by a mask of the step's `first`: the replacement's, or the
+  // unit followed by zeros (which the next store overwrites).
+  static_assert(sizeof(U) == 2 || sizeof(U) == 4);
+  __m128i lo_packed;
+  __m128i hi_packed = _mm_setzero_si128();
+  std::memcpy(&lo_packed, packed, 16);
+  if constexpr (sizeof(U) == 4) std::memcpy(&hi_packed, reinterpret_cast<const char*>(packed) + 16, 16);
+  for (; i < n && size - j >= 8; ++i) {
+    const unsigned first = words.step(table_entry(t[i], outside), 0);
+    const __m128i mask = _mm_set1_epi32(-static_cast<int>(first));
+    const __m128i single = _mm_cvtsi32_si128(static_cast<int>(t[i]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j),
+                     _mm_or_si128(_mm_and_si128(mask, lo_packed), _mm_andnot_si128(mask, single)));
+    if constexpr (sizeof(U) == 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 4), _mm_and_si128(mask, hi_packed));
+    }
+    j += first * r + (words.in() ^ 1u);
+  }
+  for (; i < n; ++i) {
+    const unsigned first = words.step(table_entry(t[i], outside), 0);
+    const std::size_t k = first != 0 ? r : words.in() ^ 1u;
+    if (k > size - j) return size + 1;
+    if (first != 0) {
+      std::memcpy(out + j, replacement, r * sizeof(U));
+    } else if (k != 0) {
+      out[j] = t[i];
+    }
+    j += k;
+  }
+  return j;
+}
+
 // The word scan of the byte rule: each word [start, end) of `text` in order, to `on_word(start, end)`. At an
 // initial byte a word runs to word_run_end and the scan resumes at its end; any other byte is stepped over.
 // This is scan_matches over the byte rule, so it finds exactly the matches the common routines find.

@@ -179,3 +179,24 @@ def test_transform_result_kind_follows_what_is_left(text, needle, replacement, e
             assert result == expected
             assert sys.getsizeof(result) == sys.getsizeof(fresh(expected))
             assert result.isascii() == expected.isascii()
+
+
+@pytest.mark.parametrize("chars, text, replacement", [
+    ("ab" + E, "a" + E + " b\u20ac " + E, "\u00fc"),        # a 2-byte text: its widest characters are kept
+    ("ab" + E, "a" + E + " b" + E, "\u00fc"),                # latin-1, every non-ASCII character replaced
+    ("ab" + E, "a" + E + " b" + E, "x"),                     # the same with an ASCII replacement: down to ASCII
+    ("ab", "ab\U0001f600b x", "\u20ac"),                     # a 4-byte text, a 2-byte replacement
+    ("ab", "ab\U0001f600b x", "\U0001f601"),
+    ("ab", E + "ab" * 20 + E, "12345678"),                   # a replacement of 8 characters
+    ("ab", E + "ab" * 20 + E, "123456789"),                  # and of 9
+    ("".join(map(chr, range(256))), "ab\u0100" + E + "\x00z\u0101", "-"),  # every code point below 256 a member
+])
+def test_word_transform_over_units_agrees_with_re_sub(chars, text, replacement):
+    import re
+
+    expected = re.sub("[" + re.escape(chars) + "]+", lambda m: replacement, text)
+    g = q.Word(chars)
+    for s in (fresh(text), with_utf8_form(fresh(text))):
+        result = call_checked(g.transform_string, s, replacement)
+        assert result == expected
+        assert sys.getsizeof(result) == sys.getsizeof(fresh(expected)) and result.isascii() == expected.isascii()
