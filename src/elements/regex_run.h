@@ -36,7 +36,7 @@ class ByteClass {
   }
 
   // For a class run (`members` having 0x80-0xFF all set or all clear; `star`: '*' rather than '+'), the number
-  // of matches of the unanchored iteration (fastpaths::for_each_regex_match) over `text`, from the match ends
+  // of matches of the unanchored iteration (for_each_regex_match) over `text`, from the match ends
   // alone:
   //  - '+': one per maximal run of members;
   //  - '*': one per run, and one empty match at every character boundary p in [0, length] that neither holds

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fastpaths/substring_search.h"
+#include "elements/substring_search.h"
 
 namespace quillex {
 
@@ -46,7 +46,7 @@ ByteSequence::ByteSequence(const std::vector<regex_syntax::SequenceItem>& items)
   if (may_be_empty_) return;
   // How common a candidate source is: a literal by its rarest byte (the substring filter looks for it), a class
   // by all its members together.
-  const auto& share = fastpaths::BYTE_SHARE;
+  const auto& share = BYTE_SHARE;
   auto literal_rank = [&share](std::string_view literal) {
     std::uint32_t r = UINT32_MAX;
     for (char c : literal) r = std::min<std::uint32_t>(r, share[static_cast<unsigned char>(c)]);

@@ -57,7 +57,7 @@ class ByteSequence {
 
   // Every step may take nothing: the walk never fails, and a search's match starts where it starts.
   bool may_be_empty() const noexcept { return may_be_empty_; }
-  // How the searches of a sequence that is never empty find candidate starts (fastpaths::SequenceFinder):
+  // How the searches of a sequence that is never empty find candidate starts (SequenceFinder):
   //  - First: at the bytes of `first()`;
   //  - Fixed: by the anchor, which stands `anchor_offset()` bytes after the start of every match (the steps
   //    before it take a fixed number of bytes);

@@ -7,7 +7,7 @@
 #include "elements/match_session.h"
 #include "elements/regex.h"
 #include "elements/regex_syntax.h"
-#include "fastpaths/regex.h"
+#include "elements/regex_find.h"
 
 namespace quillex {
 
@@ -446,7 +446,6 @@ const RegexElement* forward_only_regex(const Element& target) noexcept {
 // The answer of one target search, remembered for the open match session: the first boundary at or after
 // `from` at which `target` matches over the text (`data`, `size`) is `found`, or NOT_FOUND. The same answer
 // holds for every start in [from, found], and with none, for every start at or after `from`.
-constexpr Pos NOT_FOUND = ~Pos{0};
 
 struct TargetScan {
   const Element* target = nullptr;
@@ -535,8 +534,8 @@ std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from,
   if (target.try_match_at(text, from).matched) return from;
   if (from == text.size()) return std::nullopt;
   const Pos next = from + utf8_char_len(static_cast<unsigned char>(text[from]));
-  const std::optional<fastpaths::RegexMatch> m =
-      fastpaths::with_regex_finder(*target_regex_, text, [next](auto&& find) { return find(next); });
+  const std::optional<RegexMatch> m =
+      with_regex_finder(*target_regex_, text, [next](auto&& find) { return find(next); });
   if (!m) return std::nullopt;
   return m->start;
 }

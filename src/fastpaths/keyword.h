@@ -12,7 +12,7 @@
 
 #include "elements/literals.h"
 #include "elements/simd.h"
-#include "fastpaths/substring_search.h"
+#include "elements/substring_search.h"
 
 namespace quillex::fastpaths {
 

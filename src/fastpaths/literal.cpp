@@ -139,7 +139,7 @@ PyObject* transform_utf8(PyObject* s, std::string_view literal, PyObject* replac
   if (!py::extract_str_argument(s, text)) return nullptr;
   const std::size_t n = literal.size();
   return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
-    fastpaths::SubstringFinder finder(literal);
+    SubstringFinder finder(literal);
     (void)fastpaths::find_literal_occurrences(finder, text, 0, text.size(),
                                               [&](std::size_t h) { on_span(h, h + n); });
     return true;

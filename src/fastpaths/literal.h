@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "engine/text_period.h"
-#include "fastpaths/substring_search.h"
+#include "elements/substring_search.h"
 
 namespace quillex::fastpaths {
 

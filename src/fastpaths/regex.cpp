@@ -2,7 +2,7 @@
 // matches, parse_batch, parse_batch_count) apply the anchored rule at 0 (RegexElement::match_at, the rule
 // try_match_at shares); the searches over a text (search_string, search_string_count, transform_string) iterate
 // the unanchored expression (for_each_regex_match), empty matches listed, counted and replaced.
-#include "fastpaths/regex.h"
+#include "elements/regex_find.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -22,7 +22,6 @@ namespace quillex::engine {
 
 namespace {
 
-using fastpaths::RegexMatch;
 
 const RegexElement& as_regex(const Element& e) noexcept { return static_cast<const RegexElement&>(e); }
 
@@ -42,7 +41,7 @@ PyObject* regex_matches(PyObject*, const Element& e, PyObject*, std::string_view
 }
 
 PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std::string_view text) {
-  return py::new_count_or_die(fastpaths::count_regex_matches(as_regex(e), text));
+  return py::new_count_or_die(count_regex_matches(as_regex(e), text));
 }
 
 // The list is made at its final length and filled in place; equal match texts share one str. A class run
@@ -60,8 +59,8 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
     TokenInternMap interned;
     interned.expect(count);
     std::uint64_t i = 0;
-    fastpaths::iterate_matches(
-        text, [&](Pos from) { return fastpaths::find_run_match(*run, fast.run_may_be_empty, text, from); },
+    iterate_matches(
+        text, [&](Pos from) { return find_run_match(*run, fast.run_may_be_empty, text, from); },
         [&](Pos start, Pos end) {
           if (i == count) fatal("Regex.search_string: the class run was counted wrongly");
           PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++),
@@ -71,7 +70,7 @@ PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::strin
     return list.release();
   }
   absl::InlinedVector<RegexMatch, 16> spans;
-  fastpaths::for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
+  for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
   if (spans.empty()) return py::new_empty_list_or_die();
   return interned_list_of_spans(text, spans);
 }
@@ -122,9 +121,9 @@ class RecordedSpans {
 // searches again only for the matches past the recorded ones.
 PyObject* regex_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
                                  PyObject* replacement_obj, std::string_view replacement) {
-  return fastpaths::with_regex_finder(as_regex(e), text, [&](auto&& find) -> PyObject* {
-    fastpaths::MatchCursor cursor;
-    fastpaths::MatchCursor resume;  // the iteration just after the last recorded span
+  return with_regex_finder(as_regex(e), text, [&](auto&& find) -> PyObject* {
+    MatchCursor cursor;
+    MatchCursor resume;  // the iteration just after the last recorded span
     RecordedSpans recorded(text);
     bool recording = true;
     std::uint64_t count = 0;

@@ -23,16 +23,14 @@
 #include "fastpaths/keyword.h"
 #include "fastpaths/literal.h"
 #include "fastpaths/quoted_caseless.h"
-#include "fastpaths/regex.h"
-#include "fastpaths/substring_search.h"
+#include "elements/regex_find.h"
+#include "elements/substring_search.h"
 #include "fastpaths/word_rule.h"
 #include "guarded_region.h"
 
 namespace quillex {
 namespace {
 
-using fastpaths::NOT_FOUND;
-using fastpaths::SubstringFinder;
 using Spans = std::vector<std::pair<Pos, Pos>>;
 
 const std::string E_ACUTE = "\xC3\xA9";       // é
@@ -182,7 +180,7 @@ TEST(FastPathBounds, ByteCountAndSubstringSearch) {
   for_each_guarded_text([&](std::string_view t, const std::string& s) {
     const std::size_t n = s.size();
     for (char c : {'a', 'b', '\xC3', '\0'}) {
-      EXPECT_EQ(fastpaths::count_byte(t.data(), n, c), static_cast<std::uint64_t>(std::count(s.begin(), s.end(), c)));
+      EXPECT_EQ(count_byte(t.data(), n, c), static_cast<std::uint64_t>(std::count(s.begin(), s.end(), c)));
     }
     for (const std::string& needle : needles) {
       SCOPED_TRACE("needle '" + needle + "'");
@@ -346,10 +344,10 @@ TEST(FastPathBounds, RegexSearches) {
       SCOPED_TRACE("pattern /" + pattern + "/");
       Spans got, want;
       // The element's routes over the guarded view against RE2's over the copy.
-      fastpaths::for_each_regex_match(*re, t, [&got](Pos a, Pos b) { got.emplace_back(a, b); });
-      fastpaths::for_each_regex_match(re->unanchored(), s, [&want](Pos a, Pos b) { want.emplace_back(a, b); });
+      for_each_regex_match(*re, t, [&got](Pos a, Pos b) { got.emplace_back(a, b); });
+      for_each_regex_match(re->unanchored(), s, [&want](Pos a, Pos b) { want.emplace_back(a, b); });
       EXPECT_EQ(got, want);
-      EXPECT_EQ(fastpaths::count_regex_matches(*re, t), want.size());
+      EXPECT_EQ(count_regex_matches(*re, t), want.size());
       if (s.size() <= 96) {
         for (Pos pos = 0; pos <= s.size(); ++pos) {
           const MatchResult a = re->match_at(t, pos);

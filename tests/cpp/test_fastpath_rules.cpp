@@ -14,7 +14,7 @@
 #include "elements/regex.h"
 #include "engine/scan.h"
 #include "fastpaths/quoted_caseless.h"
-#include "fastpaths/regex.h"
+#include "elements/regex_find.h"
 
 namespace quillex {
 namespace {
@@ -25,7 +25,7 @@ const std::string E_ACUTE = "\xC3\xA9";
 
 Spans regex_spans(const re2::RE2& re, std::string_view text) {
   Spans out;
-  fastpaths::for_each_regex_match(re, text, [&out](Pos s, Pos e) { out.emplace_back(s, e); });
+  for_each_regex_match(re, text, [&out](Pos s, Pos e) { out.emplace_back(s, e); });
   return out;
 }
 
@@ -59,7 +59,7 @@ TEST(RegexIteration, ReportsTheSearchMatchesInOrder) {
     std::uint64_t count = 0;
     {
       testing::AllocationScope scope;
-      count = fastpaths::count_regex_matches(re, r.text);
+      count = count_regex_matches(re, r.text);
       EXPECT_EQ(scope.count(), 0u) << "the warm iteration allocated";
     }
     EXPECT_EQ(count, r.spans.size());

@@ -21,8 +21,6 @@ namespace {
 using fastpaths::count_keyword_matches;
 using fastpaths::count_literal_matches;
 using fastpaths::count_unit_literal_matches;
-using fastpaths::NOT_FOUND;
-using fastpaths::SubstringFinder;
 
 std::size_t naive_find(std::string_view text, std::string_view needle, std::size_t from, std::size_t to) {
   for (std::size_t h = from; h + needle.size() <= to; ++h) {

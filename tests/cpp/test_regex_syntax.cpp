@@ -9,7 +9,7 @@
 #include "elements/regex.h"
 #include "elements/regex_sequence.h"
 #include "elements/regex_syntax.h"
-#include "fastpaths/regex.h"
+#include "elements/regex_find.h"
 #include "routes.h"
 
 namespace quillex {
@@ -265,13 +265,13 @@ TEST(RegexShape, ClassesAgreeWithRE2) {
 
 Spans element_spans(const RegexElement& e, std::string_view text) {
   Spans out;
-  fastpaths::for_each_regex_match(e, text, [&out](Pos s, Pos t) { out.emplace_back(s, t); });
+  for_each_regex_match(e, text, [&out](Pos s, Pos t) { out.emplace_back(s, t); });
   return out;
 }
 
 Spans re2_spans(const re2::RE2& re, std::string_view text) {
   Spans out;
-  fastpaths::for_each_regex_match(re, text, [&out](Pos s, Pos t) { out.emplace_back(s, t); });
+  for_each_regex_match(re, text, [&out](Pos s, Pos t) { out.emplace_back(s, t); });
   return out;
 }
 
@@ -287,7 +287,7 @@ void expect_agrees_with_re2(const RegexElement& e, std::string_view text) {
   }
   const Spans want = re2_spans(e.unanchored(), text);
   ASSERT_EQ(element_spans(e, text), want);
-  ASSERT_EQ(fastpaths::count_regex_matches(e, text), want.size());
+  ASSERT_EQ(count_regex_matches(e, text), want.size());
 }
 
 // Patterns with every kind of piece the summaries use, over every text of up to three characters of an
@@ -372,7 +372,7 @@ TEST(RegexShape, SkippingSearchesAgreeWithRE2OnLongTexts) {
       SCOPED_TRACE(std::string("/") + pattern + "/, round " + std::to_string(round));
       const Spans want = re2_spans(e->unanchored(), text);
       ASSERT_EQ(element_spans(*e, text), want);
-      ASSERT_EQ(fastpaths::count_regex_matches(*e, text), want.size());
+      ASSERT_EQ(count_regex_matches(*e, text), want.size());
     }
   }
 }
@@ -651,9 +651,9 @@ TEST(RegexSequence, FailedWalksThatRereadHandOverToRE2) {
     SCOPED_TRACE(r.pattern);
     const Ref<const RegexElement> e = regex(r.pattern);
     ASSERT_TRUE(e->fast().sequence);
-    fastpaths::SequenceFinder find(*e, r.text);
+    SequenceFinder find(*e, r.text);
     Spans found;
-    fastpaths::iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
+    iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
     EXPECT_EQ(find.given_up(), r.gives_up);
     EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
   }

@@ -20,8 +20,8 @@
 #include "engine/scan.h"
 #include "fastpaths/keyword.h"
 #include "fastpaths/literal.h"
-#include "fastpaths/regex.h"
-#include "fastpaths/substring_search.h"
+#include "elements/regex_find.h"
+#include "elements/substring_search.h"
 #include "fastpaths/word_rule.h"
 #include "guarded_region.h"
 #include "py/code_units.h"
@@ -29,8 +29,6 @@
 namespace quillex {
 namespace {
 
-using fastpaths::NOT_FOUND;
-using fastpaths::SubstringFinder;
 using testing::GuardedRegion;
 using Spans = std::vector<std::pair<Pos, Pos>>;
 
@@ -120,7 +118,7 @@ TEST(WideScans, SubstringSearchAndByteCount) {
         const std::size_t n = s.size();
         for (char c : {'a', 'b', '\xC3'}) {
           const auto want = static_cast<std::uint64_t>(std::count(s.begin(), s.end(), c));
-          for (Simd simd : WIDTHS) EXPECT_EQ(fastpaths::count_byte(t.data(), n, c, simd), want) << name_of(simd);
+          for (Simd simd : WIDTHS) EXPECT_EQ(count_byte(t.data(), n, c, simd), want) << name_of(simd);
         }
         for (const std::string& needle : all) {
           if (needle.size() > n + 1) continue;
@@ -360,7 +358,7 @@ TEST(WideScans, ClassRunCounts) {
                         [&](std::string_view t, const std::string& s) {
                           for (const auto& [pattern, re] : runs) {
                             SCOPED_TRACE("pattern /" + pattern + "/");
-                            const std::uint64_t want = fastpaths::count_regex_matches(re->unanchored(), s);
+                            const std::uint64_t want = count_regex_matches(re->unanchored(), s);
                             const RegexFastForm& fast = re->fast();
                             for (Simd simd : WIDTHS) {
                               EXPECT_EQ(fast.run->count_run_matches(t, fast.run_may_be_empty, simd), want)

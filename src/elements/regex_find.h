@@ -1,8 +1,9 @@
 // The search rule of the Regex methods that look at a whole text (search_string, search_string_count,
 // transform_string): the successive matches of the unanchored expression, in the iteration the methods
 // promise. The iteration asks a finder for the leftmost match from a position; RE2 is the plain finder, and a
-// class run (elements/regex_run.h) finds the same matches by byte scans. No Python here: the method bodies live
-// in regex.cpp.
+// class run (elements/regex_run.h) finds the same matches by byte scans. Pure matching machinery, on the
+// element floor because SkipTo's scan for a Regex target uses it too; the method bodies live in
+// fastpaths/regex.cpp.
 #pragma once
 
 #include <algorithm>
@@ -13,9 +14,9 @@
 
 #include "elements/element.h"
 #include "elements/regex.h"
-#include "fastpaths/substring_search.h"
+#include "elements/substring_search.h"
 
-namespace quillex::fastpaths {
+namespace quillex {
 
 struct RegexMatch {
   Pos start;
@@ -305,4 +306,4 @@ inline std::uint64_t count_regex_matches(const RegexElement& e, std::string_view
   return count;
 }
 
-}  // namespace quillex::fastpaths
+}  // namespace quillex

@@ -1,5 +1,6 @@
-// The substring searcher of the Literal and Keyword fast paths: the leftmost occurrence of a fixed needle in a
-// window of a text. Built once per method call for one needle; holds a view of it, allocates nothing.
+// The substring searcher of the fixed-text scans (the Literal and Keyword fast paths, the Regex sequence
+// searches): the leftmost occurrence of a fixed needle in a window of a text. Built once per method call for
+// one needle; holds a view of it, allocates nothing.
 //
 // Needles of two bytes or more are found by a byte-pair filter over 16 candidate starts at a time (SSE2, the
 // x86-64 baseline; 32 with AVX2): two bytes of the needle, the rarest by a background rank of text bytes, are
@@ -24,7 +25,7 @@
 
 #include "elements/simd.h"
 
-namespace quillex::fastpaths {
+namespace quillex {
 
 inline constexpr std::size_t NOT_FOUND = static_cast<std::size_t>(-1);
 
@@ -291,4 +292,4 @@ class SubstringFinder {
   bool wide_;  // the 32-byte filter serves searches of 64 starts or more
 };
 
-}  // namespace quillex::fastpaths
+}  // namespace quillex
