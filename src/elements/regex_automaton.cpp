@@ -1,0 +1,364 @@
+#include "elements/regex_automaton.h"
+
+#include <algorithm>
+#include <bitset>
+#include <map>
+#include <utility>
+
+namespace quillex {
+
+namespace {
+
+using regex_syntax::PatternNode;
+
+// In a list of positions: the end of the part being built; once the whole pattern is built, the match.
+constexpr int END = -1;
+using List = std::vector<int>;
+
+struct Position {
+  std::optional<char32_t> literal;  // a character; else a class:
+  std::bitset<128> ascii;           // its ASCII members
+  bool wide = false;                // and whether it holds every non-ASCII character
+};
+
+// Symbols of the automaton's alphabet: 0-127 the ASCII characters, then one per non-ASCII character the pattern
+// writes literally (wide[k] is 128 + k), then one for every other non-ASCII character.
+bool takes(const Position& p, unsigned symbol, const std::vector<char32_t>& wide) {
+  if (symbol < 128) return p.literal ? *p.literal == symbol : p.ascii.test(symbol);
+  if (symbol - 128 < wide.size()) return p.literal ? *p.literal == wide[symbol - 128] : p.wide;
+  return !p.literal && p.wide;
+}
+
+// The positions of a pattern and, for each, the ordered list of what may come after it (see regex_automaton.h).
+class Builder {
+ public:
+  struct Part {
+    List first;        // what may take the part's first character, END when the part may match empty
+    List lasts;        // the positions whose lists hold END: those that may take the part's last character
+  };
+
+  bool ok = true;
+  std::vector<Position> positions;
+  std::vector<List> follow;
+
+  Part build(const PatternNode& n) {
+    if (!ok) return empty();
+    switch (n.type) {
+      case PatternNode::Type::Item:
+        return item(n.item);
+      case PatternNode::Type::Concat: {
+        Part acc = empty();
+        for (const PatternNode& part : n.parts) {
+          acc = concat(std::move(acc), build(part));
+          if (!ok) break;
+        }
+        return acc;
+      }
+      case PatternNode::Type::Alternation: {
+        Part acc;
+        for (const PatternNode& part : n.parts) {
+          Part branch = build(part);
+          acc.first.insert(acc.first.end(), branch.first.begin(), branch.first.end());
+          acc.lasts.insert(acc.lasts.end(), branch.lasts.begin(), branch.lasts.end());
+          if (!ok) break;
+        }
+        acc.first = unique(acc.first);
+        return acc;
+      }
+      case PatternNode::Type::Repeat:
+        return repeat(n);
+    }
+    return empty();
+  }
+
+  // `list` with each entry listed once, at its first (highest priority) place.
+  static List unique(const List& list) {
+    std::bitset<MAX_ENTRIES> seen;
+    List out;
+    for (int x : list) {
+      const std::size_t k = static_cast<std::size_t>(x + 1);
+      if (seen.test(k)) continue;
+      seen.set(k);
+      out.push_back(x);
+    }
+    return out;
+  }
+
+  // `list` with END replaced by `with`.
+  static List substitute(const List& list, const List& with) {
+    List out;
+    for (int x : list) {
+      if (x == END) {
+        out.insert(out.end(), with.begin(), with.end());
+      } else {
+        out.push_back(x);
+      }
+    }
+    return unique(out);
+  }
+
+ private:
+  static constexpr std::size_t MAX_ENTRIES = CharAutomaton::MAX_POSITIONS + 1;
+
+  static Part empty() { return {{END}, {}}; }
+  static bool may_be_empty(const Part& p) { return std::find(p.first.begin(), p.first.end(), END) != p.first.end(); }
+
+  Part item(const regex_syntax::SequenceItem& it) {
+    if (positions.size() == CharAutomaton::MAX_POSITIONS) {
+      ok = false;
+      return empty();
+    }
+    Position p;
+    if (it.literal) {
+      p.literal = it.literal;
+    } else {
+      for (unsigned b = 0; b < 128; ++b) p.ascii.set(b, it.cls.bytes.test(b));
+      p.wide = it.cls.wide == regex_syntax::CharClass::Wide::All;
+    }
+    const int id = static_cast<int>(positions.size());
+    positions.push_back(p);
+    follow.push_back({END});
+    return {{id}, {id}};
+  }
+
+  // What may come after each of `lasts` once its part has ended: `with`.
+  void continue_after(const List& lasts, const List& with) {
+    for (int p : lasts) follow[static_cast<std::size_t>(p)] = substitute(follow[static_cast<std::size_t>(p)], with);
+  }
+
+  // `a` then `b`.
+  Part concat(Part a, Part b) {
+    continue_after(a.lasts, b.first);
+    Part out;
+    out.first = substitute(a.first, b.first);
+    out.lasts = std::move(b.lasts);
+    if (may_be_empty(b)) out.lasts.insert(out.lasts.end(), a.lasts.begin(), a.lasts.end());
+    return out;
+  }
+
+  // One more round of a repeated part, which must not match empty: a repetition of such a part is where RE2's
+  // handling of empty rounds differs from plain priorities, so the pattern is left to RE2.
+  Part round(const PatternNode& body) {
+    Part p = build(body);
+    if (may_be_empty(p)) ok = false;
+    return p;
+  }
+
+  // The choice after a round of a count with no upper bound: another round, or on; the lazy count prefers on.
+  static List again_or_on(const Part& body, bool lazy) {
+    List l = lazy ? List{END} : List{};
+    l.insert(l.end(), body.first.begin(), body.first.end());
+    if (!lazy) l.push_back(END);
+    return l;
+  }
+
+  // x{n,m} as n rounds, then m - n nested optional rounds (x{2,4} is xx(?:x(?:x)?)?); x{n,} as n - 1 rounds and
+  // x+ (x* when n is 0). Greedy or lazy alike: the optional rounds and the open one take that priority.
+  Part repeat(const PatternNode& n) {
+    const PatternNode& body = n.parts[0];
+    Part acc = empty();
+    if (n.max < 0) {
+      for (int k = 1; k < n.min && ok; ++k) acc = concat(std::move(acc), round(body));
+      if (!ok) return acc;
+      Part last = round(body);
+      if (!ok) return acc;
+      const List loop = again_or_on(last, n.lazy);
+      continue_after(last.lasts, loop);
+      if (n.min == 0) last.first = loop;
+      return concat(std::move(acc), std::move(last));
+    }
+    for (int k = 0; k < n.min && ok; ++k) acc = concat(std::move(acc), round(body));
+    Part tail = empty();
+    for (int k = n.min; k < n.max && ok; ++k) {
+      Part once = concat(round(body), std::move(tail));
+      tail.first = n.lazy ? List{END} : List{};
+      tail.first.insert(tail.first.end(), once.first.begin(), once.first.end());
+      if (!n.lazy) tail.first.push_back(END);
+      tail.lasts = std::move(once.lasts);
+    }
+    return concat(std::move(acc), std::move(tail));
+  }
+};
+
+// A state's list as kept: the threads up to the first END (the match), END included when there is one.
+List cut_at_match(const List& list) {
+  const auto end = std::find(list.begin(), list.end(), END);
+  return end == list.end() ? list : List(list.begin(), end + 1);
+}
+
+std::string utf8_of(char32_t c) {
+  std::string out;
+  regex_syntax::append_utf8(out, c);
+  return out;
+}
+
+}  // namespace
+
+std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
+  Builder b;
+  const Builder::Part root = b.build(tree);
+  if (!b.ok) return std::nullopt;
+
+  CharAutomaton a;
+  for (const Position& p : b.positions) {
+    if (p.literal && *p.literal >= 0x80 && std::find(a.wide_.begin(), a.wide_.end(), *p.literal) == a.wide_.end()) {
+      a.wide_.push_back(*p.literal);
+    }
+  }
+  std::bitset<256> by_char;  // lead bytes some literal character begins with
+  for (char32_t c : a.wide_) by_char.set(static_cast<unsigned char>(utf8_of(c)[0]));
+  const unsigned other = 128 + static_cast<unsigned>(a.wide_.size());
+
+  // The states in the order they are found; each is built once all its successors have numbers.
+  std::map<List, std::uint8_t> ids;
+  std::vector<List> lists;
+  bool ok = true;
+  auto id_of = [&](const List& list) -> std::uint8_t {
+    if (list.empty()) return DEAD;
+    const auto found = ids.find(list);
+    if (found != ids.end()) return found->second;
+    if (lists.size() == MAX_STATES) {
+      ok = false;
+      return DEAD;
+    }
+    lists.push_back(list);
+    const auto id = static_cast<std::uint8_t>(lists.size());  // 0 is the dead state
+    ids.emplace(list, id);
+    return id;
+  };
+  auto step = [&](const List& list, unsigned symbol) {
+    List out;
+    for (int p : list) {
+      if (p == END) break;
+      if (takes(b.positions[static_cast<std::size_t>(p)], symbol, a.wide_)) {
+        const List& f = b.follow[static_cast<std::size_t>(p)];
+        out.insert(out.end(), f.begin(), f.end());
+      }
+    }
+    return cut_at_match(Builder::unique(out));
+  };
+
+  a.start_ = id_of(cut_at_match(root.first));
+  a.states_.emplace_back();  // the dead state
+  for (std::size_t i = 0; i < lists.size() && ok; ++i) {
+    const List list = lists[i];  // a copy: id_of may grow `lists`
+    State s;
+    s.accepts = list.back() == END;
+    for (unsigned c = 0; c < 128; ++c) s.next[c] = id_of(step(list, c));
+    const std::uint8_t to_other = id_of(step(list, other));
+    for (unsigned lead = 0xC0; lead < 0x100; ++lead) s.next[lead] = by_char.test(lead) ? BY_CHAR : to_other;
+    if (!a.wide_.empty()) {
+      for (unsigned k = 0; k < a.wide_.size(); ++k) s.wide_next.push_back(id_of(step(list, 128 + k)));
+      s.wide_next.push_back(to_other);
+    }
+    a.states_.push_back(std::move(s));
+  }
+  if (!ok || a.start_ == DEAD) return std::nullopt;
+
+  for (std::size_t i = 1; i < a.states_.size(); ++i) {
+    State& s = a.states_[i];
+    std::bitset<256> loop;
+    for (unsigned c = 0; c < 128; ++c) loop.set(c, s.next[c] == i);
+    bool wide_loop = true;
+    for (unsigned lead = 0xC0; lead < 0x100; ++lead) wide_loop = wide_loop && s.next[lead] == i;
+    if (wide_loop) {
+      for (unsigned v = 0x80; v < 0x100; ++v) loop.set(v);
+    }
+    if (loop.any()) {
+      s.has_loop = true;
+      s.loop = ByteClass(loop);
+    }
+  }
+  std::bitset<256> first;
+  for (unsigned v = 0; v < 256; ++v) first.set(v, a.states_[a.start_].next[v] != DEAD);
+  a.first_ = ByteClass(first);
+  return a;
+}
+
+std::size_t CharAutomaton::wide_symbol(const unsigned char* p, unsigned len) const noexcept {
+  char32_t c = p[0] & (0x7F >> len);
+  for (unsigned k = 1; k < len; ++k) c = (c << 6) | (p[k] & 0x3F);
+  for (std::size_t k = 0; k < wide_.size(); ++k) {
+    if (wide_[k] == c) return k;
+  }
+  return wide_.size();
+}
+
+CharAutomaton::Walk CharAutomaton::walk(std::string_view text, Pos pos) const noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const Pos n = text.size();
+  const State* s = &states_[start_];
+  bool matched = false;
+  Pos end = 0;
+  for (;;) {
+    if (s->has_loop) {
+      // Most runs are short: a few bytes one by one before the vector scan.
+      const Pos stop = std::min<Pos>(n, pos + 16);
+      while (pos < stop && s->loop.contains(t[pos])) ++pos;
+      if (pos == stop) pos = s->loop.run_end(text, pos);
+    }
+    if (s->accepts) {
+      matched = true;
+      end = pos;
+    }
+    if (pos >= n) break;
+    const unsigned char b = t[pos];
+    std::uint8_t next = s->next[b];
+    if (next == DEAD) break;
+    if (b < 0x80) {
+      ++pos;
+    } else {
+      const unsigned len = utf8_char_len(b);
+      if (n - pos < len) break;  // a stray lead byte at the end (never in a str's UTF-8)
+      if (next == BY_CHAR) {
+        next = s->wide_next[wide_symbol(t + pos, len)];
+        if (next == DEAD) break;
+      }
+      pos += len;
+    }
+    s = &states_[next];
+  }
+  return {matched, end, pos};
+}
+
+std::vector<std::string> CharAutomaton::sample_texts(std::size_t limit) const {
+  // One character for each symbol: the ASCII ones, the pattern's own non-ASCII ones, and one of none of those.
+  std::vector<std::string> chars;
+  for (unsigned c = 0; c < 128; ++c) chars.emplace_back(1, static_cast<char>(c));
+  for (char32_t c : wide_) chars.push_back(utf8_of(c));
+  for (char32_t c : {U'\u00e9', U'\u20ac', U'\U0001F600', U'\u0100', U'\u0800', U'\U00010000', U'\u00ff'}) {
+    if (std::find(wide_.begin(), wide_.end(), c) == wide_.end()) {
+      chars.push_back(utf8_of(c));
+      break;
+    }
+  }
+  auto next_of = [this](const State& s, const std::string& ch) -> std::uint8_t {
+    const auto* p = reinterpret_cast<const unsigned char*>(ch.data());
+    const std::uint8_t next = s.next[p[0]];
+    return next == BY_CHAR ? s.wide_next[wide_symbol(p, static_cast<unsigned>(ch.size()))] : next;
+  };
+  // The shortest text into each state, breadth first.
+  std::vector<std::optional<std::string>> path(states_.size());
+  std::vector<std::uint8_t> queue{start_};
+  path[start_] = "";
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < queue.size() && out.size() < limit; ++i) {
+    const State& s = states_[queue[i]];
+    const std::string& here = *path[queue[i]];
+    out.push_back(here);
+    std::bitset<256> tried;
+    for (const std::string& ch : chars) {
+      const std::uint8_t next = next_of(s, ch);
+      if (!path[next] && next != DEAD) {
+        path[next] = here + ch;
+        queue.push_back(next);
+      }
+      if (tried.test(next) || out.size() >= limit) continue;
+      tried.set(next);
+      out.push_back(here + ch);
+    }
+  }
+  return out;
+}
+
+}  // namespace quillex

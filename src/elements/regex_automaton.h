@@ -1,0 +1,99 @@
+// CharAutomaton: a Regex pattern read as a tree (regex_syntax::read_tree) turned into a deterministic automaton
+// over characters that finds RE2's leftmost-first match at a position without RE2. It serves the patterns a plain
+// sequence cannot hold: alternations ("true|false|null"), optional and repeated groups
+// ("-?\d+(\.\d+)?([eE][+-]?\d+)?", "\"(?:[^\"\\]|\\.)*\""), counts that may give characters back ("a*a").
+//
+// How it keeps RE2's priorities. Each character or class of the pattern is a position. For every position the
+// build lists, in priority order, the positions that may take the next character after it, and the end of the
+// pattern (a match) where the pattern may end there; the list for the start says the same before the first
+// character. Priority is leftmost-first's: an alternation's branches in order, a greedy count's next round
+// before what follows it, a lazy count's the other way round. A state of the automaton is such a list: the
+// threads alive at a point of the text, highest priority first, each a position about to take a character. A
+// character moves every thread whose position takes it, in order, to that position's list; a position already
+// listed by a thread of higher priority is dropped (both would match alike, and the higher one would win), and
+// so is everything after the match (a match reached first is the answer of every thread below it). So a state
+// that holds the match is a match of higher priority than any found before, and the walk goes on while threads
+// of still higher priority live: RE2's answer is the match of the last such state, or none when no state held
+// one. This is how RE2's own automaton keeps leftmost-first; with no assertion and no flag in the pattern, the
+// state is all there is to the future of a match.
+//
+// Characters: ASCII bytes, each non-ASCII character the pattern writes literally, and every other non-ASCII
+// character as one more symbol. The walk takes whole characters, so a match ends on a character boundary. A
+// repetition of a part that may match empty, and a pattern with more positions or states than the limits, get
+// no automaton (RE2 keeps such patterns). No RE2 and no Python here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "elements/element.h"
+#include "elements/regex_run.h"
+#include "elements/regex_syntax.h"
+
+namespace quillex {
+
+class CharAutomaton {
+ public:
+  static constexpr std::size_t MAX_POSITIONS = 128;
+  static constexpr std::size_t MAX_STATES = 128;
+
+  // The automaton of `tree`, or nullopt (a repeated part that may match empty, or past the limits).
+  static std::optional<CharAutomaton> build(const regex_syntax::PatternNode& tree);
+
+  // The outcome of a walk from a character boundary: whether a match was found and its end, and the position
+  // where the walk stopped (its last character read ends there, or the walk read the byte there and found no
+  // way on).
+  struct Walk {
+    bool matched;
+    Pos end;
+    Pos stop;
+  };
+  Walk walk(std::string_view text, Pos pos) const noexcept;
+
+  MatchResult match(std::string_view text, Pos pos) const noexcept {
+    const Walk w = walk(text, pos);
+    return {w.matched, w.matched ? w.end : 0};
+  }
+
+  // The pattern matches empty at every position: a search's match starts where it starts.
+  bool may_be_empty() const noexcept { return states_[start_].accepts; }
+  // The bytes a non-empty match may start with (lead bytes for non-ASCII characters).
+  const ByteClass& first() const noexcept { return first_; }
+  std::size_t state_count() const noexcept { return states_.size() - 1; }
+
+  // Texts that lead the walk into every state, each alone and followed by one character of every way out of
+  // the state (to each next state, and to none): for checking a reading against RE2. At most `limit` texts.
+  std::vector<std::string> sample_texts(std::size_t limit) const;
+
+ private:
+  static constexpr std::uint8_t DEAD = 0;
+  // A lead byte some non-ASCII character of the pattern begins with: the character decides (wide_next).
+  static constexpr std::uint8_t BY_CHAR = 255;
+
+  struct State {
+    // The next state for the character that begins with each byte: DEAD, a state, or BY_CHAR. Continuation
+    // bytes, which begin no character, are DEAD.
+    std::array<std::uint8_t, 256> next{};
+    bool accepts = false;
+    // The bytes whose characters lead back into this state, when there are any: a run of them is one scan.
+    // Non-ASCII bytes are members all together or not at all (regex_run.h), so a run ends on a boundary.
+    bool has_loop = false;
+    ByteClass loop;
+    // By the index of a character in `wide_` (the last entry: any other non-ASCII character), the next state.
+    std::vector<std::uint8_t> wide_next;
+  };
+
+  // The index in wide_ of the character of `len` bytes at `p` (wide_.size() when none).
+  std::size_t wide_symbol(const unsigned char* p, unsigned len) const noexcept;
+
+  std::vector<State> states_;  // states_[0] is the dead state
+  std::uint8_t start_ = DEAD;
+  ByteClass first_;
+  std::vector<char32_t> wide_;  // the non-ASCII characters the pattern writes literally
+};
+
+}  // namespace quillex
