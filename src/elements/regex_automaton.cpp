@@ -267,6 +267,20 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
     if (loop.any()) {
       s.has_loop = true;
       s.loop = ByteClass(loop);
+      std::vector<std::pair<unsigned, unsigned>> ranges;  // [lo, hi]
+      for (unsigned v = 0; v < 256; ++v) {
+        if (!loop.test(v)) continue;
+        if (ranges.empty() || ranges.back().second + 1 != v) ranges.emplace_back(v, v);
+        ranges.back().second = v;
+      }
+      if (ranges.size() <= 4) {
+        s.loop_ranges = true;
+        for (std::size_t k = 0; k < 4; ++k) {
+          const auto [lo, hi] = ranges[k < ranges.size() ? k : 0];
+          s.lo[k] = _mm_set1_epi8(static_cast<char>(lo));
+          s.span[k] = _mm_set1_epi8(static_cast<char>(hi - lo));
+        }
+      }
     }
   }
   std::bitset<256> first;
@@ -292,9 +306,23 @@ CharAutomaton::Walk CharAutomaton::walk(std::string_view text, Pos pos) const no
   Pos end = 0;
   for (;;) {
     if (s->has_loop) {
-      // Most runs are short: a few bytes one by one before the vector scan.
-      const Pos stop = std::min<Pos>(n, pos + 16);
-      while (pos < stop && s->loop.contains(t[pos])) ++pos;
+      // Most runs are short: the 16 bytes at pos at once (or one by one near the end) before the long scan.
+      Pos stop;
+      if (s->loop_ranges && n - pos >= 16) {
+        // Byte x is in [lo, lo + span] exactly when (x - lo) mod 256 <= span (see regex_run.cpp).
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+        __m128i in = _mm_setzero_si128();
+        for (int k = 0; k < 4; ++k) {
+          const __m128i d = _mm_sub_epi8(x, s->lo[k]);
+          in = _mm_or_si128(in, _mm_cmpeq_epi8(_mm_min_epu8(d, s->span[k]), d));
+        }
+        const unsigned out = ~static_cast<unsigned>(_mm_movemask_epi8(in)) & 0xFFFF;
+        stop = pos + 16;
+        pos = out != 0 ? pos + static_cast<Pos>(__builtin_ctz(out)) : stop;
+      } else {
+        stop = std::min<Pos>(n, pos + 16);
+        while (pos < stop && s->loop.contains(t[pos])) ++pos;
+      }
       if (pos == stop) pos = s->loop.run_end(text, pos);
     }
     if (s->accepts) {

@@ -82,6 +82,11 @@ class CharAutomaton {
     // The bytes whose characters lead back into this state, when there are any: a run of them is one scan.
     // Non-ASCII bytes are members all together or not at all (regex_run.h), so a run ends on a boundary.
     bool has_loop = false;
+    // The loop's members as at most 4 ranges [lo, lo + span] (unused ones repeat the first), when they form so
+    // few: the 16 bytes after a position are then tested at once, most runs ending among them.
+    bool loop_ranges = false;
+    __m128i lo[4];
+    __m128i span[4];
     ByteClass loop;
     // By the index of a character in `wide_` (the last entry: any other non-ASCII character), the next state.
     std::vector<std::uint8_t> wide_next;
