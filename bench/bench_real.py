@@ -201,8 +201,8 @@ def source_rows():
 
 def dpkg_rows():
     pattern_rows("Field: value (dpkg status)", dpkg_status,
-                 q.Word(q.alphas() + "-", q.alphanums() + "-") + q.Literal(": ") + q.rest_of_line(),
-                 re.compile(r"([A-Za-z-][A-Za-z0-9-]*)(: )([^\n]*)"),
+                 q.LineStart() + q.Word(q.alphas() + "-", q.alphanums() + "-") + q.Literal(": ") + q.rest_of_line(),
+                 re.compile(r"^([A-Za-z-][A-Za-z0-9-]*)(: )([^\n]*)", re.MULTILINE),
                  {"search_string": 1.5, "search_string_count": 1.5}, groups=True)
 
 
