@@ -32,13 +32,14 @@ def selected(*labels):
 
 def per_call(fn, min_seconds=0.05, make=None):
     """Seconds per call of fn, over enough calls to last min_seconds, the garbage collector paused as timeit
-    pauses it. With make, every call gets a new argument make() built outside the timed region: fn(make())."""
+    pauses it. With make, every call gets a new argument make() built outside the timed region: fn(make()), at
+    most three calls (the rounds give the best of several)."""
     gc_was = gc.isenabled()
     gc.disable()
     try:
         if make is not None:
             total, calls = 0.0, 0
-            while total < min_seconds:
+            while total < min_seconds and calls < 3:
                 arg = make()
                 t0 = time.perf_counter()
                 fn(arg)
@@ -60,7 +61,7 @@ def per_call(fn, min_seconds=0.05, make=None):
             gc.enable()
 
 
-def interleaved(ours, theirs, rounds=ROUNDS, make=None, budget=8.0):
+def interleaved(ours, theirs, rounds=ROUNDS, make=None, budget=5.0):
     """Best time per call of each side, the two measured alternately in every round; rounds after the third
     are left out once the row has taken budget seconds, so that slow rows keep a script to a few minutes."""
     best_ours = best_theirs = float("inf")
