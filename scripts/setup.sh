@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config python3 python3-dev python3-pytest python3-hypothesis
           libre2-dev libabsl-dev libgtest-dev python3-regex
-          python3-pip python3-setuptools python3-wheel python3-venv)
+          python3-pip python3-setuptools python3-wheel python3-venv python3-mypy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
