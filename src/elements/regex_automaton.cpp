@@ -209,22 +209,21 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
   for (char32_t c : a.wide_) by_char.set(static_cast<unsigned char>(utf8_of(c)[0]));
   const unsigned other = 128 + static_cast<unsigned>(a.wide_.size());
 
-  // The states in the order they are found; each is built once all its successors have numbers.
-  std::map<List, std::uint8_t> ids;
+  // The states in the order they are found, numbered from 1 (0 is the dead state).
+  std::map<List, std::size_t> ids;
   std::vector<List> lists;
   bool ok = true;
-  auto id_of = [&](const List& list) -> std::uint8_t {
-    if (list.empty()) return DEAD;
+  auto id_of = [&](const List& list) -> std::size_t {
+    if (list.empty()) return 0;
     const auto found = ids.find(list);
     if (found != ids.end()) return found->second;
     if (lists.size() == MAX_STATES) {
       ok = false;
-      return DEAD;
+      return 0;
     }
     lists.push_back(list);
-    const auto id = static_cast<std::uint8_t>(lists.size());  // 0 is the dead state
-    ids.emplace(list, id);
-    return id;
+    ids.emplace(list, lists.size());
+    return lists.size();
   };
   auto step = [&](const List& list, unsigned symbol) {
     List out;
@@ -238,53 +237,71 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
     return cut_at_match(Builder::unique(out));
   };
 
-  a.start_ = id_of(cut_at_match(root.first));
-  a.states_.emplace_back();  // the dead state
+  // Next states by number first (BY_CHAR for the lead bytes the character decides), flags once all are known.
+  const std::size_t start = id_of(cut_at_match(root.first));
+  std::vector<std::array<std::size_t, 256>> next(1);
+  std::vector<std::vector<std::size_t>> wide_next(1);
+  constexpr std::size_t DECIDED_BY_CHAR = SIZE_MAX;
   for (std::size_t i = 0; i < lists.size() && ok; ++i) {
     const List list = lists[i];  // a copy: id_of may grow `lists`
-    State s;
-    s.accepts = list.back() == END;
-    for (unsigned c = 0; c < 128; ++c) s.next[c] = id_of(step(list, c));
-    const std::uint8_t to_other = id_of(step(list, other));
-    for (unsigned lead = 0xC0; lead < 0x100; ++lead) s.next[lead] = by_char.test(lead) ? BY_CHAR : to_other;
+    std::array<std::size_t, 256>& row = next.emplace_back();
+    row.fill(0);
+    for (unsigned c = 0; c < 128; ++c) row[c] = id_of(step(list, c));
+    const std::size_t to_other = id_of(step(list, other));
+    for (unsigned lead = 0xC0; lead < 0x100; ++lead) row[lead] = by_char.test(lead) ? DECIDED_BY_CHAR : to_other;
+    std::vector<std::size_t>& wide = wide_next.emplace_back();
     if (!a.wide_.empty()) {
-      for (unsigned k = 0; k < a.wide_.size(); ++k) s.wide_next.push_back(id_of(step(list, 128 + k)));
-      s.wide_next.push_back(to_other);
+      for (unsigned k = 0; k < a.wide_.size(); ++k) wide.push_back(id_of(step(list, 128 + k)));
+      wide.push_back(to_other);
     }
-    a.states_.push_back(std::move(s));
   }
-  if (!ok || a.start_ == DEAD) return std::nullopt;
+  if (!ok || start == 0) return std::nullopt;
 
-  for (std::size_t i = 1; i < a.states_.size(); ++i) {
-    State& s = a.states_[i];
+  const std::size_t count = lists.size() + 1;
+  std::vector<Entry> flags(count, 0);
+  a.states_.resize(count);
+  for (std::size_t i = 1; i < count; ++i) {
+    const List& list = lists[i - 1];
+    if (list.back() == END) flags[i] |= list.size() == 1 ? ACCEPTS | FINAL : ACCEPTS;
     std::bitset<256> loop;
-    for (unsigned c = 0; c < 128; ++c) loop.set(c, s.next[c] == i);
+    for (unsigned c = 0; c < 128; ++c) loop.set(c, next[i][c] == i);
     bool wide_loop = true;
-    for (unsigned lead = 0xC0; lead < 0x100; ++lead) wide_loop = wide_loop && s.next[lead] == i;
+    for (unsigned lead = 0xC0; lead < 0x100; ++lead) wide_loop = wide_loop && next[i][lead] == i;
     if (wide_loop) {
       for (unsigned v = 0x80; v < 0x100; ++v) loop.set(v);
     }
-    if (loop.any()) {
-      s.has_loop = true;
-      s.loop = ByteClass(loop);
-      std::vector<std::pair<unsigned, unsigned>> ranges;  // [lo, hi]
-      for (unsigned v = 0; v < 256; ++v) {
-        if (!loop.test(v)) continue;
-        if (ranges.empty() || ranges.back().second + 1 != v) ranges.emplace_back(v, v);
-        ranges.back().second = v;
-      }
-      if (ranges.size() <= 4) {
-        s.loop_ranges = true;
-        for (std::size_t k = 0; k < 4; ++k) {
-          const auto [lo, hi] = ranges[k < ranges.size() ? k : 0];
-          s.lo[k] = _mm_set1_epi8(static_cast<char>(lo));
-          s.span[k] = _mm_set1_epi8(static_cast<char>(hi - lo));
-        }
+    if (loop.none()) continue;
+    flags[i] |= LOOPS;
+    State& s = a.states_[i];
+    s.loop = ByteClass(loop);
+    std::vector<std::pair<unsigned, unsigned>> ranges;  // [lo, hi]
+    for (unsigned v = 0; v < 256; ++v) {
+      if (!loop.test(v)) continue;
+      if (ranges.empty() || ranges.back().second + 1 != v) ranges.emplace_back(v, v);
+      ranges.back().second = v;
+    }
+    if (ranges.size() <= 4) {
+      s.loop_ranges = true;
+      for (std::size_t k = 0; k < 4; ++k) {
+        const auto [lo, hi] = ranges[k < ranges.size() ? k : 0];
+        s.lo[k] = _mm_set1_epi8(static_cast<char>(lo));
+        s.span[k] = _mm_set1_epi8(static_cast<char>(hi - lo));
       }
     }
   }
+  auto entry_of = [&flags](std::size_t id) -> Entry {
+    return id == 0 ? DEAD : static_cast<Entry>(id | flags[id]);
+  };
+  a.table_.assign(count * 256, DEAD);
+  for (std::size_t i = 1; i < count; ++i) {
+    for (unsigned v = 0; v < 256; ++v) {
+      a.table_[i * 256 + v] = next[i][v] == DECIDED_BY_CHAR ? BY_CHAR : entry_of(next[i][v]);
+    }
+    for (std::size_t id : wide_next[i]) a.states_[i].wide_next.push_back(entry_of(id));
+  }
+  a.start_ = entry_of(start);
   std::bitset<256> first;
-  for (unsigned v = 0; v < 256; ++v) first.set(v, a.states_[a.start_].next[v] != DEAD);
+  for (unsigned v = 0; v < 256; ++v) first.set(v, a.entry(start, static_cast<unsigned char>(v)) != DEAD);
   a.first_ = ByteClass(first);
   return a;
 }
@@ -301,37 +318,40 @@ std::size_t CharAutomaton::wide_symbol(const unsigned char* p, unsigned len) con
 CharAutomaton::Walk CharAutomaton::walk(std::string_view text, Pos pos) const noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const Pos n = text.size();
-  const State* s = &states_[start_];
+  Entry e = start_;
   bool matched = false;
   Pos end = 0;
   for (;;) {
-    if (s->has_loop) {
+    const std::size_t state = e & 0xFF;
+    if ((e & LOOPS) != 0) {
+      const State& s = states_[state];
       // Most runs are short: the 16 bytes at pos at once (or one by one near the end) before the long scan.
       Pos stop;
-      if (s->loop_ranges && n - pos >= 16) {
+      if (s.loop_ranges && n - pos >= 16) {
         // Byte x is in [lo, lo + span] exactly when (x - lo) mod 256 <= span (see regex_run.cpp).
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
         __m128i in = _mm_setzero_si128();
         for (int k = 0; k < 4; ++k) {
-          const __m128i d = _mm_sub_epi8(x, s->lo[k]);
-          in = _mm_or_si128(in, _mm_cmpeq_epi8(_mm_min_epu8(d, s->span[k]), d));
+          const __m128i d = _mm_sub_epi8(x, s.lo[k]);
+          in = _mm_or_si128(in, _mm_cmpeq_epi8(_mm_min_epu8(d, s.span[k]), d));
         }
         const unsigned out = ~static_cast<unsigned>(_mm_movemask_epi8(in)) & 0xFFFF;
         stop = pos + 16;
         pos = out != 0 ? pos + static_cast<Pos>(__builtin_ctz(out)) : stop;
       } else {
         stop = std::min<Pos>(n, pos + 16);
-        while (pos < stop && s->loop.contains(t[pos])) ++pos;
+        while (pos < stop && s.loop.contains(t[pos])) ++pos;
       }
-      if (pos == stop) pos = s->loop.run_end(text, pos);
+      if (pos == stop) pos = s.loop.run_end(text, pos);
     }
-    if (s->accepts) {
+    if ((e & ACCEPTS) != 0) {
       matched = true;
       end = pos;
+      if ((e & FINAL) != 0) break;
     }
     if (pos >= n) break;
     const unsigned char b = t[pos];
-    std::uint8_t next = s->next[b];
+    Entry next = entry(state, b);
     if (next == DEAD) break;
     if (b < 0x80) {
       ++pos;
@@ -339,12 +359,12 @@ CharAutomaton::Walk CharAutomaton::walk(std::string_view text, Pos pos) const no
       const unsigned len = utf8_char_len(b);
       if (n - pos < len) break;  // a stray lead byte at the end (never in a str's UTF-8)
       if (next == BY_CHAR) {
-        next = s->wide_next[wide_symbol(t + pos, len)];
+        next = states_[state].wide_next[wide_symbol(t + pos, len)];
         if (next == DEAD) break;
       }
       pos += len;
     }
-    s = &states_[next];
+    e = next;
   }
   return {matched, end, pos};
 }
@@ -360,24 +380,24 @@ std::vector<std::string> CharAutomaton::sample_texts(std::size_t limit) const {
       break;
     }
   }
-  auto next_of = [this](const State& s, const std::string& ch) -> std::uint8_t {
+  auto next_of = [this](std::size_t state, const std::string& ch) -> std::size_t {
     const auto* p = reinterpret_cast<const unsigned char*>(ch.data());
-    const std::uint8_t next = s.next[p[0]];
-    return next == BY_CHAR ? s.wide_next[wide_symbol(p, static_cast<unsigned>(ch.size()))] : next;
+    Entry next = entry(state, p[0]);
+    if (next == BY_CHAR) next = states_[state].wide_next[wide_symbol(p, static_cast<unsigned>(ch.size()))];
+    return next & 0xFF;
   };
   // The shortest text into each state, breadth first.
   std::vector<std::optional<std::string>> path(states_.size());
-  std::vector<std::uint8_t> queue{start_};
-  path[start_] = "";
+  std::vector<std::size_t> queue{start_ & 0xFFu};
+  path[queue[0]] = "";
   std::vector<std::string> out;
   for (std::size_t i = 0; i < queue.size() && out.size() < limit; ++i) {
-    const State& s = states_[queue[i]];
-    const std::string& here = *path[queue[i]];
+    const std::string here = *path[queue[i]];
     out.push_back(here);
-    std::bitset<256> tried;
+    std::bitset<MAX_STATES + 1> tried;
     for (const std::string& ch : chars) {
-      const std::uint8_t next = next_of(s, ch);
-      if (!path[next] && next != DEAD) {
+      const std::size_t next = next_of(queue[i], ch);
+      if (!path[next] && next != 0) {
         path[next] = here + ch;
         queue.push_back(next);
       }

@@ -60,7 +60,7 @@ class CharAutomaton {
   }
 
   // The pattern matches empty at every position: a search's match starts where it starts.
-  bool may_be_empty() const noexcept { return states_[start_].accepts; }
+  bool may_be_empty() const noexcept { return (start_ & ACCEPTS) != 0; }
   // The bytes a non-empty match may start with (lead bytes for non-ASCII characters).
   const ByteClass& first() const noexcept { return first_; }
   std::size_t state_count() const noexcept { return states_.size() - 1; }
@@ -70,33 +70,40 @@ class CharAutomaton {
   std::vector<std::string> sample_texts(std::size_t limit) const;
 
  private:
-  static constexpr std::uint8_t DEAD = 0;
-  // A lead byte some non-ASCII character of the pattern begins with: the character decides (wide_next).
-  static constexpr std::uint8_t BY_CHAR = 255;
+  // An entry of the transition table: the next state's number (1 to MAX_STATES) in the low byte, and above it
+  // what the walk does there, so that the walk has those bits with the number and reads a state's record only
+  // for a run.
+  using Entry = std::uint16_t;
+  static constexpr Entry DEAD = 0;          // no way on
+  static constexpr Entry ACCEPTS = 0x100;   // the state holds the match
+  static constexpr Entry FINAL = 0x200;     // and nothing else: no character leads on from it
+  static constexpr Entry LOOPS = 0x400;     // some characters lead back into the state (State::loop)
+  // Instead of a state: the byte begins a non-ASCII character that the pattern writes literally, or another with
+  // the same first byte; the character decides (State::wide_next).
+  static constexpr Entry BY_CHAR = 0x800;
 
   struct State {
-    // The next state for the character that begins with each byte: DEAD, a state, or BY_CHAR. Continuation
-    // bytes, which begin no character, are DEAD.
-    std::array<std::uint8_t, 256> next{};
-    bool accepts = false;
     // The bytes whose characters lead back into this state, when there are any: a run of them is one scan.
     // Non-ASCII bytes are members all together or not at all (regex_run.h), so a run ends on a boundary.
-    bool has_loop = false;
+    ByteClass loop;
     // The loop's members as at most 4 ranges [lo, lo + span] (unused ones repeat the first), when they form so
     // few: the 16 bytes after a position are then tested at once, most runs ending among them.
     bool loop_ranges = false;
     __m128i lo[4];
     __m128i span[4];
-    ByteClass loop;
     // By the index of a character in `wide_` (the last entry: any other non-ASCII character), the next state.
-    std::vector<std::uint8_t> wide_next;
+    std::vector<Entry> wide_next;
   };
 
+  Entry entry(std::size_t state, unsigned char byte) const noexcept { return table_[state * 256 + byte]; }
   // The index in wide_ of the character of `len` bytes at `p` (wide_.size() when none).
   std::size_t wide_symbol(const unsigned char* p, unsigned len) const noexcept;
 
-  std::vector<State> states_;  // states_[0] is the dead state
-  std::uint8_t start_ = DEAD;
+  // By state and by the byte a character begins with, the entry of the next state. Continuation bytes, which
+  // begin no character, are DEAD. State 0 is the dead state.
+  std::vector<Entry> table_;
+  std::vector<State> states_;
+  Entry start_ = DEAD;
   ByteClass first_;
   std::vector<char32_t> wide_;  // the non-ASCII characters the pattern writes literally
 };
