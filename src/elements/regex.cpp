@@ -153,7 +153,7 @@ void collect_items(const regex_syntax::PatternNode& node, std::vector<const rege
 }
 
 // The texts an automaton is checked on: into each of its states, and out of each by every way.
-constexpr std::size_t MAX_AUTOMATON_SAMPLES = 2048;
+constexpr std::size_t MAX_AUTOMATON_SAMPLES = 512;
 
 // Whether RE2 agrees with an automaton built from a tree read from the text: its items as for a sequence, and
 // the anchored expression's outcome and end on texts that reach every state and leave it by every way.

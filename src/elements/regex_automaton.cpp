@@ -237,21 +237,36 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
     return cut_at_match(Builder::unique(out));
   };
 
-  // Next states by number first (BY_CHAR for the lead bytes the character decides), flags once all are known.
+  // ASCII characters that every position takes or refuses alike lead every state to the same next state:
+  // same_as[c] is the first of c's kind.
+  std::array<unsigned, 128> same_as{};
+  {
+    std::map<std::vector<bool>, unsigned> kinds;
+    for (unsigned c = 0; c < 128; ++c) {
+      std::vector<bool> taken_by;
+      for (const Position& p : b.positions) taken_by.push_back(takes(p, c, a.wide_));
+      same_as[c] = kinds.emplace(std::move(taken_by), c).first->second;
+    }
+  }
+
+  // The table with next states by number first (BY_CHAR for the lead bytes the character decides), the flags
+  // added once every state is known. Numbers stay below 0x100, so no number is BY_CHAR.
   const std::size_t start = id_of(cut_at_match(root.first));
-  std::vector<std::array<std::size_t, 256>> next(1);
-  std::vector<std::vector<std::size_t>> wide_next(1);
-  constexpr std::size_t DECIDED_BY_CHAR = SIZE_MAX;
+  std::vector<Entry>& table = a.table_;
+  table.assign(256, DEAD);  // the dead state's row
+  std::vector<std::vector<Entry>> wide_next(1);
   for (std::size_t i = 0; i < lists.size() && ok; ++i) {
     const List list = lists[i];  // a copy: id_of may grow `lists`
-    std::array<std::size_t, 256>& row = next.emplace_back();
-    row.fill(0);
-    for (unsigned c = 0; c < 128; ++c) row[c] = id_of(step(list, c));
-    const std::size_t to_other = id_of(step(list, other));
-    for (unsigned lead = 0xC0; lead < 0x100; ++lead) row[lead] = by_char.test(lead) ? DECIDED_BY_CHAR : to_other;
-    std::vector<std::size_t>& wide = wide_next.emplace_back();
+    const std::size_t row = table.size();
+    table.resize(row + 256, DEAD);
+    for (unsigned c = 0; c < 128; ++c) {
+      table[row + c] = c == same_as[c] ? static_cast<Entry>(id_of(step(list, c))) : table[row + same_as[c]];
+    }
+    const auto to_other = static_cast<Entry>(id_of(step(list, other)));
+    for (unsigned lead = 0xC0; lead < 0x100; ++lead) table[row + lead] = by_char.test(lead) ? BY_CHAR : to_other;
+    std::vector<Entry>& wide = wide_next.emplace_back();
     if (!a.wide_.empty()) {
-      for (unsigned k = 0; k < a.wide_.size(); ++k) wide.push_back(id_of(step(list, 128 + k)));
+      for (unsigned k = 0; k < a.wide_.size(); ++k) wide.push_back(static_cast<Entry>(id_of(step(list, 128 + k))));
       wide.push_back(to_other);
     }
   }
@@ -263,10 +278,11 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
   for (std::size_t i = 1; i < count; ++i) {
     const List& list = lists[i - 1];
     if (list.back() == END) flags[i] |= list.size() == 1 ? ACCEPTS | FINAL : ACCEPTS;
+    const Entry* row = &table[i * 256];
     std::bitset<256> loop;
-    for (unsigned c = 0; c < 128; ++c) loop.set(c, next[i][c] == i);
+    for (unsigned c = 0; c < 128; ++c) loop.set(c, row[c] == i);
     bool wide_loop = true;
-    for (unsigned lead = 0xC0; lead < 0x100; ++lead) wide_loop = wide_loop && next[i][lead] == i;
+    for (unsigned lead = 0xC0; lead < 0x100; ++lead) wide_loop = wide_loop && row[lead] == i;
     if (wide_loop) {
       for (unsigned v = 0x80; v < 0x100; ++v) loop.set(v);
     }
@@ -289,17 +305,14 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
       }
     }
   }
-  auto entry_of = [&flags](std::size_t id) -> Entry {
-    return id == 0 ? DEAD : static_cast<Entry>(id | flags[id]);
-  };
-  a.table_.assign(count * 256, DEAD);
-  for (std::size_t i = 1; i < count; ++i) {
-    for (unsigned v = 0; v < 256; ++v) {
-      a.table_[i * 256 + v] = next[i][v] == DECIDED_BY_CHAR ? BY_CHAR : entry_of(next[i][v]);
-    }
-    for (std::size_t id : wide_next[i]) a.states_[i].wide_next.push_back(entry_of(id));
+  auto entry_of = [&flags](Entry id) -> Entry { return id == DEAD ? DEAD : static_cast<Entry>(id | flags[id]); };
+  for (Entry& e : table) {
+    if (e != BY_CHAR) e = entry_of(e);
   }
-  a.start_ = entry_of(start);
+  for (std::size_t i = 1; i < count; ++i) {
+    for (Entry id : wide_next[i]) a.states_[i].wide_next.push_back(entry_of(id));
+  }
+  a.start_ = entry_of(static_cast<Entry>(start));
   std::bitset<256> first;
   for (unsigned v = 0; v < 256; ++v) first.set(v, a.entry(start, static_cast<unsigned char>(v)) != DEAD);
   a.first_ = ByteClass(first);

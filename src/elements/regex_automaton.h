@@ -23,7 +23,8 @@
 // no automaton (RE2 keeps such patterns). No RE2 and no Python here.
 #pragma once
 
-#include <array>
+#include <immintrin.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,7 +40,7 @@ namespace quillex {
 class CharAutomaton {
  public:
   static constexpr std::size_t MAX_POSITIONS = 128;
-  static constexpr std::size_t MAX_STATES = 128;
+  static constexpr std::size_t MAX_STATES = 64;
 
   // The automaton of `tree`, or nullopt (a repeated part that may match empty, or past the limits).
   static std::optional<CharAutomaton> build(const regex_syntax::PatternNode& tree);

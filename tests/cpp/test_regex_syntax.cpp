@@ -736,12 +736,14 @@ TEST(RegexAutomaton, WhichPatternsHaveAutomata) {
       {"(?:a?){2}", ""},
       {"(?:a|b)+\\Q\\E+", ""},
       {cat(repeat("(?:a|b)", 65)), ""},        // 130 positions
-      {"(?:a|b)*a(?:a|b){7}", ""},              // 256 states
+      {"(?:a|b)*a(?:a|b){5}", "automaton"},     // 64 states
+      {"(?:a|b)*a(?:a|b){6}", ""},              // 128 states
       {"\\Qa\\\\b\\E|c", ""},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(form_of(r.pattern), r.form) << r.pattern;
   }
+  EXPECT_EQ(regex("(?:a|b)*a(?:a|b){5}")->fast().automaton->state_count(), CharAutomaton::MAX_STATES);
 }
 
 // Patterns of alternations, groups and counts over every text of up to four characters of an alphabet of their
