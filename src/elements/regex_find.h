@@ -176,21 +176,26 @@ class WalkBudget {
  public:
   static constexpr Pos ALLOWANCE = 4096;
 
+  // True once the rest of the call is RE2's.
+  bool given_up() const noexcept { return given_up_; }
+
   // A search from `from` begins.
   void searching_from(Pos from) noexcept {
     if (origin_ > from) origin_ = from;
   }
-  // A walk failed after reading up to `stop`, and the search goes on from `from`. False once walking costs more
-  // than RE2's automaton over the text would.
+  // A walk failed after reading up to `stop`, and the search goes on from `from`. False, and given up for the
+  // rest of the call, once walking costs more than RE2's automaton over the text would.
   bool affords_failed_walk(Pos stop, Pos from) noexcept {
     if (stop >= from) wasted_ += stop - from + 1;  // read by this walk, and again by the next ones
-    return wasted_ <= 4 * (from - origin_) + ALLOWANCE && ++failed_ <= (from - origin_) / 32 + ALLOWANCE;
+    given_up_ = wasted_ > 4 * (from - origin_) + ALLOWANCE || ++failed_ > (from - origin_) / 32 + ALLOWANCE;
+    return !given_up_;
   }
 
  private:
   Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
   Pos wasted_ = 0;                     // bytes failed walks read past where the search went on
   Pos failed_ = 0;                     // walks that failed
+  bool given_up_ = false;
 };
 
 // The leftmost match from `from` of a plain sequence (elements/regex_sequence.h), as find_regex_match gives it
@@ -215,10 +220,10 @@ class SequenceFinder {
   }
 
   // True once the rest of the call is RE2's.
-  bool given_up() const noexcept { return given_up_; }
+  bool given_up() const noexcept { return budget_.given_up(); }
 
   std::optional<RegexMatch> operator()(Pos from) noexcept {
-    if (given_up_) return find_regex_match(e_.unanchored(), text_, from);
+    if (budget_.given_up()) return find_regex_match(e_.unanchored(), text_, from);
     if (seq_.may_be_empty()) return RegexMatch{from, seq_.walk(text_, from).end};
     const Pos n = text_.size();
     const auto* t = reinterpret_cast<const unsigned char*>(text_.data());
@@ -256,10 +261,7 @@ class SequenceFinder {
       if (w.matched) return RegexMatch{p, w.end};
       from = resume;
       while (from < n && is_continuation_byte(t[from])) ++from;
-      if (!budget_.affords_failed_walk(w.end, from)) {
-        given_up_ = true;
-        return find_regex_match(e_.unanchored(), text_, from);
-      }
+      if (!budget_.affords_failed_walk(w.end, from)) return find_regex_match(e_.unanchored(), text_, from);
     }
   }
 
@@ -285,7 +287,6 @@ class SequenceFinder {
   std::string_view text_;
   std::optional<SubstringFinder> literal_;  // when the anchor is a literal
   WalkBudget budget_;
-  bool given_up_ = false;
 };
 
 // The leftmost match from `from` of a pattern with an automaton (elements/regex_automaton.h), as
@@ -299,10 +300,10 @@ class AutomatonFinder {
       : e_(e), automaton_(*e.fast().automaton), text_(text) {}
 
   // True once the rest of the call is RE2's.
-  bool given_up() const noexcept { return given_up_; }
+  bool given_up() const noexcept { return budget_.given_up(); }
 
   std::optional<RegexMatch> operator()(Pos from) noexcept {
-    if (given_up_) return find_regex_match(e_.unanchored(), text_, from);
+    if (budget_.given_up()) return find_regex_match(e_.unanchored(), text_, from);
     if (automaton_.may_be_empty()) return RegexMatch{from, automaton_.walk(text_, from).end};
     const Pos n = text_.size();
     const auto* t = reinterpret_cast<const unsigned char*>(text_.data());
@@ -314,10 +315,7 @@ class AutomatonFinder {
       const CharAutomaton::Walk w = automaton_.walk(text_, p);
       if (w.matched) return RegexMatch{p, w.end};
       from = p + utf8_char_len(t[p]);
-      if (!budget_.affords_failed_walk(w.stop, from)) {
-        given_up_ = true;
-        return find_regex_match(e_.unanchored(), text_, from);
-      }
+      if (!budget_.affords_failed_walk(w.stop, from)) return find_regex_match(e_.unanchored(), text_, from);
     }
   }
 
@@ -326,7 +324,6 @@ class AutomatonFinder {
   const CharAutomaton& automaton_;
   std::string_view text_;
   WalkBudget budget_;
-  bool given_up_ = false;
 };
 
 // Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
