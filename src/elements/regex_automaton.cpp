@@ -33,8 +33,8 @@ bool takes(const Position& p, unsigned symbol, const std::vector<char32_t>& wide
 class Builder {
  public:
   struct Part {
-    List first;        // what may take the part's first character, END when the part may match empty
-    List lasts;        // the positions whose lists hold END: those that may take the part's last character
+    List first;  // what may take the part's first character, END when the part may match empty
+    List lasts;  // the positions whose lists hold END: those that may take the part's last character
   };
 
   bool ok = true;
@@ -144,10 +144,11 @@ class Builder {
     return p;
   }
 
-  // The choice after a round of a count with no upper bound: another round, or on; the lazy count prefers on.
-  static List again_or_on(const Part& body, bool lazy) {
+  // The choice between taking `part` and going on without it, `part` first unless `lazy`: what may come first
+  // in an optional round, and after a round of a count with no upper bound.
+  static List take_or_go_on(const Part& part, bool lazy) {
     List l = lazy ? List{END} : List{};
-    l.insert(l.end(), body.first.begin(), body.first.end());
+    l.insert(l.end(), part.first.begin(), part.first.end());
     if (!lazy) l.push_back(END);
     return l;
   }
@@ -162,7 +163,7 @@ class Builder {
       if (!ok) return acc;
       Part last = round(body);
       if (!ok) return acc;
-      const List loop = again_or_on(last, n.lazy);
+      const List loop = take_or_go_on(last, n.lazy);
       continue_after(last.lasts, loop);
       if (n.min == 0) last.first = loop;
       return concat(std::move(acc), std::move(last));
@@ -171,9 +172,7 @@ class Builder {
     Part tail = empty();
     for (int k = n.min; k < n.max && ok; ++k) {
       Part once = concat(round(body), std::move(tail));
-      tail.first = n.lazy ? List{END} : List{};
-      tail.first.insert(tail.first.end(), once.first.begin(), once.first.end());
-      if (!n.lazy) tail.first.push_back(END);
+      tail.first = take_or_go_on(once, n.lazy);
       tail.lasts = std::move(once.lasts);
     }
     return concat(std::move(acc), std::move(tail));

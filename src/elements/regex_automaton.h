@@ -15,7 +15,9 @@
 // that holds the match is a match of higher priority than any found before, and the walk goes on while threads
 // of still higher priority live: RE2's answer is the match of the last such state, or none when no state held
 // one. This is how RE2's own automaton keeps leftmost-first; with no assertion and no flag in the pattern, the
-// state is all there is to the future of a match.
+// state is all there is to the future of a match. Example: "a|ab" has the positions a1, a2 and b, and starts in
+// [a1, a2]; 'a' leads to [match, b], cut to [match], so the match is "a" even in "ab". "ab|a" leads to
+// [b, match]: the walk goes on, "ab" matches "ab", and "ax" falls back to the "a" of the last match seen.
 //
 // Characters: ASCII bytes, each non-ASCII character the pattern writes literally, and every other non-ASCII
 // character as one more symbol. The walk takes whole characters, so a match ends on a character boundary. A
