@@ -592,14 +592,50 @@ TEST(RegexSequence, RandomSequencesAgreeWithRE2) {
   for (int k = 0; k < 3; ++k) EXPECT_GT(searches[k], 30) << "search " << k;
 }
 
+// A search's matches over a text, for a table of edges.
+struct EdgeRow {
+  std::string pattern;
+  std::string text;
+  Spans spans;
+};
+
+// Each row's pattern has the fast form `has_form` says, finds the row's matches, and agrees with RE2.
+template <std::size_t N, class HasForm>
+void expect_edges(const EdgeRow (&rows)[N], HasForm has_form) {
+  for (const EdgeRow& r : rows) {
+    SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(has_form(e->fast()));
+    EXPECT_EQ(element_spans(*e, r.text), r.spans);
+    expect_agrees_with_re2(*e, r.text);
+  }
+}
+
+// A search whose walks may cost too much: whether its finder hands the call over to RE2, and its matches.
+struct GiveUpRow {
+  const char* pattern;
+  std::string text;
+  bool gives_up;
+};
+
+template <class Finder, std::size_t N, class HasForm>
+void expect_give_ups(const GiveUpRow (&rows)[N], HasForm has_form) {
+  for (const GiveUpRow& r : rows) {
+    SCOPED_TRACE(r.pattern);
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(has_form(e->fast()));
+    Finder find(*e, r.text);
+    Spans found;
+    iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
+    EXPECT_EQ(find.given_up(), r.gives_up);
+    EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
+  }
+}
+
 TEST(RegexSequence, EdgesOfTheSearch) {
   const std::string blocks = repeat("x", 100);
   auto at = [&blocks](Pos k, std::string_view s) { return cat(blocks.substr(0, k), s, blocks.substr(k)); };
-  const struct {
-    std::string pattern;
-    std::string text;
-    Spans spans;
-  } rows[] = {
+  const EdgeRow rows[] = {
       {"aab", "aaab", {{1, 4}}},                 // overlapping candidates
       {"aab", "aabaab", {{0, 3}, {3, 6}}},       // at the very start and end
       {"aa", "aaaaa", {{0, 2}, {2, 4}}},
@@ -624,13 +660,7 @@ TEST(RegexSequence, EdgesOfTheSearch) {
       {"\\w+@\\w+", cat(repeat(" ", 40), "ab@cd", repeat(" ", 30)), {{40, 45}}},
       {"[^=]+=\\d", cat(E_ACUTE, "a=1=", EURO, "=2"), {{0, 5}, {6, 11}}},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));
-    const Ref<const RegexElement> e = regex(r.pattern);
-    ASSERT_TRUE(e->fast().sequence);
-    EXPECT_EQ(element_spans(*e, r.text), r.spans);
-    expect_agrees_with_re2(*e, r.text);
-  }
+  expect_edges(rows, [](const RegexFastForm& f) { return f.sequence.has_value(); });
 }
 
 // Walks that fail far past their start, each rereading what the last read ("[a1]\d+x" over a long run of
@@ -638,29 +668,15 @@ TEST(RegexSequence, EdgesOfTheSearch) {
 // few bytes; walks that fail at once on ordinary text do not.
 TEST(RegexSequence, FailedWalksThatRereadHandOverToRE2) {
   const std::string digits = cat(repeat("1", 20000), " 1x");
-  const struct {
-    const char* pattern;
-    std::string text;
-    bool gives_up;
-  } rows[] = {
+  const GiveUpRow rows[] = {
       {"[a1]\\d+x", digits, true},
       {"\\d+x", digits, false},  // a failed walk skips the run it took
       {"[a-z]=\\d+", repeat("ab=c x=1 ", 3000), false},
       {"\"[^\"\n]*\"", repeat("\"abc\n", 3000), false},
       {"[xz] \\d", cat(repeat("x y ", 10000), "z 1x 2"), true},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.pattern);
-    const Ref<const RegexElement> e = regex(r.pattern);
-    ASSERT_TRUE(e->fast().sequence);
-    SequenceFinder find(*e, r.text);
-    Spans found;
-    iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
-    EXPECT_EQ(find.given_up(), r.gives_up);
-    EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
-  }
+  expect_give_ups<SequenceFinder>(rows, [](const RegexFastForm& f) { return f.sequence.has_value(); });
 }
-
 
 namespace automaton {
 
@@ -818,11 +834,7 @@ TEST(RegexAutomaton, RandomTreesAgreeWithRE2) {
 }
 
 TEST(RegexAutomaton, EdgesOfTheSearch) {
-  const struct {
-    std::string pattern;
-    std::string text;
-    Spans spans;
-  } rows[] = {
+  const EdgeRow rows[] = {
       {"true|false|null", "nulltrue falsenul", {{0, 4}, {4, 8}, {9, 14}}},
       {"\"(?:[^\"\\\\]|\\\\.)*\"", "x\"a\\\"b\" \"\\\" \"\"", {{1, 7}, {8, 13}}},  // escaped quotes
       {"-?\\d+(\\.\\d+)?", "1.x -2.50 3..4", {{0, 1}, {4, 9}, {10, 11}, {13, 14}}},  // optional group given back
@@ -834,38 +846,19 @@ TEST(RegexAutomaton, EdgesOfTheSearch) {
       {cat("(?:", E_ACUTE, "|a)+"), cat("b", E_ACUTE, "a", EURO, "a"), {{1, 4}, {7, 8}}},
       {".(?:b|c)", cat(E_ACUTE, "b", EURO, "x", EURO, "c"), {{0, 3}, {7, 11}}},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));
-    const Ref<const RegexElement> e = regex(r.pattern);
-    ASSERT_TRUE(e->fast().automaton);
-    EXPECT_EQ(element_spans(*e, r.text), r.spans);
-    expect_agrees_with_re2(*e, r.text);
-  }
+  expect_edges(rows, [](const RegexFastForm& f) { return f.automaton.has_value(); });
 }
 
 // Walks that fail far past their start hand the search over to RE2 before they cost the square of the text, and
 // so do walks that fail every few bytes; walks that fail at once on ordinary text do not.
 TEST(RegexAutomaton, FailedWalksThatRereadHandOverToRE2) {
-  const struct {
-    const char* pattern;
-    std::string text;
-    bool gives_up;
-  } rows[] = {
+  const GiveUpRow rows[] = {
       {"(?:a|b)+c|x", cat(repeat("a", 20000), " ac"), true},
       {"\"(?:[^\"\\\\]|\\\\.)*\"", cat(repeat("\"abc\\", 3000), "\"x\""), false},
       {"(?:x|y) (?:1|2)", cat(repeat("x y ", 10000), "y 1x 2"), true},
       {"true|false|null", repeat("x = true, y = null; z = nul ", 2000), false},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.pattern);
-    const Ref<const RegexElement> e = regex(r.pattern);
-    ASSERT_TRUE(e->fast().automaton);
-    AutomatonFinder find(*e, r.text);
-    Spans found;
-    iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
-    EXPECT_EQ(find.given_up(), r.gives_up);
-    EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
-  }
+  expect_give_ups<AutomatonFinder>(rows, [](const RegexFastForm& f) { return f.automaton.has_value(); });
 }
 
 }  // namespace

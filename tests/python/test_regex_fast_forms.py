@@ -208,16 +208,18 @@ def json_grammar(token):
     string = token(r'"(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*"')
     number = token(r"-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?")
     value = q.Forward()
+    comma = ws + q.Literal(",") + ws
     member = string + ws + q.Suppress(q.Literal(":")) + ws + value
-    obj = q.Literal("{") + ws + q.Optional(member + q.ZeroOrMore(ws + q.Literal(",") + ws + member)) + ws + q.Literal("}")
-    arr = q.Literal("[") + ws + q.Optional(value + q.ZeroOrMore(ws + q.Literal(",") + ws + value)) + ws + q.Literal("]")
+    obj = q.Literal("{") + ws + q.Optional(member + q.ZeroOrMore(comma + member)) + ws + q.Literal("}")
+    arr = q.Literal("[") + ws + q.Optional(value + q.ZeroOrMore(comma + value)) + ws + q.Literal("]")
     value <<= q.MatchFirst([obj, arr, string, number, token("true|false|null")])
     return value
 
 
 @pytest.mark.parametrize("s", [
     '{"a": [1, -2.5e3, true, null], "b\\"c": {"d": "\\u00e9' + E + '"}}', '[0, 01, 1.]', '{"a" 1}', '["\\x"]',
-    '[' + ", ".join(f'"{EURO * i}{i}"' for i in range(40)) + ']', '{"k": [' + "[" * 30 + "]" * 30 + '], "' + SMILE + '": 1e9}',
+    '[' + ", ".join(f'"{EURO * i}{i}"' for i in range(40)) + ']',
+    '{"k": [' + "[" * 30 + "]" * 30 + '], "' + SMILE + '": 1e9}',
 ])
 def test_a_grammar_of_regex_tokens_agrees_with_its_re2_tokens(s):
     fast, slow = json_grammar(q.Regex), json_grammar(plain)
