@@ -27,6 +27,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,7 +56,7 @@ class CharAutomaton {
     Pos end;
     Pos stop;
   };
-  Walk walk(std::string_view text, Pos pos) const noexcept;
+  inline Walk walk(std::string_view text, Pos pos) const noexcept;
 
   MatchResult match(std::string_view text, Pos pos) const noexcept {
     const Walk w = walk(text, pos);
@@ -110,5 +111,60 @@ class CharAutomaton {
   ByteClass first_;
   std::vector<char32_t> wide_;  // the non-ASCII characters the pattern writes literally
 };
+
+// Inline: a token's walk is a few steps, and it runs once per token of a grammar.
+inline CharAutomaton::Walk CharAutomaton::walk(std::string_view text, Pos pos) const noexcept {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const Pos n = text.size();
+  Entry e = start_;
+  bool matched = false;
+  Pos end = 0;
+  for (;;) {
+    const std::size_t state = e & 0xFF;
+    if ((e & LOOPS) != 0) {
+      const State& s = states_[state];
+      // Most runs are short: the 16 bytes at pos at once (or one by one near the end) before the long scan.
+      Pos stop;
+      if (s.loop_ranges && n - pos >= 16) {
+        // Byte x is in [lo, lo + span] exactly when (x - lo) mod 256 <= span (see regex_run.cpp).
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+        __m128i in = _mm_setzero_si128();
+        for (int k = 0; k < 4; ++k) {
+          const __m128i d = _mm_sub_epi8(x, s.lo[k]);
+          in = _mm_or_si128(in, _mm_cmpeq_epi8(_mm_min_epu8(d, s.span[k]), d));
+        }
+        const unsigned out = ~static_cast<unsigned>(_mm_movemask_epi8(in)) & 0xFFFF;
+        stop = pos + 16;
+        pos = out != 0 ? pos + static_cast<Pos>(__builtin_ctz(out)) : stop;
+      } else {
+        stop = std::min<Pos>(n, pos + 16);
+        while (pos < stop && s.loop.contains(t[pos])) ++pos;
+      }
+      if (pos == stop) pos = s.loop.run_end(text, pos);
+    }
+    if ((e & ACCEPTS) != 0) {
+      matched = true;
+      end = pos;
+      if ((e & FINAL) != 0) break;
+    }
+    if (pos >= n) break;
+    const unsigned char b = t[pos];
+    Entry next = entry(state, b);
+    if (next == DEAD) break;
+    if (b < 0x80) {
+      ++pos;
+    } else {
+      const unsigned len = utf8_char_len(b);
+      if (n - pos < len) break;  // a stray lead byte at the end (never in a str's UTF-8)
+      if (next == BY_CHAR) {
+        next = states_[state].wide_next[wide_symbol(t + pos, len)];
+        if (next == DEAD) break;
+      }
+      pos += len;
+    }
+    e = next;
+  }
+  return {matched, end, pos};
+}
 
 }  // namespace quillex
