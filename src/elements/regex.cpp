@@ -84,13 +84,10 @@ std::string utf8_of(char32_t c) {
 }
 
 // At most this many distinct items written as escapes, classes or '.' are each compiled alone to check their
-// reading; a pattern with more gets no sequence form (its compile already costs more than the walk saves).
+// reading; a pattern with more gets no sequence form or automaton (its compile already costs more than the
+// walk saves).
 constexpr std::size_t MAX_CHECKED_ITEMS = 64;
 
-// Whether RE2 agrees with a sequence read from the text. Each item not written as itself is compiled alone
-// and must match exactly the characters its reading says; then two texts built from the reading, each item
-// taken its fewest and its most times (unbounded: two more), must give the anchored expression's outcome and
-// end.
 // Whether RE2 reads each item written as an escape, a class or '.' as `items` say: each such item is compiled
 // alone and must match exactly the characters its reading says.
 bool re2_confirms_items(const std::vector<const regex_syntax::SequenceItem*>& items) {
@@ -122,6 +119,9 @@ bool re2_agrees_with_walk(const re2::RE2& anchored, std::string_view text, Match
   return walked.matched == matched && (!matched || walked.end == match.size());
 }
 
+// Whether RE2 agrees with a sequence read from the text: its items (re2_confirms_items), and two texts built
+// from the reading, each item taken its fewest and its most times (unbounded: two more), give the anchored
+// expression's outcome and end.
 bool re2_confirms_sequence(const re2::RE2& anchored, const std::vector<regex_syntax::SequenceItem>& items,
                            const ByteSequence& sequence) {
   std::vector<const regex_syntax::SequenceItem*> each;
