@@ -135,6 +135,23 @@ class GrammarRoot {
   const Element* root_;
 };
 
+// QuotedString's rule: a scan that opened at pos and gave up at f settles every opening before f (QuotedScan), so
+// the scan resumes at f and reads each byte a bounded number of times.
+class QuotedStringRule {
+ public:
+  explicit QuotedStringRule(const QuotedStringElement& q) noexcept : q_(q) {}
+
+  [[nodiscard]] MatchResult operator()(std::string_view text, Pos pos, Pos& resume) const noexcept {
+    const QuotedScan r = scan_quoted_string_from(q_, text, pos);
+    if (r.closed) return {true, r.at + q_.quote().size()};
+    if (r.at > resume) resume = r.at;
+    return {false, 0};
+  }
+
+ private:
+  const QuotedStringElement& q_;
+};
+
 // Optional(X) and ZeroOrMore(X) match at every position, with zero length where X fails. X is tried at its own
 // candidates only: at every other position it fails within a bounded nesting (start_bytes.h), so the match there
 // is zero-length.
@@ -168,18 +185,8 @@ inline void scan_grammar_matches(const Element& element, std::string_view text, 
       return;
     }
     case Kind::QuotedString: {
-      // A scan that opened and gave up at f settles every opening before f (QuotedScan).
-      const auto& q = static_cast<const QuotedStringElement&>(e);
       ScanStarts starts(e);
-      scan_candidate_matches(
-          text, starts,
-          [&q](std::string_view t, Pos pos, Pos& resume) -> MatchResult {
-            const QuotedScan r = scan_quoted_string_from(q, t, pos);
-            if (r.closed) return {true, r.at + q.quote().size()};
-            if (r.at > resume) resume = r.at;
-            return {false, 0};
-          },
-          on_match);
+      scan_candidate_matches(text, starts, QuotedStringRule(static_cast<const QuotedStringElement&>(e)), on_match);
       return;
     }
     case Kind::SkipTo:
