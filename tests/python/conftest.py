@@ -12,6 +12,8 @@
   batch result hold one object, and that each is held by those slots alone.
 - `NOARG_CLASSES`, `ALL_CLASS_NAMES`: the classes made without arguments, and the 26 class names in
   registration order.
+- `plain_route(g)`: a grammar that matches exactly where g does and whose scans try every position: the plain
+  scan, which the skipping scans of the methods must agree with.
 """
 import collections
 import contextlib
@@ -143,6 +145,15 @@ def raised(func, *args, **kwargs):
 
 
 PLACEHOLDER_CONSTRUCTOR = "No constructor defined for "
+
+
+# Matches nowhere, and no reading of where matches start looks past a SkipTo (which may match anywhere): a
+# MatchFirst holding it is tried at every position.
+NEVER = quillex.SkipTo(quillex.NoMatch())
+
+
+def plain_route(g):
+    return quillex.MatchFirst([g, NEVER])
 
 
 def fresh(text):
