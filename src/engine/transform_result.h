@@ -14,8 +14,6 @@
 // writes units straight into the result str, of the kind of its widest code point (open_units).
 #pragma once
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +23,7 @@
 
 #include "elements/element.h"
 #include "elements/simd.h"
+#include "engine/fresh_memory.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 #include "py/str_units.h"
@@ -32,22 +31,10 @@
 namespace quillex::engine {
 
 // A new str of `length` code points of the class of `max_char` (PyUnicode_New), whose units the caller writes
-// next, front to back. A result of several megabytes is fresh memory, and touching it costs a page fault per
-// 4 KiB page, which can cost more than all the rest of a transform (about 10 us a page on some virtual
-// machines: 40 MB took 200 ms to fill, 15 ms in huge pages). So the whole 2 MiB pages inside its units are
-// offered to the system as huge pages before they are touched (Linux: honoured when transparent huge pages are
-// enabled "always" or "madvise"); the str is the same either way.
+// next, front to back: a large one in huge pages (fresh_memory.h).
 [[nodiscard]] inline PyObject* new_result_str(Py_ssize_t length, Py_UCS4 max_char) noexcept {
   PyObject* s = PyUnicode_New(length, max_char);
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{2} << 20;
-  if (s != nullptr && static_cast<std::uint64_t>(length) * PyUnicode_KIND(s) >= 2 * HUGE_PAGE) {
-    const auto data = reinterpret_cast<std::uintptr_t>(PyUnicode_DATA(s));
-    const std::uintptr_t begin = (data + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    const std::uintptr_t end = (data + static_cast<std::uintptr_t>(length) * PyUnicode_KIND(s)) & ~(HUGE_PAGE - 1);
-    if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#endif
+  if (s != nullptr) advise_huge_pages(PyUnicode_DATA(s), static_cast<std::size_t>(length) * PyUnicode_KIND(s));
   return s;
 }
 
