@@ -1,5 +1,8 @@
 #include "elements/start_bytes.h"
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "elements/chars.h"
@@ -50,9 +53,24 @@ struct Lead {
   bool unknown = false;
   At at = At::Anywhere;
   bool at_end = false;
+  bool many_texts = false;  // past MAX_TEXTS texts: every further text adds its first byte alone
   std::bitset<256> bytes;
   std::size_t count = 0;
-  std::array<LeadText, MAX_TEXTS> texts;
+  std::array<LeadText, MAX_TEXTS> texts;  // [0, count) in use
+
+  Lead() noexcept = default;
+  // A reading passes Leads up by value at every level: a copy takes the texts in use alone.
+  Lead(const Lead& o) noexcept { *this = o; }
+  Lead& operator=(const Lead& o) noexcept {
+    unknown = o.unknown;
+    at = o.at;
+    at_end = o.at_end;
+    many_texts = o.many_texts;
+    bytes = o.bytes;
+    count = o.count;
+    std::copy_n(o.texts.begin(), o.count, texts.begin());
+    return *this;
+  }
 
   static Lead anything() noexcept {
     Lead l;
@@ -83,6 +101,14 @@ struct Lead {
   // is kept as a prefix (that promises less). Past MAX_TEXTS texts, the texts give way to their first bytes.
   void add_text(std::string_view s, bool whole) noexcept {
     if (unknown) return;
+    if (many_texts) {
+      if (s.empty()) {
+        *this = anything();
+      } else {
+        bytes.set(static_cast<unsigned char>(s[0]));
+      }
+      return;
+    }
     if (s.size() > MAX_TEXT) {
       s = s.substr(0, MAX_TEXT);
       whole = false;
@@ -95,11 +121,9 @@ struct Lead {
     }
     if (count == MAX_TEXTS) {
       texts_to_bytes();
-      if (s.empty()) {
-        *this = anything();
-      } else if (!unknown) {
-        bytes.set(static_cast<unsigned char>(s[0]));
-      }
+      if (unknown) return;
+      many_texts = true;
+      add_text(s, whole);
       return;
     }
     LeadText& t = texts[count++];
@@ -135,6 +159,11 @@ struct Lead {
     if (at != o.at) at = At::Anywhere;
     bytes |= o.bytes;
     at_end = at_end || o.at_end;
+    if (o.many_texts && !many_texts) {
+      texts_to_bytes();
+      if (unknown) return;
+      many_texts = true;
+    }
     for (std::size_t i = 0; i < o.count; ++i) add_text(o.texts[i].view(), o.texts[i].whole);
   }
 };
@@ -328,6 +357,41 @@ std::optional<std::bitset<256>> first_bytes(const Lead& lead) noexcept {
 
 }  // namespace
 
+StartBytes::StartBytes(const std::bitset<256>& bytes) noexcept : bytes_(bytes), count_(bytes.count()), any_(false) {
+  if (count_ > FEW) return;
+  std::size_t k = 0;
+  for (std::size_t b = bytes_._Find_first(); b < 256; b = bytes_._Find_next(b)) few_[k++] = static_cast<unsigned char>(b);
+}
+
+Pos StartBytes::next_in_blocks(std::string_view text, Pos pos) const noexcept {
+  const Pos n = text.size();
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  if (count_ == 0) return n;
+  if (count_ == 1) {
+    const void* hit = std::memchr(t + pos, few_[0], n - pos);
+    return hit == nullptr ? n : static_cast<Pos>(static_cast<const unsigned char*>(hit) - t);
+  }
+  if (count_ <= FEW) {
+    // 16 bytes a step, one compare per member.
+    __m128i member[FEW];
+    for (std::size_t k = 0; k < count_; ++k) member[k] = _mm_set1_epi8(static_cast<char>(few_[k]));
+    for (; pos + 16 <= n; pos += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + pos));
+      __m128i hit = _mm_cmpeq_epi8(x, member[0]);
+      for (std::size_t k = 1; k < count_; ++k) hit = _mm_or_si128(hit, _mm_cmpeq_epi8(x, member[k]));
+      if (const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0) {
+        return pos + static_cast<Pos>(__builtin_ctz(mask));
+      }
+    }
+    for (; pos < n; ++pos) {
+      if (bytes_[t[pos]]) return pos;
+    }
+    return n;
+  }
+  if (!blocks_) blocks_.emplace(bytes_);
+  return blocks_->next_member(text, pos);
+}
+
 StartBytes start_bytes(const Element& element) noexcept {
   const std::optional<std::bitset<256>> bytes = first_bytes(read_lead(element));
   return bytes ? StartBytes::of(*bytes) : StartBytes::any();
@@ -342,10 +406,10 @@ ScanStarts::ScanStarts(const Element& element) noexcept {
     rule_ = lead.at == At::TextStart ? Rule::TextStart : lead.at == At::LineStart ? Rule::LineStarts : Rule::Every;
     return;
   }
-  bytes_ = StartBytes::of(*first);
   const bool texts_only = lead.bytes.none() && lead.count > 0;
   if (lead.at == At::LineStart) {
     rule_ = Rule::LineBytes;
+    bytes_.emplace(*first);
     if (texts_only && lead.count == 1) {
       const std::string_view t = lead.texts[0].view().substr(0, MAX_NEEDLE - 1);
       needle_[0] = '\n';
@@ -356,18 +420,24 @@ ScanStarts::ScanStarts(const Element& element) noexcept {
     }
     return;
   }
-  rule_ = Rule::Bytes;
   if (texts_only && lead.count == 1 && lead.texts[0].size >= 2) {
     const std::string_view t = lead.texts[0].view().substr(0, MAX_NEEDLE);
     std::memcpy(needle_.data(), t.data(), t.size());
     needle_size_ = t.size();
     finder_.emplace(needle());
     rule_ = Rule::Text;
-  } else if (texts_only && lead.count >= 2) {
+    return;
+  }
+  if (texts_only && lead.count >= 2) {
     bool taken = true;
     for (std::size_t i = 0; i < lead.count && taken; ++i) taken = pairs_.add(lead.texts[i].view());
-    if (taken && pairs_.filters_pairs()) rule_ = Rule::Texts;
+    if (taken && pairs_.filters_pairs()) {
+      rule_ = Rule::Texts;
+      return;
+    }
   }
+  rule_ = Rule::Bytes;
+  bytes_.emplace(*first);
 }
 
 Pos ScanStarts::next_by_rule(std::string_view text, Pos pos) noexcept {
@@ -377,7 +447,7 @@ Pos ScanStarts::next_by_rule(std::string_view text, Pos pos) noexcept {
     case Rule::Every:
       return pos;
     case Rule::Bytes:
-      return bytes_.next_candidate(text, pos);
+      return bytes_->next_candidate(text, pos);
     case Rule::Text: {
       const std::size_t h = finder_->find(text, pos, n);
       return h == NOT_FOUND ? n : h;
@@ -390,7 +460,7 @@ Pos ScanStarts::next_by_rule(std::string_view text, Pos pos) noexcept {
     case Rule::LineBytes: {
       const bool any_byte = rule_ == Rule::LineStarts;
       if (pos == 0) {
-        if (any_byte || bytes_.admits(static_cast<unsigned char>(text[0]))) return 0;
+        if (any_byte || bytes_->admits(static_cast<unsigned char>(text[0]))) return 0;
         pos = 1;
       }
       // Each round: the first line break at or after pos - 1, and the position after it.
@@ -398,7 +468,7 @@ Pos ScanStarts::next_by_rule(std::string_view text, Pos pos) noexcept {
         const void* hit = std::memchr(text.data() + pos - 1, '\n', n - pos + 1);
         if (hit == nullptr) return n;
         pos = static_cast<Pos>(static_cast<const char*>(hit) - text.data()) + 1;
-        if (pos < n && (any_byte || bytes_.admits(static_cast<unsigned char>(text[pos])))) return pos;
+        if (pos < n && (any_byte || bytes_->admits(static_cast<unsigned char>(text[pos])))) return pos;
         ++pos;
       }
       return n;

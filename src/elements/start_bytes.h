@@ -33,33 +33,43 @@
 
 namespace quillex {
 
-// StartBytes: a set of bytes, as a necessary condition on the byte at a match's start.
+// StartBytes: a set of bytes, as a necessary condition on the byte at a match's start. Built once per method
+// call, so building costs next to nothing: the block search it may need (a ByteClass, whose tables take longer
+// to build than a short text takes to scan) is built on its first use.
 class StartBytes {
  public:
   // Admits every byte: no position is skipped.
   static StartBytes any() noexcept { return StartBytes(); }
   // Admits the members of `bytes` alone (none: the element matches at no position below the length).
   static StartBytes of(const std::bitset<256>& bytes) noexcept { return StartBytes(bytes); }
+  explicit StartBytes(const std::bitset<256>& bytes) noexcept;
 
   bool is_any() const noexcept { return any_; }
-  bool admits(unsigned char b) const noexcept { return any_ || bytes_.contains(b); }
+  bool admits(unsigned char b) const noexcept { return any_ || bytes_[b]; }
 
   // The first position at or after `pos` whose byte is admitted, or text.size() when there is none. The first
   // few bytes are tested one by one: a scan resumes at a match's end or after a failure, where the next
-  // candidate is mostly a byte or two away, and the block scan costs more to set up than those tests.
+  // candidate is mostly a byte or two away, and a block search costs more to set up than those tests.
   [[nodiscard]] Pos next_candidate(std::string_view text, Pos pos) const noexcept {
     const Pos n = text.size();
     if (any_) return pos < n ? pos : n;
     for (const Pos near = pos + 8 < n ? pos + 8 : n; pos < near; ++pos) {
-      if (bytes_.contains(static_cast<unsigned char>(text[pos]))) return pos;
+      if (bytes_[static_cast<unsigned char>(text[pos])]) return pos;
     }
-    return pos < n ? bytes_.next_member(text, pos) : n;
+    return pos < n ? next_in_blocks(text, pos) : n;
   }
 
  private:
-  StartBytes() noexcept = default;
-  explicit StartBytes(const std::bitset<256>& bytes) noexcept : bytes_(bytes), any_(false) {}
-  ByteClass bytes_;
+  StartBytes() noexcept {}  // user-provided, so that StartBytes() does not zero the block search's storage first
+  // The search past the first few bytes: memchr for one member, a compare per member for a few, a ByteClass
+  // for more.
+  Pos next_in_blocks(std::string_view text, Pos pos) const noexcept;
+
+  static constexpr std::size_t FEW = 4;
+  std::bitset<256> bytes_;
+  std::array<unsigned char, FEW> few_{};
+  std::size_t count_ = 0;  // members
+  mutable std::optional<ByteClass> blocks_;
   bool any_ = true;
 };
 
@@ -97,7 +107,7 @@ class ScanStarts {
   // The first candidate at or after `pos`, or text.size() when there is none.
   [[nodiscard]] Pos next_candidate(std::string_view text, Pos pos) noexcept {
     if (rule_ == Rule::Every) return pos < text.size() ? pos : text.size();
-    if (rule_ == Rule::Bytes) return bytes_.next_candidate(text, pos);
+    if (rule_ == Rule::Bytes) return bytes_->next_candidate(text, pos);
     return next_by_rule(text, pos);
   }
 
@@ -108,7 +118,7 @@ class ScanStarts {
   Pos next_by_rule(std::string_view text, Pos pos) noexcept;
 
   Rule rule_ = Rule::Every;
-  StartBytes bytes_ = StartBytes::any();
+  std::optional<StartBytes> bytes_;  // Bytes, LineBytes
   PairFilter pairs_;
   std::array<char, MAX_NEEDLE> needle_{};
   std::size_t needle_size_ = 0;

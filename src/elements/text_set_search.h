@@ -73,6 +73,11 @@ class PairFilter {
   [[nodiscard]] Pos next_candidate(std::string_view text, Pos pos, Simd simd = best_simd()) const noexcept {
     const Pos n = text.size();
     const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+    // The first few starts one by one: a scan resumes where the next candidate is mostly near, and setting up
+    // the block compares costs more than those tests.
+    for (const Pos near = pos + 8 < n ? pos + 8 : n; pos < near; ++pos) {
+      if (passes(t, pos, n)) return pos;
+    }
     if (simd == Simd::AVX2) {
       pos = skip_blocks_avx2(t, pos, n);
     } else {

@@ -153,11 +153,11 @@ class QuotedStringRule {
 };
 
 // Optional(X) and ZeroOrMore(X) match at every position, with zero length where X fails. X is tried at its own
-// candidates only: at every other position it fails within a bounded nesting (start_bytes.h), so the match there
-// is zero-length.
+// candidates (`starts`, X's) only: at every other position it fails within a bounded nesting (start_bytes.h), so
+// the match there is zero-length.
 template <class OnMatch>
-inline void scan_always_matching(const InnerElement& element, std::string_view text, OnMatch&& on_match) {
-  ScanStarts starts(*element.inner());
+inline void scan_always_matching(const InnerElement& element, ScanStarts& starts, std::string_view text,
+                                 OnMatch&& on_match) {
   const Pos n = text.size();
   Pos pos = 0;
   while (pos < n) {
@@ -171,38 +171,66 @@ inline void scan_always_matching(const InnerElement& element, std::string_view t
   }
 }
 
-// scan_grammar_matches: every match of `element` over `text` as scan_element_matches reports them (in order,
-// zero-length ones included; see scan_matches for the rule and for the recursion flag, which stops the scan).
-template <class OnMatch>
-inline void scan_grammar_matches(const Element& element, std::string_view text, OnMatch&& on_match) {
-  const GrammarRoot root(element);
-  const Element& e = root.element();
-  switch (e.kind()) {
-    case Kind::And: {
-      const AndScanRule rule(static_cast<const AndElement&>(e));
-      ScanStarts starts(e);
-      scan_candidate_matches(text, starts, rule, on_match);
-      return;
-    }
-    case Kind::QuotedString: {
-      ScanStarts starts(e);
-      scan_candidate_matches(text, starts, QuotedStringRule(static_cast<const QuotedStringElement&>(e)), on_match);
-      return;
-    }
-    case Kind::SkipTo:
-      scan_skip_to_matches(static_cast<const SkipToElement&>(e), text, on_match);
-      return;
-    case Kind::Optional:
-    case Kind::ZeroOrMore:
-      scan_always_matching(static_cast<const InnerElement&>(e), text, on_match);
-      return;
-    default: {
-      ScanStarts starts(e);
-      scan_candidate_matches(
-          text, starts, [&e](std::string_view t, Pos pos, Pos&) { return e.try_match_at(t, pos); }, on_match);
-      return;
+// GrammarScanner: the scan of every match of an element over a text, as scan_element_matches reports them (in
+// order, zero-length ones included; see scan_matches for the rule and for the recursion flag, which stops the
+// scan). Built once per method call (it reads the grammar and holds its root Forwards), it may run several
+// scans of the call's text (a transform sizes its result with one and writes it with another).
+class GrammarScanner {
+ public:
+  explicit GrammarScanner(const Element& element) noexcept : root_(element) {
+    const Element& e = root_.element();
+    switch (e.kind()) {
+      case Kind::SkipTo:
+        return;  // its own scan
+      case Kind::Optional:
+      case Kind::ZeroOrMore:
+        starts_.emplace(*static_cast<const InnerElement&>(e).inner());
+        return;
+      case Kind::And:
+        and_rule_.emplace(static_cast<const AndElement&>(e));
+        starts_.emplace(e);
+        return;
+      default:
+        starts_.emplace(e);
+        return;
     }
   }
+
+  template <class OnMatch>
+  void run(std::string_view text, OnMatch&& on_match) {
+    const Element& e = root_.element();
+    switch (e.kind()) {
+      case Kind::And:
+        scan_candidate_matches(text, *starts_, *and_rule_, on_match);
+        return;
+      case Kind::QuotedString:
+        scan_candidate_matches(text, *starts_, QuotedStringRule(static_cast<const QuotedStringElement&>(e)),
+                               on_match);
+        return;
+      case Kind::SkipTo:
+        scan_skip_to_matches(static_cast<const SkipToElement&>(e), text, on_match);
+        return;
+      case Kind::Optional:
+      case Kind::ZeroOrMore:
+        scan_always_matching(static_cast<const InnerElement&>(e), *starts_, text, on_match);
+        return;
+      default:
+        scan_candidate_matches(
+            text, *starts_, [&e](std::string_view t, Pos pos, Pos&) { return e.try_match_at(t, pos); }, on_match);
+        return;
+    }
+  }
+
+ private:
+  const GrammarRoot root_;  // first: the rest read through the Forwards it holds
+  std::optional<ScanStarts> starts_;
+  std::optional<AndScanRule> and_rule_;
+};
+
+// One scan with a scanner of its own.
+template <class OnMatch>
+inline void scan_grammar_matches(const Element& element, std::string_view text, OnMatch&& on_match) {
+  GrammarScanner(element).run(text, on_match);
 }
 
 }  // namespace quillex::engine

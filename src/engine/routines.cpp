@@ -59,8 +59,9 @@ PyObject* run_transform_string(const Element& element, PyObject* s, std::string_
                                std::string_view replacement) {
   // Two scans with the same matches: the first sizes the result, the second writes it, so the only block the
   // size of the text is the result itself.
+  GrammarScanner scanner(element);
   return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
-    scan_grammar_matches(element, text, [&](Pos start, Pos end) {
+    scanner.run(text, [&](Pos start, Pos end) {
       if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
     });
     return !recursion_overflowed();
