@@ -4,6 +4,7 @@
 // exactly what the kinds' operations give.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -65,7 +66,8 @@ class WordElement final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
-  // The match rule both operations share. Allocation-free; ASCII sets test bytes without decoding.
+  // The match rule both operations share. Allocation-free; ASCII sets test bytes without decoding. Inline: the
+  // scans test a leading Word at every candidate.
   MatchResult match(std::string_view text, Pos pos) const noexcept;
 
   const StrRef& message() const noexcept { return message_; }
@@ -82,6 +84,31 @@ class WordElement final : public Element {
   Pos min_;
   Pos max_;
 };
+
+inline MatchResult WordElement::match(std::string_view text, Pos pos) const noexcept {
+  const std::size_t n = text.size();
+  if (pos >= n) return {false, 0};
+  const unsigned first = member_len(init_, text, pos);
+  if (first == 0) return {false, 0};
+  Pos end = pos + first;
+  Pos chars = 1;
+  if (!body_.has_wide()) {
+    // ASCII body: one bit test per byte; a byte of 0x80 and above is never a member.
+    const Pos limit = max_ != 0 && max_ < n - pos ? pos + std::max<Pos>(max_, first) : n;
+    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+    const Pos start = end;
+    while (end < limit && body_.contains(t[end])) ++end;
+    chars += end - start;
+  } else {
+    while (end < n && (max_ == 0 || end - pos < max_)) {
+      const unsigned k = member_len(body_, text, end);
+      if (k == 0) break;
+      end += k;
+      ++chars;
+    }
+  }
+  return {chars >= min_, end};
+}
 
 // QuotedString: a quoted string opened and closed by `quote`, with an optional escape that skips the byte after
 // it (a line break included). Without `multiline` a line break before the closing quote is no match. The token

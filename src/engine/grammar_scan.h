@@ -11,6 +11,7 @@
 
 #include "elements/chars.h"
 #include "elements/forward.h"
+#include "elements/literals.h"
 #include "elements/regex.h"
 #include "elements/start_bytes.h"
 #include "elements/structure.h"
@@ -20,6 +21,23 @@
 namespace quillex::engine {
 
 // ---------------------------------------------------------------------------------------------------------------
+// A child's try_match_at, called directly for the kinds a sequence most often holds (their tests are inline),
+// through the element's table for the others.
+inline MatchResult try_child(const Element& child, std::string_view text, Pos pos) {
+  switch (child.kind()) {
+    case Kind::Literal: {
+      const auto& literal = static_cast<const LiteralElement&>(child);
+      return {literal.matches_at(text, pos), pos + literal.text().size()};
+    }
+    case Kind::Word:
+      return static_cast<const WordElement&>(child).match(text, pos);
+    case Kind::Regex:
+      return static_cast<const RegexElement&>(child).match_at(text, pos);
+    default:
+      return child.try_match_at(text, pos);
+  }
+}
+
 // AndScanRule: AndElement::try_match_at at a position (its guard included), with shortcuts that raise the
 // scan's resume position after a failure without changing its matches:
 // - when the first child is a Word without a byte limit, or a Regex that is a class run, and it matched [pos, e)
@@ -81,7 +99,7 @@ class AndScanRule {
       i = 1;
     }
     for (; i < children_.size(); ++i) {
-      const MatchResult m = children_[i]->try_match_at(text, p);
+      const MatchResult m = try_child(*children_[i], text, p);
       if (!m.matched) {
         if (settled > resume) resume = settled;
         return {false, 0};
@@ -157,9 +175,9 @@ class QuotedStringRule {
 // the match there is zero-length.
 template <class OnMatch>
 inline void scan_always_matching(const InnerElement& element, ScanStarts& starts, std::string_view text,
-                                 OnMatch&& on_match) {
+                                 OnMatch&& on_match, Pos from = 0) {
   const Pos n = text.size();
-  Pos pos = 0;
+  Pos pos = from;
   while (pos < n) {
     const Pos next = starts.next_candidate(text, pos);
     for (; pos < next; ++pos) on_match(pos, pos);
@@ -196,27 +214,29 @@ class GrammarScanner {
     }
   }
 
+  // The scan from `from` (see scan_candidate_matches).
   template <class OnMatch>
-  void run(std::string_view text, OnMatch&& on_match) {
+  void run(std::string_view text, OnMatch&& on_match, Pos from = 0) {
     const Element& e = root_.element();
     switch (e.kind()) {
       case Kind::And:
-        scan_candidate_matches(text, *starts_, *and_rule_, on_match);
+        scan_candidate_matches(text, *starts_, *and_rule_, on_match, from);
         return;
       case Kind::QuotedString:
         scan_candidate_matches(text, *starts_, QuotedStringRule(static_cast<const QuotedStringElement&>(e)),
-                               on_match);
+                               on_match, from);
         return;
       case Kind::SkipTo:
-        scan_skip_to_matches(static_cast<const SkipToElement&>(e), text, on_match);
+        scan_skip_to_matches(static_cast<const SkipToElement&>(e), text, on_match, from);
         return;
       case Kind::Optional:
       case Kind::ZeroOrMore:
-        scan_always_matching(static_cast<const InnerElement&>(e), *starts_, text, on_match);
+        scan_always_matching(static_cast<const InnerElement&>(e), *starts_, text, on_match, from);
         return;
       default:
         scan_candidate_matches(
-            text, *starts_, [&e](std::string_view t, Pos pos, Pos&) { return e.try_match_at(t, pos); }, on_match);
+            text, *starts_, [&e](std::string_view t, Pos pos, Pos&) { return e.try_match_at(t, pos); }, on_match,
+            from);
         return;
     }
   }

@@ -57,13 +57,14 @@ PyObject* run_search_string(const Element& element, std::string_view text) {
 
 PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject* replacement_obj,
                                std::string_view replacement) {
-  // Two scans with the same matches: the first sizes the result, the second writes it, so the only block the
-  // size of the text is the result itself.
   GrammarScanner scanner(element);
-  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
-    scanner.run(text, [&](Pos start, Pos end) {
-      if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
-    });
+  return transform_by_one_scan(s, text, replacement_obj, replacement, [&](auto&& on_span, Pos from) {
+    scanner.run(
+        text,
+        [&](Pos start, Pos end) {
+          if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
+        },
+        from);
     return !recursion_overflowed();
   });
 }

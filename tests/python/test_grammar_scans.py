@@ -217,3 +217,14 @@ def test_quoted_strings_over_unclosed_runs():
         found = g.search_string(s)
         assert len(found) == closed
         assert g.transform_string(s, "") == (s.replace(found[0], "") if found else s)
+
+
+def test_dense_transforms_past_the_kept_spans():
+    """A transform keeps the spans of its sizing scan to write the result without a second scan, up to a bound
+    (about one span per 16 bytes of text, 65,536 at least); past it the writing scan starts again after the
+    last span kept. 400,000 matches go past it."""
+    s = "ab é" * 400_000
+    for g, replaced in [(q.Char("a"), "a"), (q.Optional(q.Literal("a")), "a"), (q.Word("a") + q.Literal("b"), "ab"),
+                        (q.SkipTo(q.Literal("é")), "ab "), (q.Group(q.one_of("ab b")), "ab")]:
+        assert call_checked(g.transform_string, s, "<>") == s.replace(replaced, "<>")
+        assert g.transform_string(s + "x", "") == s.replace(replaced, "") + "x"
