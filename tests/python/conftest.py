@@ -13,7 +13,8 @@
 - `NOARG_CLASSES`, `ALL_CLASS_NAMES`: the classes made without arguments, and the 26 class names in
   registration order.
 - `plain_route(g)`: a grammar that matches exactly where g does and whose scans try every position: the plain
-  scan, which the skipping scans of the methods must agree with.
+  scan, which the skipping scans of the methods must agree with; `plain_matches(g, s)`: where its non-empty
+  matches start (in characters) and their texts, found from its search and a transform marking them with `MARK`.
 """
 import collections
 import contextlib
@@ -152,8 +153,23 @@ PLACEHOLDER_CONSTRUCTOR = "No constructor defined for "
 NEVER = quillex.SkipTo(quillex.NoMatch())
 
 
+MARK = "\x00"  # never in a test's text
+
+
 def plain_route(g):
     return quillex.MatchFirst([g, NEVER])
+
+
+def plain_matches(g, s):
+    p = plain_route(g)
+    found = p.search_string(s)
+    gaps = p.transform_string(s, MARK).split(MARK)
+    assert len(gaps) == len(found) + 1
+    out, at = [], len(gaps[0])
+    for text, gap in zip(found, gaps[1:]):
+        out.append((at, text))
+        at += len(text) + len(gap)
+    return out
 
 
 def fresh(text):

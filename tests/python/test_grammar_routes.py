@@ -9,21 +9,7 @@ import random
 import pytest
 
 import quillex as q
-from conftest import call_checked, plain_route
-
-MARK = "\x00"
-
-
-def plain_matches(g, s):
-    """(start, text) of each non-empty match of the plain scan, start counted in characters."""
-    found = plain_route(g).search_string(s)
-    gaps = plain_route(g).transform_string(s, MARK).split(MARK)
-    assert len(gaps) == len(found) + 1
-    out, at = [], len(gaps[0])
-    for text, gap in zip(found, gaps[1:]):
-        out.append((at, text))
-        at += len(text) + len(gap)
-    return out
+from conftest import call_checked, plain_matches, plain_route
 
 
 def plain_count(g, s):

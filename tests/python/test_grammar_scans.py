@@ -7,9 +7,8 @@ import random
 import pytest
 
 import quillex as q
-from conftest import call_checked, plain_route
+from conftest import call_checked, plain_matches, plain_route
 
-MARK = "\x00"
 E, A_TILDE, EURO = "é", "ã", "€"
 RECURSION = "^maximum grammar recursion depth exceeded$"
 
@@ -18,19 +17,6 @@ RECURSION = "^maximum grammar recursion depth exceeded$"
 # Keyword, the unanchored expression's iteration for Regex), tested beside the common routines elsewhere; here
 # they are scanned through a Group.
 OWN_SCANS = (q.Literal, q.Keyword, q.Word, q.Regex)
-
-
-def plain_matches(g, s):
-    """(start, text) of each non-empty match of the plain scan, start counted in characters."""
-    p = plain_route(g)
-    found = p.search_string(s)
-    gaps = p.transform_string(s, MARK).split(MARK)
-    assert len(gaps) == len(found) + 1
-    out, at = [], len(gaps[0])
-    for text, gap in zip(found, gaps[1:]):
-        out.append((at, text))
-        at += len(text) + len(gap)
-    return out
 
 
 def and_tokens(g, s):
