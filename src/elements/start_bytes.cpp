@@ -72,21 +72,27 @@ struct Lead {
     return *this;
   }
 
-  static Lead anything() noexcept {
-    Lead l;
-    l.unknown = true;
-    return l;
+  // Setting in place (a reading passes Leads down to be filled, so that a level's frame holds few of them).
+  void reset() noexcept {
+    unknown = false;
+    at = At::Anywhere;
+    at_end = false;
+    many_texts = false;
+    bytes.reset();
+    count = 0;
   }
-  static Lead of_text(std::string_view s, bool whole, At at = At::Anywhere) noexcept {
-    Lead l;
-    l.at = at;
-    l.add_text(s, whole);
-    return l;
+  void set_anything() noexcept {
+    reset();
+    unknown = true;
   }
-  static Lead of_bytes(const std::bitset<256>& b) noexcept {
-    Lead l;
-    l.bytes = b;
-    return l;
+  void set_text(std::string_view s, bool whole, At position = At::Anywhere) noexcept {
+    reset();
+    at = position;
+    add_text(s, whole);
+  }
+  void set_bytes(const std::bitset<256>& b) noexcept {
+    reset();
+    bytes = b;
   }
 
   bool nothing() const noexcept { return !unknown && !at_end && bytes.none() && count == 0; }
@@ -103,7 +109,7 @@ struct Lead {
     if (unknown) return;
     if (many_texts) {
       if (s.empty()) {
-        *this = anything();
+        set_anything();
       } else {
         bytes.set(static_cast<unsigned char>(s[0]));
       }
@@ -136,7 +142,7 @@ struct Lead {
   void texts_to_bytes() noexcept {
     for (std::size_t i = 0; i < count; ++i) {
       if (texts[i].size == 0) {
-        *this = anything();
+        set_anything();
         return;
       }
       bytes.set(static_cast<unsigned char>(texts[i].bytes[0]));
@@ -147,6 +153,17 @@ struct Lead {
   // The texts become prefixes: more may follow them (a repetition's further iterations).
   void cut() noexcept {
     for (std::size_t i = 0; i < count; ++i) texts[i].whole = false;
+  }
+
+  // Either this or a zero-length match anywhere (Optional, ZeroOrMore).
+  void add_empty() noexcept {
+    if (unknown) return;
+    if (nothing()) {
+      set_text("", true);
+      return;
+    }
+    at = At::Anywhere;
+    add_text("", true);
   }
 
   // Either this or `o` (the alternatives of a MatchFirst).
@@ -168,26 +185,33 @@ struct Lead {
   }
 };
 
-// The match of `a` followed by the match of `b` at its end (two children of an And). Only a whole text of `a`
-// is extended by what `b` begins with; a zero-length whole text takes on `b`'s bytes, end and position rule.
-Lead followed_by(const Lead& a, const Lead& b) noexcept {
-  if (a.unknown) return a;
-  Lead r;
+// The match of `a` followed by the match of `b` at its end (two children of an And), into `r`. Only a whole
+// text of `a` is extended by what `b` begins with; a zero-length whole text takes on `b`'s bytes, end and
+// position rule.
+void followed_by(const Lead& a, const Lead& b, Lead& r) noexcept {
+  r.reset();
+  if (a.unknown) {
+    r.set_anything();
+    return;
+  }
   r.at = a.at;
   r.at_end = a.at_end;
   r.bytes = a.bytes;
   bool only_empty = a.count > 0 && a.bytes.none() && !a.at_end;
   for (std::size_t i = 0; i < a.count; ++i) only_empty = only_empty && a.texts[i].size == 0 && a.texts[i].whole;
   if (only_empty) r.at = both(a.at, b.at);
-  for (std::size_t i = 0; i < a.count; ++i) {
+  for (std::size_t i = 0; i < a.count && !r.unknown; ++i) {
     const LeadText& t = a.texts[i];
     if (!t.whole) {
       r.add_text(t.view(), false);
       continue;
     }
     if (b.unknown) {
-      if (t.size == 0) return Lead::anything();
-      r.add_text(t.view(), false);
+      if (t.size == 0) {
+        r.set_anything();
+      } else {
+        r.add_text(t.view(), false);
+      }
       continue;
     }
     for (std::size_t j = 0; j < b.count; ++j) {
@@ -211,39 +235,42 @@ Lead followed_by(const Lead& a, const Lead& b) noexcept {
         r.add_text(t.view(), false);
       }
     }
-    if (r.unknown) return r;
   }
-  return r;
 }
 
+// The reading recurses through the grammar without a guard: past the depth, the visits, or the stack a guard
+// allows (on a thread with a small stack), it knows nothing.
 struct Reader {
   int visits = 0;
 
-  Lead read(const Element& e, int depth) noexcept {
-    if (depth > MAX_DEPTH || ++visits > MAX_VISITS) return Lead::anything();
+  void read(const Element& e, int depth, Lead& out) noexcept {
+    if (depth > MAX_DEPTH || ++visits > MAX_VISITS || !frame_above_stack_floor()) {
+      out.set_anything();
+      return;
+    }
     switch (e.kind()) {
       case Kind::Literal:
-        return Lead::of_text(static_cast<const LiteralElement&>(e).text(), true);
+        return out.set_text(static_cast<const LiteralElement&>(e).text(), true);
       case Kind::Keyword:
-        return Lead::of_text(static_cast<const KeywordElement&>(e).text(), true);
+        return out.set_text(static_cast<const KeywordElement&>(e).text(), true);
       case Kind::CaselessLiteral:
       case Kind::CaselessKeyword: {
         // The text's byte matches when it folds to the first folded byte: that byte, or its capital.
         const std::string_view lower = e.kind() == Kind::CaselessLiteral
                                            ? static_cast<const CaselessLiteralElement&>(e).lower()
                                            : static_cast<const CaselessKeywordElement&>(e).lower();
-        if (lower.empty()) return Lead::of_text("", true);
+        if (lower.empty()) return out.set_text("", true);
         const auto first = static_cast<unsigned char>(lower[0]);
         std::bitset<256> s;
         s.set(first);
         if (first >= 'a' && first <= 'z') s.set(first - 0x20);
-        return Lead::of_bytes(s);
+        return out.set_bytes(s);
       }
       case Kind::Char: {
         const auto& k = static_cast<const CharElement&>(e);
         std::bitset<256> s;
         for (unsigned b = 0; b < 256; ++b) s[b] = k.members()[b] != 0;
-        return Lead::of_bytes(s);
+        return out.set_bytes(s);
       }
       case Kind::Word: {
         // member_len: an ASCII byte by value; U+0080..U+00BF behind the lead 0xC2, U+00C0..U+00FF behind 0xC3.
@@ -252,95 +279,92 @@ struct Reader {
         for (unsigned b = 0; b < 128; ++b) s[b] = init.contains(b);
         s[0xC2] = init.words[2] != 0;
         s[0xC3] = init.words[3] != 0;
-        return Lead::of_bytes(s);
+        return out.set_bytes(s);
       }
       case Kind::QuotedString:
-        return Lead::of_text(static_cast<const QuotedStringElement&>(e).quote(), false);
+        return out.set_text(static_cast<const QuotedStringElement&>(e).quote(), false);
       case Kind::Regex: {
         // The element's own fast form: a class run that cannot be empty starts on a member, and a pattern that
         // cannot match empty starts on a member of its first bytes (and so never matches at the length).
         const RegexFastForm& fast = static_cast<const RegexElement&>(e).fast();
         const ByteClass* first = fast.run ? (fast.run_may_be_empty ? nullptr : &*fast.run)
                                           : (fast.may_be_empty ? nullptr : &fast.first);
-        if (first == nullptr) return Lead::anything();
+        if (first == nullptr) return out.set_anything();
         std::bitset<256> s;
         for (unsigned b = 0; b < 256; ++b) s[b] = first->contains(static_cast<unsigned char>(b));
-        return Lead::of_bytes(s);
+        return out.set_bytes(s);
       }
-      case Kind::LineEnd: {
-        Lead l = Lead::of_text("\n", true);  // below the length it matches only a line break, consumed
-        l.at_end = true;
-        return l;
-      }
-      case Kind::StringEnd: {
-        Lead l;
-        l.at_end = true;
-        return l;
-      }
+      case Kind::LineEnd:
+        out.set_text("\n", true);  // below the length it matches only a line break, consumed
+        out.at_end = true;
+        return;
+      case Kind::StringEnd:
+        out.reset();
+        out.at_end = true;
+        return;
       case Kind::NoMatch:
-        return Lead();
+        return out.reset();
       case Kind::LineStart:
-        return Lead::of_text("", true, At::LineStart);
+        return out.set_text("", true, At::LineStart);
       case Kind::StringStart:
-        return Lead::of_text("", true, At::TextStart);
+        return out.set_text("", true, At::TextStart);
       case Kind::Empty:
-        return Lead::of_text("", true);
+        return out.set_text("", true);
       case Kind::And: {
-        const ElementList& children = static_cast<const AndElement&>(e).children();
-        Lead r = Lead::of_text("", true);
-        for (const ElementRef& child : children) {
-          if (r.unknown || !r.has_whole_text()) break;  // nothing more to extend
-          r = followed_by(r, read(*child, depth + 1));
+        out.set_text("", true);
+        Lead child;
+        Lead joined;
+        for (const ElementRef& c : static_cast<const AndElement&>(e).children()) {
+          if (out.unknown || !out.has_whole_text()) break;  // nothing more to extend
+          read(*c, depth + 1, child);
+          followed_by(out, child, joined);
+          out = joined;
         }
-        return r;
+        return;
       }
       case Kind::MatchFirst: {
-        Lead r;
-        for (const ElementRef& alt : static_cast<const MatchFirstElement&>(e).alternatives()) {
-          r.merge(read(*alt, depth + 1));
-          if (r.unknown) break;
+        out.reset();
+        Lead alt;
+        for (const ElementRef& a : static_cast<const MatchFirstElement&>(e).alternatives()) {
+          read(*a, depth + 1, alt);
+          out.merge(alt);
+          if (out.unknown) break;
         }
-        return r;
+        return;
       }
-      case Kind::Optional: {
-        Lead r = read(*static_cast<const InnerElement&>(e).inner(), depth + 1);
-        r.merge(Lead::of_text("", true));
-        return r;
-      }
-      case Kind::ZeroOrMore: {
-        Lead r = read(*static_cast<const InnerElement&>(e).inner(), depth + 1);
-        r.cut();
-        r.merge(Lead::of_text("", true));
-        return r;
-      }
+      case Kind::Optional:
+        read(*static_cast<const InnerElement&>(e).inner(), depth + 1, out);
+        return out.add_empty();
+      case Kind::ZeroOrMore:
+        read(*static_cast<const InnerElement&>(e).inner(), depth + 1, out);
+        out.cut();
+        return out.add_empty();
       case Kind::Exactly:
-        if (static_cast<const ExactlyElement&>(e).count() == 0) return Lead::of_text("", true);
+        if (static_cast<const ExactlyElement&>(e).count() == 0) return out.set_text("", true);
         [[fallthrough]];
-      case Kind::OneOrMore: {  // its first iteration must match at the position, and more may follow
-        Lead r = read(*static_cast<const InnerElement&>(e).inner(), depth + 1);
-        r.cut();
-        return r;
-      }
+      case Kind::OneOrMore:  // its first iteration must match at the position, and more may follow
+        read(*static_cast<const InnerElement&>(e).inner(), depth + 1, out);
+        return out.cut();
       case Kind::Group:
       case Kind::Suppress:
       case Kind::Combine:
-        return read(*static_cast<const InnerElement&>(e).inner(), depth + 1);
+        return read(*static_cast<const InnerElement&>(e).inner(), depth + 1, out);
       case Kind::Forward: {
         const ElementRef inner = static_cast<const ForwardElement&>(e).inner();
-        if (!inner) return Lead();  // unset: matches nowhere
-        return read(*inner, depth + 1);
+        if (!inner) return out.reset();  // unset: matches nowhere
+        return read(*inner, depth + 1, out);
       }
       case Kind::RestOfLine:
       case Kind::SkipTo:
-        return Lead::anything();
+        return out.set_anything();
     }
-    return Lead::anything();
+    out.set_anything();
   }
 };
 
-Lead read_lead(const Element& element) noexcept {
+void read_lead(const Element& element, Lead& out) noexcept {
   Reader reader;
-  return reader.read(element, 0);
+  reader.read(element, 0, out);
 }
 
 // The first bytes of the non-empty matches below the length; nullopt when a match there may be empty or nothing
@@ -393,12 +417,15 @@ Pos StartBytes::next_in_blocks(std::string_view text, Pos pos) const noexcept {
 }
 
 StartBytes start_bytes(const Element& element) noexcept {
-  const std::optional<std::bitset<256>> bytes = first_bytes(read_lead(element));
+  Lead lead;
+  read_lead(element, lead);
+  const std::optional<std::bitset<256>> bytes = first_bytes(lead);
   return bytes ? StartBytes::of(*bytes) : StartBytes::any();
 }
 
 ScanStarts::ScanStarts(const Element& element) noexcept {
-  const Lead lead = read_lead(element);
+  Lead lead;
+  read_lead(element, lead);
   if (lead.unknown) return;
   const std::optional<std::bitset<256>> first = first_bytes(lead);
   if (!first || lead.at == At::TextStart) {

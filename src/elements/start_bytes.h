@@ -112,7 +112,8 @@ class ScanStarts {
   }
 
  private:
-  // The longest leading text kept, and the needle of LineText (a line break and such a text).
+  // Room for the needle: a leading text (the reading keeps at most 16 bytes of one), after a line break for
+  // LineText.
   static constexpr std::size_t MAX_NEEDLE = 24;
 
   Pos next_by_rule(std::string_view text, Pos pos) noexcept;
