@@ -13,6 +13,8 @@
 #include "elements/literals.h"
 #include "elements/simd.h"
 #include "elements/substring_search.h"
+#include "fastpaths/literal.h"
+#include "py/code_units.h"
 
 namespace quillex::fastpaths {
 
@@ -38,11 +40,11 @@ inline const NibbleSet IDENT_NIBBLES{IDENT_CHARS};
 // each occurrence the boundary refuses would compare the whole word again for each: the keyword 'a' * k over
 // 'a' * L is refused at every start, at a cost of k bytes each. `border[i]` is the length of the longest proper
 // prefix of word[0, i] that is also its suffix; after a mismatch at word[j] the match goes on with
-// border[j - 1] bytes matched. false, having reported nothing, when the table's memory cannot be had.
-template <class OnOccurrence>
-[[nodiscard]] inline bool for_each_keyword_occurrence(std::string_view word, std::string_view text, std::size_t from,
-                                                      OnOccurrence&& on_occurrence) {
-  const std::size_t n = word.size();
+// border[j - 1] bytes matched. false, having reported nothing, when the table's memory cannot be had. The same
+// runs over a str's own units (`Unit` the unit's integer type, positions counted in units).
+template <class Unit, class OnOccurrence>
+[[nodiscard]] inline bool for_each_occurrence_kmp(const Unit* word, std::size_t n, const Unit* text,
+                                                  std::size_t length, std::size_t from, OnOccurrence&& on_occurrence) {
   if (n > UINT32_MAX) return false;
   std::unique_ptr<std::uint32_t[]> border(new (std::nothrow) std::uint32_t[n]);
   if (!border) return false;
@@ -52,7 +54,7 @@ template <class OnOccurrence>
     if (word[i] == word[k]) ++k;
     border[i] = static_cast<std::uint32_t>(k);
   }
-  for (std::size_t i = from, j = 0; i < text.size(); ++i) {
+  for (std::size_t i = from, j = 0; i < length; ++i) {
     while (j > 0 && text[i] != word[j]) j = border[j - 1];
     if (text[i] == word[j]) ++j;
     if (j == n) {
@@ -61,6 +63,11 @@ template <class OnOccurrence>
     }
   }
   return true;
+}
+template <class OnOccurrence>
+[[nodiscard]] inline bool for_each_keyword_occurrence(std::string_view word, std::string_view text, std::size_t from,
+                                                      OnOccurrence&& on_occurrence) {
+  return for_each_occurrence_kmp(word.data(), word.size(), text.data(), text.size(), from, on_occurrence);
 }
 
 // The block scan of for_each_keyword_match: every start below h is settled; `resume` is the first start not
@@ -288,6 +295,55 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
   for_each_keyword_match(
       keyword, text, [&count](std::size_t) { ++count; }, simd);
   return count;
+}
+
+// for_each_unit_keyword_match: the matches of for_each_keyword_match over a str's own units (`Unit` bytes each,
+// `text` their bytes), `word` being the non-empty keyword's code points in such units, reported as
+// on_match(start, end) in units. The rule read per code point: the word's code points stand at the position
+// and the one after them is no identifier character (IDENT_CHARS, all ASCII, as in UTF-8 every byte of the
+// other code points is 0x80 and above). The candidates come from UnitFinder; after a refusal the scan resumes
+// one unit on. As over bytes, a text whose candidates are mostly refused (the keyword 'a' * k over 'a' * L)
+// hands the rest of the scan to for_each_occurrence_kmp over the units, once the bytes compared at refused
+// candidates exceed four times the bytes passed (plus a fixed allowance). false when the finder gave up on
+// straddling occurrences: the matches reported so far must then be dropped, and the UTF-8 form answers.
+template <std::size_t Unit, class OnMatch>
+[[nodiscard]] inline bool for_each_unit_keyword_match(std::string_view word, std::string_view text,
+                                                      OnMatch&& on_match) {
+  using U = py::unit_t<Unit>;
+  const auto* t = reinterpret_cast<const U*>(text.data());
+  const std::size_t length = text.size() / Unit;
+  const std::size_t m = word.size() / Unit;
+  const auto boundary_after = [t, length](std::size_t end) {
+    return end >= length || t[end] >= 0x80 || IDENT_CHARS[t[end]] == 0;
+  };
+  UnitFinder<Unit> finder(word);
+  std::size_t pos = 0;  // bytes
+  std::size_t wasted = 0;
+  bool kmp_tried = false;
+  for (;;) {
+    const std::size_t h = finder.find(text, pos, text.size());
+    if (finder.gave_up()) return false;
+    if (h == NOT_FOUND) return true;
+    const std::size_t start = h / Unit;
+    if (boundary_after(start + m)) {
+      on_match(start, start + m);
+      pos = h + word.size();
+      continue;
+    }
+    pos = h + Unit;
+    wasted += word.size();
+    if (kmp_tried || wasted <= 4 * h + 4096) continue;
+    kmp_tried = true;  // when the table cannot be had, the candidates go on one by one
+    std::size_t resume = pos / Unit;
+    if (for_each_occurrence_kmp(reinterpret_cast<const U*>(word.data()), m, t, length, resume,
+                                [&](std::size_t found) {
+                                  if (found < resume || !boundary_after(found + m)) return;
+                                  on_match(found, found + m);
+                                  resume = found + m;
+                                })) {
+      return true;
+    }
+  }
 }
 
 }  // namespace quillex::fastpaths
