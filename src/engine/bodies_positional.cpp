@@ -81,81 +81,92 @@ decltype(auto) with_units(const py::StrUnits& units, Body&& body) {
   });
 }
 
-// The newlines, as spans of one code point.
-auto newline_scan(const py::StrUnits& units) {
-  return [&units](auto&& on_span) {
-    with_units(units, [&](const auto* t, std::size_t n) {
-      for (std::size_t p = py::find_unit(t, n, 0, '\n'); p < n; p = py::find_unit(t, n, p + 1, '\n')) on_span(p, p + 1);
-    });
-    return true;
-  };
-}
+// The classes with non-empty matches, for the bodies of engine/unit_results.h.
 
-// rest_of_line's non-empty matches: the stretches between newlines (count_rest_of_line_matches's walk).
-auto line_scan(const py::StrUnits& units) {
-  return [&units](auto&& on_span) {
-    with_units(units, [&](const auto* t, std::size_t n) {
-      for (std::size_t p = 0; p < n;) {
-        const std::size_t end = py::find_unit(t, n, p, '\n');
-        if (end > p) on_span(p, end);
-        p = std::max(p + 1, end);
-      }
+// LineEnd: the newlines, as spans of one code point.
+struct LineEndUnits {
+  static PyObject* scan(const Element&, const py::StrUnits& units, auto&& body) {
+    return body([&units](auto&& on_span) {
+      with_units(units, [&](const auto* t, std::size_t n) {
+        for (std::size_t p = py::find_unit(t, n, 0, '\n'); p < n; p = py::find_unit(t, n, p + 1, '\n')) {
+          on_span(p, p + 1);
+        }
+      });
+      return true;
     });
-    return true;
-  };
-}
+  }
+  static Py_UCS4 span_max(const Element&) { return 0x7F; }
+};
+
+// rest_of_line: the stretches between newlines (count_rest_of_line_matches's walk; the zero-length matches at
+// the newlines are left out).
+struct RestOfLineUnits {
+  static PyObject* scan(const Element&, const py::StrUnits& units, auto&& body) {
+    return body([&units](auto&& on_span) {
+      with_units(units, [&](const auto* t, std::size_t n) {
+        for (std::size_t p = 0; p < n;) {
+          const std::size_t end = py::find_unit(t, n, p, '\n');
+          if (end > p) on_span(p, end);
+          p = std::max(p + 1, end);
+        }
+      });
+      return true;
+    });
+  }
+  static Py_UCS4 span_max(const Element&) { return 0x10FFFF; }
+};
 
 // Char: an ASCII code point is a member by the element's table, any other by its UTF-8 bytes among the wide
-// members (decoded here into `wide`, sorted code points).
+// members (decoded into sorted code points).
 struct CharUnits {
-  const CharElement& element;
-  std::vector<std::uint32_t> wide;
-  Py_UCS4 widest_class = 0x7F;  // of the members
-
-  explicit CharUnits(const CharElement& e) : element(e) {
-    for (const std::uint32_t packed : e.wide_members()) {
-      char bytes[4] = {};
-      unsigned n = 0;
-      for (int shift = 24; shift >= 0; shift -= 8) {
-        if (const auto b = static_cast<char>(packed >> shift); n != 0 || b != 0) bytes[n++] = b;
-      }
-      std::size_t at = 0;
-      wide.push_back(py::next_code_point({bytes, n}, at));
-    }
+  static PyObject* scan(const Element& e, const py::StrUnits& units, auto&& body) {
+    const CharElement& element = as_char(e);
+    std::vector<std::uint32_t> wide;
+    for (const std::uint32_t packed : element.wide_members()) wide.push_back(code_point_of(packed));
     std::sort(wide.begin(), wide.end());
-    if (!wide.empty()) widest_class = py::max_char_of_class(wide.back());
+    const auto member = [&](std::uint32_t c) {
+      if (c < 0x80) return element.members()[c] == CharElement::CHAR_ASCII;
+      return !wide.empty() && std::binary_search(wide.begin(), wide.end(), c);
+    };
+    return body([&](auto&& on_span) {
+      with_units(units, [&](const auto* t, std::size_t n) {
+        for (std::size_t p = 0; p < n; ++p) {
+          if (member(t[p])) on_span(p, p + 1);
+        }
+      });
+      return true;
+    });
   }
-  bool member(std::uint32_t c) const noexcept {
-    if (c < 0x80) return element.members()[c] == CharElement::CHAR_ASCII;
-    return !wide.empty() && std::binary_search(wide.begin(), wide.end(), c);
+  // Packed UTF-8 keys sort as their code points do: the widest member is the last key's.
+  static Py_UCS4 span_max(const Element& e) {
+    const std::vector<std::uint32_t>& wide = as_char(e).wide_members();
+    return wide.empty() ? 0x7F : py::max_char_of_class(code_point_of(wide.back()));
+  }
+  // The code point of a wide member's UTF-8 bytes packed big-endian.
+  static std::uint32_t code_point_of(std::uint32_t packed) noexcept {
+    char bytes[4] = {};
+    unsigned n = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      if (const auto b = static_cast<char>(packed >> shift); n != 0 || b != 0) bytes[n++] = b;
+    }
+    std::size_t at = 0;
+    return py::next_code_point({bytes, n}, at);
   }
 };
 
-auto char_scan(const CharUnits& chars, const py::StrUnits& units) {
-  return [&chars, &units](auto&& on_span) {
-    with_units(units, [&](const auto* t, std::size_t n) {
-      for (std::size_t p = 0; p < n; ++p) {
-        if (chars.member(t[p])) on_span(p, p + 1);
-      }
-    });
-    return true;
-  };
-}
-
 // An ASCII-only set counts the table over the units, as count_char_matches does over bytes.
-std::uint64_t count_char_units(const CharElement& element, const py::StrUnits& units) {
+PyObject* count_char_units(const CharElement& element, PyObject* s) {
   if (!element.ascii_only()) {
-    const CharUnits chars(element);
-    std::uint64_t count = 0;
-    (void)char_scan(chars, units)([&count](std::size_t, std::size_t) { ++count; });
-    return count;
+    return unit_count(s, [&element](const py::StrUnits& units, auto&& body) {
+      return CharUnits::scan(element, units, body);
+    });
   }
   const ByteTable& members = element.members();
-  return with_units(units, [&members](const auto* t, std::size_t n) {
+  return py::new_count_or_die(with_units(py::str_units(s), [&members](const auto* t, std::size_t n) {
     std::uint64_t count = 0;
     for (std::size_t p = 0; p < n; ++p) count += static_cast<unsigned>(t[p] < 0x80) & members[t[p] & 0x7F];
     return count;
-  });
+  }));
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -182,7 +193,7 @@ PyObject* empty_count(PyObject*, const Element&, PyObject* s, std::string_view t
   return count_result(unviewed(text) ? py::utf8_length(py::str_units(s)) : text.size());
 }
 PyObject* char_count(PyObject*, const Element& e, PyObject* s, std::string_view text) {
-  if (unviewed(text)) return count_result(count_char_units(as_char(e), py::str_units(s)));
+  if (unviewed(text)) return count_char_units(as_char(e), s);
   return count_result(count_char_matches(as_char(e), text));
 }
 PyObject* line_end_count(PyObject*, const Element&, PyObject* s, std::string_view text) {
@@ -203,15 +214,11 @@ PyObject* string_start_count(PyObject*, const Element&, PyObject*, std::string_v
   return count_result(unviewed(text) || !text.empty() ? 1 : 0);
 }
 PyObject* rest_of_line_count(PyObject*, const Element&, PyObject* s, std::string_view text) {
-  if (unviewed(text)) {
-    // One match per stretch, and one zero-length match at each newline.
-    const py::StrUnits units = py::str_units(s);
-    std::uint64_t count = 0;
-    (void)line_scan(units)([&count](std::size_t, std::size_t) { ++count; });
-    return count_result(count + with_units(units, [](const auto* t, std::size_t n) {
-      return py::count_unit(t, n, '\n');
-    }));
-  }
+  if (unviewed(text)) return count_result(with_units(py::str_units(s), [](const auto* t, std::size_t n) {
+    std::uint64_t count = 0;  // count_rest_of_line_matches's walk
+    for (std::size_t p = 0; p < n; p = std::max(p + 1, py::find_unit(t, n, p, '\n'))) ++count;
+    return count;
+  }));
   return count_result(count_rest_of_line_matches(text));
 }
 
@@ -227,41 +234,6 @@ PyObject* no_replacement_transform(PyObject* self, const Element& e, PyObject* s
                                    PyObject* replacement_obj, std::string_view replacement) {
   if (unviewed(text)) return new_str_copy(s);
   return common_transform_string(self, e, s, text, replacement_obj, replacement);
-}
-PyObject* char_search(PyObject* self, const Element& e, PyObject* s, std::string_view text) {
-  if (!unviewed(text)) return common_search_string(self, e, s, text);
-  const py::StrUnits units = py::str_units(s);
-  const CharUnits chars(as_char(e));
-  return unit_search_of_scan(units, char_scan(chars, units));
-}
-PyObject* char_transform(PyObject* self, const Element& e, PyObject* s, std::string_view text,
-                         PyObject* replacement_obj, std::string_view replacement) {
-  if (!unviewed(text)) return common_transform_string(self, e, s, text, replacement_obj, replacement);
-  const py::StrUnits units = py::str_units(s);
-  const CharUnits chars(as_char(e));
-  return unit_transform_of_scan(s, units, replacement_obj, chars.widest_class, char_scan(chars, units));
-}
-PyObject* line_end_search(PyObject* self, const Element& e, PyObject* s, std::string_view text) {
-  if (!unviewed(text)) return common_search_string(self, e, s, text);
-  const py::StrUnits units = py::str_units(s);
-  return unit_search_of_scan(units, newline_scan(units));
-}
-PyObject* line_end_transform(PyObject* self, const Element& e, PyObject* s, std::string_view text,
-                             PyObject* replacement_obj, std::string_view replacement) {
-  if (!unviewed(text)) return common_transform_string(self, e, s, text, replacement_obj, replacement);
-  const py::StrUnits units = py::str_units(s);
-  return unit_transform_of_scan(s, units, replacement_obj, 0x7F, newline_scan(units));
-}
-PyObject* rest_of_line_search(PyObject* self, const Element& e, PyObject* s, std::string_view text) {
-  if (!unviewed(text)) return common_search_string(self, e, s, text);
-  const py::StrUnits units = py::str_units(s);
-  return unit_search_of_scan(units, line_scan(units));
-}
-PyObject* rest_of_line_transform(PyObject* self, const Element& e, PyObject* s, std::string_view text,
-                                 PyObject* replacement_obj, std::string_view replacement) {
-  if (!unviewed(text)) return common_transform_string(self, e, s, text, replacement_obj, replacement);
-  const py::StrUnits units = py::str_units(s);
-  return unit_transform_of_scan(s, units, replacement_obj, 0x10FFFF, line_scan(units));
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -296,15 +268,16 @@ constexpr MethodBodies bodies(TextBody matches, TextBody search, TextBody count,
 
 }  // namespace
 
-const MethodBodies CHAR_BODIES = bodies(char_matches, char_search, char_count, char_batch_count, char_transform);
+const MethodBodies CHAR_BODIES = bodies(char_matches, unit_search_body<CharUnits>, char_count, char_batch_count,
+                                        unit_transform_body<CharUnits>);
 const MethodBodies EMPTY_BODIES = bodies(true_matches, empty_count, true_batch_count);
 const MethodBodies NO_MATCH_BODIES = bodies(false_matches, zero_count, false_batch_count);
 const MethodBodies LINE_START_BODIES = bodies(true_matches, line_start_count, true_batch_count);
-const MethodBodies LINE_END_BODIES =
-    bodies(line_end_matches, line_end_search, line_end_count, line_end_batch_count, line_end_transform);
+const MethodBodies LINE_END_BODIES = bodies(line_end_matches, unit_search_body<LineEndUnits>, line_end_count,
+                                            line_end_batch_count, unit_transform_body<LineEndUnits>);
 const MethodBodies STRING_START_BODIES = bodies(true_matches, string_start_count, true_batch_count);
 const MethodBodies STRING_END_BODIES = bodies(string_end_matches, zero_count, string_end_batch_count);
-const MethodBodies REST_OF_LINE_BODIES = bodies(true_matches, rest_of_line_search, rest_of_line_count,
-                                                common_parse_batch_count, rest_of_line_transform);
+const MethodBodies REST_OF_LINE_BODIES = bodies(true_matches, unit_search_body<RestOfLineUnits>, rest_of_line_count,
+                                                common_parse_batch_count, unit_transform_body<RestOfLineUnits>);
 
 }  // namespace quillex::engine

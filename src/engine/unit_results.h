@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "elements/literals.h"
+#include "engine/bodies.h"
 #include "engine/token_intern.h"
 #include "engine/transform_result.h"
 #include "py/errors.h"
@@ -117,25 +118,50 @@ template <class Scan>
   return list.release();
 }
 
-// search_string_count, search_string and transform_string of a scan of non-empty spans that never gives up.
-template <class Scan>
-[[nodiscard]] PyObject* unit_count_of_scan(Scan&& scan) {
-  std::uint64_t count = 0;
-  (void)scan([&count](std::size_t, std::size_t) { ++count; });
-  return py::new_count_or_die(count);
+// search_string_count, search_string and transform_string over the units of `s` from `with_scan(units, body)`,
+// which calls body(scan) with a scan of the class's non-empty matches that never gives up (compiled once per unit
+// size); `span_max` as for tally_unit_spans.
+template <class WithScan>
+[[nodiscard]] PyObject* unit_count(PyObject* s, WithScan&& with_scan) {
+  return with_scan(py::str_units(s), [](auto&& scan) {
+    std::uint64_t count = 0;
+    (void)scan([&count](std::size_t, std::size_t) { ++count; });
+    return py::new_count_or_die(count);
+  });
 }
-template <class Scan>
-[[nodiscard]] PyObject* unit_search_of_scan(const py::StrUnits& text, Scan&& scan) {
-  std::uint64_t count = 0;
-  (void)scan([&count](std::size_t, std::size_t) { ++count; });
-  return unit_search_list(text, count, scan);
+template <class WithScan>
+[[nodiscard]] PyObject* unit_search(PyObject* s, WithScan&& with_scan) {
+  const py::StrUnits units = py::str_units(s);
+  return with_scan(units, [&units](auto&& scan) {
+    std::uint64_t count = 0;
+    (void)scan([&count](std::size_t, std::size_t) { ++count; });
+    return unit_search_list(units, count, scan);
+  });
 }
-template <class Scan>
-[[nodiscard]] PyObject* unit_transform_of_scan(PyObject* s, const py::StrUnits& text, PyObject* replacement_obj,
-                                               Py_UCS4 span_max, Scan&& scan) {
-  UnitSpanTally tally;
-  (void)tally_unit_spans(text, PyUnicode_MAX_CHAR_VALUE(s), span_max, scan, tally);
-  return write_unit_transform(s, text, replacement_obj, tally, scan);
+template <class WithScan>
+[[nodiscard]] PyObject* unit_transform(PyObject* s, PyObject* replacement_obj, Py_UCS4 span_max, WithScan&& with_scan) {
+  const py::StrUnits units = py::str_units(s);
+  return with_scan(units, [&](auto&& scan) {
+    UnitSpanTally tally;
+    (void)tally_unit_spans(units, PyUnicode_MAX_CHAR_VALUE(s), span_max, scan, tally);
+    return write_unit_transform(s, units, replacement_obj, tally, scan);
+  });
+}
+
+// The search_string and transform_string bodies (engine/bodies.h) of a class whose matches over units `Units`
+// gives: Units::scan(element, units, body), a with_scan as above, and Units::span_max(element). Over a UTF-8
+// view they are the common routines; a str handed over unviewed gets the results of the unit scan.
+template <class Units>
+PyObject* unit_search_body(PyObject* self, const Element& e, PyObject* s, std::string_view text) {
+  if (!unviewed(text)) return common_search_string(self, e, s, text);
+  return unit_search(s, [&e](const py::StrUnits& units, auto&& body) { return Units::scan(e, units, body); });
+}
+template <class Units>
+PyObject* unit_transform_body(PyObject* self, const Element& e, PyObject* s, std::string_view text,
+                              PyObject* replacement_obj, std::string_view replacement) {
+  if (!unviewed(text)) return common_transform_string(self, e, s, text, replacement_obj, replacement);
+  return unit_transform(s, replacement_obj, Units::span_max(e),
+                        [&e](const py::StrUnits& units, auto&& body) { return Units::scan(e, units, body); });
 }
 
 // The number of units of `text` that are identifier characters (IDENT_CHARS): as many as the str's UTF-8 form

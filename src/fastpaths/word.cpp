@@ -266,9 +266,8 @@ PyObject* transform_word_units_unviewed(const WordElement& w, PyObject* s, PyObj
     default: done = transform_word_units<std::uint32_t>(tables, wide, s, {}, replacement_obj); break;
   }
   if (done) return *done;
-  const py::StrUnits units = py::str_units(s);
-  return with_word_unit_scan(tables, units, [&](auto&& scan) {
-    return engine::unit_transform_of_scan(s, units, replacement_obj, wide ? 0xFF : 0x7F, scan);
+  return engine::unit_transform(s, replacement_obj, wide ? 0xFF : 0x7F, [&tables](const py::StrUnits& units, auto&& body) {
+    return with_word_unit_scan(tables, units, body);
   });
 }
 
