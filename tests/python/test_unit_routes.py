@@ -163,6 +163,7 @@ EDGES = [
     ("Word", C4 + ("ab " * 1400) + "abab" * 1000, "across the 4096-unit blocks, UCS-4"),
     ("Word", (E + "ab") * 2000, "periodic latin-1 text"),
     ("Word-wide", (Y + "ab" + E + " \u0100") * 1000, "wide rule, latin-1 members next to U+0100"),
+    ("Word-wide", ("x" + Y + "ab" + E + " b" + E) * 1000, "wide rule over latin-1 units, vector steps"),
     ("Word-wide", C4 + (Y + "ab" + E + " \u0100") * 1000, "wide rule, UCS-4"),
     ("Word-all-below-256", ("ab" + Y + "\u0100") * 100 + C4, "no table entry for the wider code points"),
     ("CaselessLiteral", "AbaBAB" + E + "ab" + C2 + "aB" * 100, "either case of each letter"),
