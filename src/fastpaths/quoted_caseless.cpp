@@ -46,7 +46,9 @@ struct CaselessUnits {
       const auto* t = reinterpret_cast<const U*>(units.data);
       const auto* l = reinterpret_cast<const U*>(lower.data());
       return body([&](auto&& on_span) {
-        if (stands) fastpaths::for_each_unit_caseless_match(l, lower.size() / unit(), KEYWORD, t, units.length, on_span);
+        if (stands) {
+          fastpaths::for_each_unit_caseless_match(l, lower.size() / unit(), KEYWORD, t, units.length, on_span);
+        }
         return true;
       });
     });

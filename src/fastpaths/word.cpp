@@ -160,7 +160,9 @@ PyObject* with_word_unit_scan(const WordByteTables& tables, const py::StrUnits& 
 PyObject* word_search_string_count(PyObject*, const Element& e, PyObject* s, std::string_view text) {
   const WordElement& w = as_word(e);
   if (engine::unviewed(text)) {
-    if (word_uses_branch_free_rule(w)) return py::new_count_or_die(count_word_units(WordByteTables(w), py::str_units(s)));
+    if (word_uses_branch_free_rule(w)) {
+      return py::new_count_or_die(count_word_units(WordByteTables(w), py::str_units(s)));
+    }
     if (!py::extract_str_argument(s, text)) return nullptr;
   }
   if (text.empty()) return py::new_count_or_die(0);
@@ -266,9 +268,10 @@ PyObject* transform_word_units_unviewed(const WordElement& w, PyObject* s, PyObj
     default: done = transform_word_units<std::uint32_t>(tables, wide, s, {}, replacement_obj); break;
   }
   if (done) return *done;
-  return engine::unit_transform(s, replacement_obj, wide ? 0xFF : 0x7F, [&tables](const py::StrUnits& units, auto&& body) {
-    return with_word_unit_scan(tables, units, body);
-  });
+  return engine::unit_transform(s, replacement_obj, wide ? 0xFF : 0x7F,
+                                [&tables](const py::StrUnits& units, auto&& body) {
+                                  return with_word_unit_scan(tables, units, body);
+                                });
 }
 
 PyObject* word_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,

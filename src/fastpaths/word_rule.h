@@ -167,7 +167,8 @@ QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, 
   const NibbleLanes body{NibbleSet(tables.BODY)};
   std::uint64_t words = 0;
   std::uint64_t covered = 0;
-  std::uint64_t last_in = carry != nullptr ? *carry : 0;  // whether the byte before the step belongs to a word, as bit 0
+  // Whether the byte before the step belongs to a word, as bit 0.
+  std::uint64_t last_in = carry != nullptr ? *carry : 0;
   Pos i = from;
   for (; to - i >= 64; i += 64) {
     const std::uint64_t starts = init.members64(t + i);

@@ -185,7 +185,8 @@ template <class U>
     return count_byte(reinterpret_cast<const char*>(t), n, static_cast<char>(value));
   } else {
     constexpr std::size_t PER_STEP = 16 / sizeof(U);
-    const __m128i want = sizeof(U) == 2 ? _mm_set1_epi16(static_cast<short>(value)) : _mm_set1_epi32(static_cast<int>(value));
+    const __m128i want =
+        sizeof(U) == 2 ? _mm_set1_epi16(static_cast<short>(value)) : _mm_set1_epi32(static_cast<int>(value));
     std::uint64_t bits = 0;
     std::size_t i = 0;
     for (; n - i >= PER_STEP; i += PER_STEP) {

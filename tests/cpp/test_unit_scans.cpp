@@ -203,8 +203,8 @@ TEST(UnitScans, KeywordScanOverRefusedCandidates) {
   text.insert(text.end(), 40, 'a');
   const std::string bytes = units_of<std::uint16_t>(text);
   Spans got;
-  ASSERT_TRUE(fastpaths::for_each_unit_keyword_match<2>(units, bytes,
-                                                        [&got](std::size_t a, std::size_t b) { got.emplace_back(a, b); }));
+  const auto record = [&got](std::size_t a, std::size_t b) { got.emplace_back(a, b); };
+  ASSERT_TRUE(fastpaths::for_each_unit_keyword_match<2>(units, bytes, record));
   EXPECT_EQ(got, (Spans{{29960, 30000}, {30001, 30041}}));
 
   const CodePoints straddled(40000, 0x6100);  // its bytes 00 61 00 61 ... hold 'a' * 40 at every odd offset
@@ -217,9 +217,11 @@ void check_caseless_and_quoted() {
   using U = py::unit_t<Unit>;
   const std::vector<std::pair<std::string, bool>> caseless = {
       {"a", false}, {"ab", false}, {"if", true}, {"a\xC3\xA9", false}, {"\xC3\xA9", true}, {"\xE2\x82\xAC" "b", false}};
+  // (quote, escape, multiline, and the quote and escape as code points)
+  using QuoteCase =
+      std::tuple<std::string, std::optional<std::string>, bool, std::uint32_t, std::optional<std::uint32_t>>;
   std::vector<std::pair<Ref<const QuotedStringElement>, fastpaths::UnitQuotes>> quoted;
-  for (const auto& [quote, escape, multiline, quote_cp, escape_cp] :
-       std::vector<std::tuple<std::string, std::optional<std::string>, bool, std::uint32_t, std::optional<std::uint32_t>>>{
+  for (const auto& [quote, escape, multiline, quote_cp, escape_cp] : std::vector<QuoteCase>{
            {"\"", std::nullopt, false, '"', std::nullopt},
            {"\"", "\\", false, '"', '\\'},
            {"\"", "\"", true, '"', '"'},
@@ -280,7 +282,8 @@ void check_words() {
       const fastpaths::WordByteTables tables(*w);
       const Spans want = scan_spans(*w, text_utf8);
       Spans got;
-      fastpaths::scan_word_units(tables, t, text.size(), [&got](std::size_t a, std::size_t e) { got.emplace_back(a, e); });
+      fastpaths::scan_word_units(tables, t, text.size(),
+                                 [&got](std::size_t a, std::size_t e) { got.emplace_back(a, e); });
       EXPECT_EQ(in_utf8(text, got), want);
       std::uint64_t covered = 0;
       for (const auto& [a, e] : got) covered += e - a;
