@@ -58,14 +58,43 @@ bool for_each_unit_match(const KeywordElement& keyword, bool ascii, const py::St
   });
 }
 
+// Whether the keyword is one or two identifier bytes, as count_keyword_matches counts without walking.
+bool short_identifier(const KeywordElement& keyword) noexcept {
+  const std::string_view w = keyword.text();
+  return !w.empty() && w.size() <= 2 && keyword.ident()[static_cast<unsigned char>(w[0])] != 0 &&
+         keyword.ident()[static_cast<unsigned char>(w.back())] != 0;
+}
+
 // count_keyword_matches over the text's UTF-8 bytes, or over the units of a str handed over unviewed, whose
 // matches are the same (see for_each_unit_match): the empty keyword's zero-length matches are its UTF-8 bytes
-// that are not identifier bytes. A unit search that gave up counts the UTF-8 form, made then. false with the
+// that are not identifier bytes. The unviewed str comes unchecked (MethodBodies::checks_surrogates): a short
+// keyword's count looks for surrogates in its own pass (with AVX2), any other count first; one found raises
+// the error of the UTF-8 route. A unit search that gave up counts the UTF-8 form, made then. false with the
 // interpreter's error when that form cannot be made.
 bool keyword_count(PyObject* self, const KeywordElement& keyword, PyObject* s, std::string_view text,
                    std::uint64_t& count) {
   if (unviewed(text)) {
     const py::StrUnits units = py::str_units(s);
+    if (units.kind != 1 && short_identifier(keyword) && best_simd() == Simd::AVX2) {
+      const fastpaths::UnitKeywordCount r = py::by_unit(units.kind, [&](auto unit) {
+        using U = py::unit_t<unit()>;
+        if constexpr (unit() == 1) {
+          return fastpaths::UnitKeywordCount{};
+        } else {
+          const U word[2] = {static_cast<U>(keyword.text()[0]), static_cast<U>(keyword.text().back())};
+          return fastpaths::count_short_unit_keyword_avx2(word, keyword.length(),
+                                                          reinterpret_cast<const U*>(units.data), units.length);
+        }
+      });
+      if (!r.surrogate) {
+        count = r.count;
+        return true;
+      }
+    }
+    // A str with a lone surrogate has no UTF-8 form: asking for it raises the UTF-8 route's error.
+    if (py::holds_surrogate(units)) {
+      return py::extract_str_argument(s, text) && keyword_count(self, keyword, s, text, count);
+    }
     if (keyword.length() == 0) {
       count = py::utf8_length(units) - count_ident_units(units);
       return true;
@@ -140,6 +169,7 @@ const MethodBodies KEYWORD_BODIES = {keyword_parse_string,      keyword_matches,
                                      keyword_parse_batch,       keyword_parse_batch_count,
                                      keyword_transform_string,
                                      method_bit(Method::SearchString) | method_bit(Method::SearchStringCount) |
-                                         method_bit(Method::TransformString)};
+                                         method_bit(Method::TransformString),
+                                     method_bit(Method::SearchString) | method_bit(Method::SearchStringCount)};
 
 }  // namespace quillex::engine

@@ -346,4 +346,67 @@ template <std::size_t Unit, class OnMatch>
   }
 }
 
+// count_short_unit_keyword_avx2: count_keyword_matches of a keyword of one or two identifier characters (`word`,
+// n units) over a str's own units of 2 or 4 bytes, and whether any unit is a surrogate (U+D800..U+DFFF), in one
+// pass over the units, 32 bytes of starts a step. The passes never overlap (see count_keyword_matches), so they
+// are the passing positions: the keyword's first and last units compared at their offsets for every start of
+// the step, the rare starts where both stand tested one by one for an identifier character after them, and the
+// step's units tested for surrogates as py::holds_surrogate tests them. Example, 'if' over the 2-byte units
+// "elif x": the compares give the start 2; the unit after it is ' ', so it counts.
+struct UnitKeywordCount {
+  std::uint64_t count;
+  bool surrogate;
+};
+template <class U>
+[[nodiscard]] QUILLEX_AVX2 inline UnitKeywordCount count_short_unit_keyword_avx2(const U* word, std::size_t n,
+                                                                                 const U* t,
+                                                                                 std::size_t length) noexcept {
+  static_assert(sizeof(U) == 2 || sizeof(U) == 4);
+  constexpr std::size_t PER_STEP = 32 / sizeof(U);
+  const auto lanes = [&](std::uint32_t v) QUILLEX_AVX2 {
+    return sizeof(U) == 2 ? _mm256_set1_epi16(static_cast<short>(v)) : _mm256_set1_epi32(static_cast<int>(v));
+  };
+  const auto equal = [&](__m256i a, __m256i b) QUILLEX_AVX2 {
+    return sizeof(U) == 2 ? _mm256_cmpeq_epi16(a, b) : _mm256_cmpeq_epi32(a, b);
+  };
+  const auto load = [t](std::size_t at) QUILLEX_AVX2 {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + at));
+  };
+  // One bit per lane: the low byte's of each 2-byte lane, the sign bit of each 4-byte one. (The lambdas that take
+  // or give vectors capture, so that none has a plain function of the base target's calling convention.)
+  const auto lane_bits = [&](__m256i v) QUILLEX_AVX2 {
+    if constexpr (sizeof(U) == 2) {
+      return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)) & 0x55555555u;
+    } else {
+      return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(v)));
+    }
+  };
+  const auto passes = [&](std::size_t q) {
+    return t[q] == word[0] && t[q + n - 1] == word[n - 1] && (q + n == length || t[q + n] >= 0x80 ||
+                                                              IDENT_CHARS[t[q + n]] == 0);
+  };
+  const __m256i first = lanes(word[0]);
+  const __m256i last = lanes(word[n - 1]);
+  const __m256i surrogate_mask = lanes(sizeof(U) == 2 ? 0xF800u : 0xFFFFF800u);
+  const __m256i surrogate_bits = lanes(0xD800u);
+  __m256i surrogates = _mm256_setzero_si256();
+  UnitKeywordCount r{0, false};
+  std::size_t p = 0;
+  // The starts p .. p + PER_STEP - 1 read units up to p + PER_STEP - 1 + n, the one after the last's keyword.
+  for (; length - p >= PER_STEP + n; p += PER_STEP) {
+    const __m256i x = load(p);
+    surrogates = _mm256_or_si256(surrogates, equal(_mm256_and_si256(x, surrogate_mask), surrogate_bits));
+    for (std::uint32_t m = lane_bits(_mm256_and_si256(equal(x, first), equal(load(p + n - 1), last))); m != 0;
+         m &= m - 1) {
+      r.count += passes(p + static_cast<std::size_t>(__builtin_ctz(m)) / (sizeof(U) == 2 ? 2 : 1)) ? 1 : 0;
+    }
+  }
+  r.surrogate = !_mm256_testz_si256(surrogates, surrogates);
+  for (std::size_t q = p; q < length; ++q) {
+    r.surrogate |= (t[q] & 0xFFFFF800u) == 0xD800u;
+    if (length - q >= n && passes(q)) ++r.count;
+  }
+  return r;
+}
+
 }  // namespace quillex::fastpaths

@@ -166,7 +166,7 @@ const CodePoints ALPHABET = {'a', 'a', 'a', 'b', 'A', 'B', 'i', 'f', 'I', '_', '
 
 template <std::size_t Unit>
 void check_keywords() {
-  const std::vector<std::string> words = {"a", "aa", "if", "aaaa", "a\xC3\xA9", "\xC5\xA1", "\xE2\x82\xAC",
+  const std::vector<std::string> words = {"a", "aa", "if", "_1", "aaaa", "a\xC3\xA9", "\xC5\xA1", "\xE2\x82\xAC",
                                           "\xF0\x9F\x98\x80" "a", std::string(40, 'a')};
   for_each_unit_text<Unit>(ALPHABET, 3, [&](std::string_view bytes, const CodePoints& text) {
     const std::string text_utf8 = utf8(text);
@@ -180,7 +180,19 @@ void check_keywords() {
       const bool complete = fastpaths::for_each_unit_keyword_match<Unit>(
           units, bytes, [&got](std::size_t a, std::size_t b) { got.emplace_back(a, b); });
       if (!complete) continue;  // straddling occurrences: the UTF-8 form answers
-      EXPECT_EQ(in_utf8(text, got), scan_spans(*keyword, text_utf8));
+      const Spans want = scan_spans(*keyword, text_utf8);
+      EXPECT_EQ(in_utf8(text, got), want);
+      if constexpr (Unit > 1) {
+        const auto ident = [](char c) { return IDENT_CHARS[static_cast<unsigned char>(c)] != 0; };
+        if (CPU_RUNS_AVX2 && word.size() <= 2 && ident(word[0]) && ident(word.back())) {
+          using U = py::unit_t<Unit>;
+          const fastpaths::UnitKeywordCount c = fastpaths::count_short_unit_keyword_avx2(
+              reinterpret_cast<const U*>(units.data()), units.size() / Unit, reinterpret_cast<const U*>(bytes.data()),
+              text.size());
+          EXPECT_EQ(c.count, want.size());
+          EXPECT_FALSE(c.surrogate);
+        }
+      }
     }
   });
 }
@@ -189,6 +201,36 @@ TEST(UnitScans, KeywordMatchesAreTheByteScans) {
   check_keywords<1>();
   check_keywords<2>();
   check_keywords<4>();
+}
+
+// The one-pass count of a short keyword over 2- and 4-byte units finds a surrogate wherever it stands, around
+// the 32-byte steps and in the units after the last step.
+template <std::size_t Unit>
+void check_surrogates_seen_by_the_keyword_count() {
+  using U = py::unit_t<Unit>;
+  GuardedRegion region(2);
+  ASSERT_TRUE(region.ok());
+  const U word[2] = {'i', 'f'};
+  for (std::size_t length : {1, 2, 15, 16, 17, 18, 33, 34, 100}) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      CodePoints text;
+      for (std::size_t i = 0; i < length; ++i) {
+        text.push_back(i == at ? 0xD800 + static_cast<std::uint32_t>(i) : "if "[i % 3]);
+      }
+      for (const bool at_end : {true, false}) {
+        const std::string_view bytes = region.place(units_of<U>(text), at_end);
+        const fastpaths::UnitKeywordCount c =
+            fastpaths::count_short_unit_keyword_avx2(word, 2, reinterpret_cast<const U*>(bytes.data()), length);
+        EXPECT_EQ(c.surrogate, at < length) << length << " units, surrogate at " << at;
+      }
+    }
+  }
+}
+
+TEST(UnitScans, KeywordCountSeesSurrogates) {
+  if (!CPU_RUNS_AVX2) GTEST_SKIP() << "this processor has no AVX2";
+  check_surrogates_seen_by_the_keyword_count<2>();
+  check_surrogates_seen_by_the_keyword_count<4>();
 }
 
 // The keyword 'a' * 40 over a run of 'a': every candidate but the last is refused by the 'a' after it, which

@@ -240,7 +240,8 @@ def test_units_route_equal_tokens_share_one_str(name, text, token):
     assert len(same) >= 2 and all(item is same[0] for item in same)
 
 
-SURROGATE_TEXTS = ["ab\udc80ab", "\ud800", "x" * 63 + "\udfff", "if " + C4 + "\udbff if"]
+SURROGATE_TEXTS = ["ab\udc80ab", "\ud800", "x" * 63 + "\udfff", "if " + C4 + "\udbff if",
+                   "if " * 40 + "\ud800" + "if " * 40, C4 + "if " * 40 + "\udfff" + " if" * 3]
 
 
 @pytest.mark.parametrize("name", NAMES)
