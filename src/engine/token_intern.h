@@ -19,8 +19,8 @@ namespace quillex::engine {
 // distinct str instead of one increment per slot. A result filled by take_uncounted holds references not yet
 // counted, so it must not be released before the map settles: declare its holder before the map.
 //
-// The texts are UTF-8, or, for a map made with a unit kind (1, 2 or 4), slices of a str's own units (py/str_units.h)
-// seen as bytes: then each str is made from those units.
+// The texts are UTF-8, or, for a map made with a unit kind (1, 2 or 4), slices of a str's own units
+// (py/str_units.h) seen as bytes: then each str is made from those units.
 class TokenInternMap {
  public:
   TokenInternMap() = default;
@@ -107,13 +107,12 @@ class TokenInternMap {
 
 // The list of the slices [start, end) of `text` for `spans` (a non-empty sequence of values with `start` and
 // `end`, in text order), made at its final length, equal slices sharing one str. nullptr with the
-// interpreter's error when the list cannot be made; std::bad_alloc as get_or_create. With a unit kind, `text`
-// is a str's units seen as bytes and the spans are byte offsets into them (see TokenInternMap).
+// interpreter's error when the list cannot be made; std::bad_alloc as get_or_create.
 template <class Spans>
-[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const Spans& spans, unsigned unit_kind = 0) {
+[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const Spans& spans) {
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
   if (!list) return py::pending_error();
-  TokenInternMap interned(unit_kind);
+  TokenInternMap interned;
   interned.expect(spans.size());
   Py_ssize_t i = 0;
   for (const auto& span : spans) {
