@@ -59,10 +59,13 @@ TextBody text_body(const MethodBodies& b) noexcept {
 }
 
 // The view of `s`, or for a body that reads units (MethodBodies::reads_units) the null view of a str whose
-// UTF-8 form is not at hand; the same errors either way.
+// UTF-8 form is not at hand, checked for surrogates unless the body checks them (checks_surrogates); the same
+// errors either way.
 template <Method M>
 bool text_argument(const py::BoundArguments& bound, const MethodBodies& bodies, std::string_view& text) {
-  return (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
+  if ((bodies.reads_units & method_bit(M)) == 0) return bound.str(0, text);
+  if ((bodies.checks_surrogates & method_bit(M)) == 0) return bound.str_or_units(0, text);
+  return bound.str_or_unchecked_units(0, text);
 }
 
 // One entry per (class, method). Order of work, and so of the errors raised: binding, receiver, the

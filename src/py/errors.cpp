@@ -42,8 +42,10 @@ PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
   return nullptr;
 }
 
-PyObject* new_str_or_throw(std::string_view utf8) {
-  PyObject* s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+namespace {
+
+// A str just made, or the failure to make it: MemoryError becomes std::bad_alloc; anything else is a fault.
+PyObject* made_str_or_throw(PyObject* s) {
   if (s != nullptr) [[likely]]
     return s;
   if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
@@ -52,6 +54,16 @@ PyObject* new_str_or_throw(std::string_view utf8) {
   }
   PyErr_Clear();
   throw std::bad_alloc();
+}
+
+}  // namespace
+
+PyObject* new_str_or_throw(std::string_view utf8) {
+  return made_str_or_throw(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+PyObject* new_str_of_units_or_throw(const char* units, unsigned kind, std::size_t length) {
+  return made_str_or_throw(PyUnicode_FromKindAndData(static_cast<int>(kind), units, static_cast<Py_ssize_t>(length)));
 }
 
 PyObject* new_str_or_die(std::string_view utf8) {

@@ -29,6 +29,9 @@ namespace quillex::py {
 // for want of memory, which a caller's input can cause: then it throws std::bad_alloc, which the method frame
 // turns into MemoryError once everything the body made has been released by its holders.
 [[nodiscard]] PyObject* new_str_or_throw(std::string_view utf8);
+// The same for `length` code points stored as units of `kind` bytes (a slice of a str's own representation):
+// a canonical str, of the kind of its widest code point.
+[[nodiscard]] PyObject* new_str_of_units_or_throw(const char* units, unsigned kind, std::size_t length);
 
 // Runs `body`, the work of an entry the interpreter calls, and turns std::bad_alloc into MemoryError. Memory
 // that the input asks for and cannot be had (a huge argument, result or grammar) is ordinary input; the work
