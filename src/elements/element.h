@@ -308,8 +308,10 @@ struct RecursionState {
   bool overflowed = false;
 };
 
-// initial-exec: the module is loaded once, and a guard must not pay for a TLS lookup call.
-inline thread_local RecursionState g_recursion_state __attribute__((tls_model("initial-exec")));
+// initial-exec: the module is loaded once, and a guard must not pay for a TLS lookup call. Constant-initialised
+// and trivially destructible, as all the module's thread-local state: a thread's first call needs no storage,
+// no initialisation and no destructor registration for it, none of which could report a failure.
+constinit inline thread_local RecursionState g_recursion_state __attribute__((tls_model("initial-exec")));
 inline RecursionState& recursion_state() noexcept { return g_recursion_state; }
 bool guard_enter_slow(RecursionState& s) noexcept;
 

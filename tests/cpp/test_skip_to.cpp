@@ -421,7 +421,7 @@ TEST(SkipToSearch, RandomGrammarsMatchTheirPlainTwins) {
   }
 }
 
-// More SkipTo targets than the memo has slots, searched in turn within one session.
+// Twelve SkipTos, each with its own target and memo, searched in turn within one session.
 TEST(SkipToSearch, ManyTargetsInOneChoiceMatchTheirPlainTwins) {
   ElementList fast_alts, plain_alts;
   for (int k = 0; k < 12; ++k) {
