@@ -34,7 +34,7 @@ namespace quillex::py {
 // glibc allocates with malloc on the thread's first throw, and glibc stops the process when that malloc fails.
 // So every entry whose work may throw first makes sure the storage exists, at a point where a failure can still
 // be reported as MemoryError without throwing. True once it exists on this thread; false with MemoryError set.
-inline constinit thread_local bool g_exception_state_ready __attribute__((tls_model("initial-exec"))) = false;
+constinit inline thread_local bool g_exception_state_ready __attribute__((tls_model("initial-exec"))) = false;
 [[nodiscard]] bool make_exception_state() noexcept;
 [[nodiscard]] inline bool exception_state_ready() noexcept {
   return g_exception_state_ready || make_exception_state();
