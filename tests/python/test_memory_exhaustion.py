@@ -376,7 +376,8 @@ EXHAUSTED_PREAMBLE = textwrap.dedent(r"""
         return []
 """)
 
-# Each constructor, `+`, `|` and `<<=`: the arguments that make the large ones large, the room they need.
+# Each constructor, `+`, `|` and `<<=`, on this thread and as the first call of new threads: the arguments that
+# make the large ones large, the room they need.
 CONSTRUCTORS_CHILD = textwrap.dedent(r"""
     KiB, MiB = 2**10, 2**20
     s = "x" * (128 * KiB)
@@ -390,10 +391,10 @@ CONSTRUCTORS_CHILD = textwrap.dedent(r"""
         ("Literal", lambda: q.Literal(s), 2 * MiB), ("Keyword", lambda: q.Keyword(s), 2 * MiB),
         ("CaselessLiteral", lambda: q.CaselessLiteral(s), 2 * MiB),
         ("CaselessKeyword", lambda: q.CaselessKeyword(s), 2 * MiB),
-        ("Char", lambda: q.Char(s), 512 * KiB), ("Word", lambda: q.Word(s, s), 512 * KiB),
-        ("Regex", lambda: q.Regex("a" * 2000), 2 * MiB), ("QuotedString", lambda: q.QuotedString(s, s), 512 * KiB),
-        ("MatchFirst", lambda: q.MatchFirst(few), 512 * KiB), ("one_of", lambda: q.one_of("a " * (4 * KiB)), MiB),
-        ("+", lambda: wide_and + g, 512 * KiB), ("|", lambda: wide_or | g, 512 * KiB),
+        ("Char", lambda: q.Char(s), MiB), ("Word", lambda: q.Word(s, s), MiB),
+        ("Regex", lambda: q.Regex("a" * 2000), 2 * MiB), ("QuotedString", lambda: q.QuotedString(s, s), 2 * MiB),
+        ("MatchFirst", lambda: q.MatchFirst(few), MiB), ("one_of", lambda: q.one_of("a " * (4 * KiB)), 2 * MiB),
+        ("+", lambda: wide_and + g, 2 * MiB), ("|", lambda: wide_or | g, 2 * MiB),
     ]
     small = [("<<=", lambda: fwd.__ilshift__(g)), ("Exactly", lambda: q.Exactly(g, 3))]
     small += [(name, (lambda c=getattr(q, name): c(g)))
@@ -401,10 +402,11 @@ CONSTRUCTORS_CHILD = textwrap.dedent(r"""
     small += [(name, getattr(q, name)) for name in ("Forward", "StringStart", "StringEnd", "LineStart", "LineEnd",
                                                      "rest_of_line", "Empty", "NoMatch")]
     unexpected = []
-    for name, call, room in calls:
-        unexpected += check(name, exhausted(call, room), True)
-    for name, call in small:
-        unexpected += check(name, exhausted(call, 64 * KiB), False)
+    for on_new_threads in (False, True):
+        for name, call, room in calls:
+            unexpected += check(name, exhausted(call, room, on_new_threads), True)
+        for name, call in small:
+            unexpected += check(name, exhausted(call, 256 * KiB, on_new_threads), False)
     assert unexpected == [], unexpected
     assert q.Literal("ab").parse_string("abc") == ["ab"] and q.one_of("a b").matches("b")
     print("done", len(calls) + len(small))
