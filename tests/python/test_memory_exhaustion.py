@@ -294,7 +294,6 @@ EXHAUSTED_PREAMBLE = textwrap.dedent(r"""
 
     assert ctypes.CDLL(None).mallopt(-8, 1) == 1  # one heap for every thread, as in the sweep above
     soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-    STEPS = 48
 
     def fill_heap(room, held):
         # The cap `room` bytes above the address space, and the heap filled up to it by held[0], a list of the
@@ -312,10 +311,10 @@ EXHAUSTED_PREAMBLE = textwrap.dedent(r"""
         except MemoryError:
             pass
 
-    def exhausted(call, room, on_new_threads=False):
+    def exhausted(call, room, on_new_threads=False, steps=48):
         # The outcome of `call` at each step (True: made, False: MemoryError, None: neither); on_new_threads:
         # each step's call is the first of a thread started beforehand.
-        outcomes = [None] * (STEPS + 1)
+        outcomes = [None] * (steps + 1)
 
         def attempt(k):
             try:
@@ -342,13 +341,13 @@ EXHAUSTED_PREAMBLE = textwrap.dedent(r"""
             for k in range(len(outcomes)):
                 _thread.start_new_thread(thread, (k,))
                 done[k].acquire()  # running, and waiting for its step
-        steps = iter(range(len(outcomes)))
-        per_step = room // (1000 * STEPS) + 1
+        order = iter(range(len(outcomes)))  # the loop's iterator and counts, made while memory is to spare
+        per_step = room // (1000 * steps) + 1
         held = [None, None]
         gc.disable()
         fill_heap(room, held)
         blocks = held[0]
-        for k in steps:
+        for k in order:
             if k:
                 held[1] = None
                 for _ in repeat(None, per_step):
@@ -402,11 +401,11 @@ CONSTRUCTORS_CHILD = textwrap.dedent(r"""
     small += [(name, getattr(q, name)) for name in ("Forward", "StringStart", "StringEnd", "LineStart", "LineEnd",
                                                      "rest_of_line", "Empty", "NoMatch")]
     unexpected = []
-    for on_new_threads in (False, True):
+    for on_new_threads, steps in ((False, 48), (True, 16)):
         for name, call, room in calls:
-            unexpected += check(name, exhausted(call, room, on_new_threads), True)
+            unexpected += check(name, exhausted(call, room, on_new_threads, steps), True)
         for name, call in small:
-            unexpected += check(name, exhausted(call, 256 * KiB, on_new_threads), False)
+            unexpected += check(name, exhausted(call, 256 * KiB, on_new_threads, steps), False)
     assert unexpected == [], unexpected
     assert q.Literal("ab").parse_string("abc") == ["ab"] and q.one_of("a b").matches("b")
     print("done", len(calls) + len(small))
