@@ -133,6 +133,12 @@ bool guard_enter_slow(RecursionState& s) noexcept {
   return true;
 }
 
+bool frame_above_stack_floor() noexcept {
+  RecursionState& s = recursion_state();
+  if (s.stack_floor == 0) s.stack_floor = measure_stack_floor();
+  return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) > s.stack_floor;
+}
+
 bool take_recursion_overflow() noexcept {
   RecursionState& s = recursion_state();
   return std::exchange(s.overflowed, false);

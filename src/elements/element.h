@@ -342,6 +342,11 @@ class [[nodiscard]] DepthGuard {
   bool ok_;
 };
 
+// Whether the calling frame lies above the lowest frame a guard allows on this thread (the thread's stack is
+// measured first, as by the first guard). Recursive work that enters no guard (a reading of a grammar) stops
+// where this fails, instead of running off the end of a small stack; it sets no flag.
+bool frame_above_stack_floor() noexcept;
+
 // True once a guard has failed on this thread since the last `take_recursion_overflow`.
 inline bool recursion_overflowed() noexcept { return recursion_state().overflowed; }
 // Reads and clears the flag; the method frame calls it after every body.

@@ -7,6 +7,7 @@
 #include "elements/regex.h"
 #include "elements/regex_syntax.h"
 #include "elements/regex_find.h"
+#include "elements/start_bytes.h"
 
 namespace quillex {
 
@@ -442,12 +443,18 @@ const RegexElement* forward_only_regex(const Element& target) noexcept {
   return regex_syntax::reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
 }
 
-// The first boundary i with from <= i < stop at which the target matches, one test per boundary.
-std::optional<Pos> test_each_boundary(const Element& target, std::string_view text, Pos from, Pos stop) {
-  for (Pos i = from; i < stop; ++i) {
+// The first boundary i with from <= i < stop at which the target matches: one test per candidate of the target
+// below the length (ScanStarts: no other position can hold a match there), and one at the length itself when
+// stop is past it.
+std::optional<Pos> test_each_candidate(const Element& target, std::string_view text, Pos from, Pos stop) {
+  const Pos n = text.size();
+  ScanStarts starts(target);
+  for (Pos i = starts.next_candidate(text, from); i < n && i < stop; i = starts.next_candidate(text, i + 1)) {
     if (recursion_overflowed()) return std::nullopt;
     if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return i;
   }
+  if (recursion_overflowed()) return std::nullopt;
+  if (from <= n && n < stop && target.try_match_at(text, n).matched) return n;
   return std::nullopt;
 }
 
@@ -474,7 +481,7 @@ SkipToElement::SkipToElement(ElementRef target) noexcept
 std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
   const Element& target = *inner();
   if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
-  if (target_regex_ == nullptr) return test_each_boundary(target, text, from, stop.value_or(text.size() + 1));
+  if (target_regex_ == nullptr) return test_each_candidate(target, text, from, stop.value_or(text.size() + 1));
   // A target right at `from` is the common case in a scan through text the target covers, and the anchored
   // test settles it without the unanchored search's second, backward pass over the match.
   if (target.try_match_at(text, from).matched) return from;

@@ -204,9 +204,10 @@ class CombineElement final : public InnerElement {
 // when there is none, there is none from any later start either. Inside a match session (match_session.h) each
 // SkipTo remembers the answer of its last search, so a scan that tries SkipTo at every position (a search, a
 // count, `a + SkipTo(b)` over a long text) searches each stretch of the text once instead of once per start,
-// however many SkipTos a grammar holds. A search tests the target at each boundary in turn, except for two kinds of target: a Literal is
-// looked for as a substring, and a Regex whose match at a position depends only on the text from there on is
-// tested at the start, then found by one unanchored search of the rest of the text.
+// however many SkipTos a grammar holds. A search tests the target at each boundary its reading admits
+// (ScanStarts), except for two kinds of target: a Literal is looked for as a substring, and a Regex whose match
+// at a position depends only on the text from there on is tested at the start, then found by one unanchored
+// search of the rest of the text.
 class SkipToElement final : public InnerElement {
  public:
   explicit SkipToElement(ElementRef target) noexcept;

@@ -77,13 +77,8 @@ inline std::uint64_t count_caseless_keyword(const CaselessKeywordElement& e, std
 }
 
 // QuotedString. A scan that fails after opening at p gave up at f (a line break without multiline, or the
-// end of the text), and every opening q with p < q < f fails the same way, so the count resumes at f and reads
-// each byte a bounded number of times. Why: a closing quote byte that the scan from p examined would have
-// closed it, so every quote byte q in (p, f) was skipped as the byte after an escape (or the escape is the
-// quote itself, and then nothing ever closes); the scan from p examines the byte after the quote at q, which
-// is where the scan from q begins. From a shared position both scans take the same steps and give up at f.
-// Example, escape '\', the 7 bytes  " \ " \ " \ "  (an opening quote, then three escaped quotes): the scan from
-// 0 skips the three pairs and runs off the end, so the openings at 2, 4 and 6 are not scanned again.
+// end of the text), and every opening q with p < q < f fails the same way (QuotedScan), so the count resumes
+// at f and reads each byte a bounded number of times.
 inline bool quoted_string_matches(const QuotedStringElement& e, std::string_view text) noexcept {
   return scan_quoted_string_from(e, text, 0).closed;
 }

@@ -41,7 +41,7 @@ using testing::BeforeByte;
 // Another element's rule, counting its tests.
 class Counted final : public Element {
  public:
-  explicit Counted(ElementRef inner) : Element(Kind::Char), inner_(std::move(inner)) {}
+  explicit Counted(ElementRef inner) : Element(testing::TEST_ELEMENT_KIND), inner_(std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override { return inner_->parse(text, pos); }
   MatchResult try_match_at(std::string_view text, Pos pos) const override {
     ++tests;
@@ -281,7 +281,7 @@ TEST(SkipToSearch, ScansTestEachPositionOfTheTextABoundedNumberOfTimes) {
 // remembered. A grammar built twice, once with SkipTo and once with this in its place, must match alike.
 class PlainSkipTo final : public Element {
  public:
-  explicit PlainSkipTo(ElementRef target) : Element(Kind::SkipTo), target_(std::move(target)) {}
+  explicit PlainSkipTo(ElementRef target) : Element(testing::TEST_ELEMENT_KIND), target_(std::move(target)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override {
     const MatchResult m = try_match_at(text, pos);
     if (m.matched) return ParseOutcome::success(m.end);
