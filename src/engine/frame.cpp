@@ -137,6 +137,8 @@ template <ClassId C, Method M>
 
 template <ClassId C, Method M>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  if (!py::exception_state_ready()) [[unlikely]]
+    return nullptr;
   if (recursion_state().overflowed) [[unlikely]]
     return nested_method_entry<C, M>(self, args, nargs, kwnames);
   try {

@@ -1,5 +1,8 @@
 #include "py/errors.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -40,6 +43,24 @@ PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
   if (!message) return nullptr;
   PyErr_SetObject(PyExc_TypeError, message.get());
   return nullptr;
+}
+
+bool make_exception_state() noexcept {
+  // glibc takes the storage (the library's thread-local block, and the thread's table of such blocks when it
+  // must grow: a few hundred bytes) with malloc. A block freed just before leaves that much room in this
+  // thread's heap, so the call below finds it; without the block there is no room, and nothing was made.
+  constexpr std::size_t ROOM = 16 * 1024;
+  void* room = std::malloc(ROOM);
+  if (room == nullptr) {
+    (void)PyErr_NoMemory();
+    return false;
+  }
+  std::free(room);
+  abi::__cxa_eh_globals* state = abi::__cxa_get_globals();
+  // The declaration says the call has no effects; it does have one, the allocation, which must not be elided.
+  asm volatile("" : : "r"(state) : "memory");
+  g_exception_state_ready = true;
+  return true;
 }
 
 namespace {
