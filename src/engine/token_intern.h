@@ -18,9 +18,13 @@ namespace quillex::engine {
 // for a slot that is counted later, when the map settles (at `settle()` or at its end), with one addition per
 // distinct str instead of one increment per slot. A result filled by take_uncounted holds references not yet
 // counted, so it must not be released before the map settles: declare its holder before the map.
+//
+// The texts are UTF-8, or, for a map made with a unit kind (1, 2 or 4), slices of a str's own units
+// (py/str_units.h) seen as bytes: then each str is made from those units.
 class TokenInternMap {
  public:
   TokenInternMap() = default;
+  explicit TokenInternMap(unsigned unit_kind) noexcept : unit_kind_(unit_kind) {}
   TokenInternMap(const TokenInternMap&) = delete;
   TokenInternMap& operator=(const TokenInternMap&) = delete;
   ~TokenInternMap() {
@@ -72,8 +76,13 @@ class TokenInternMap {
     ++asked_;
     if (map_.size() >= next_check_) grow_ahead();  // before the lookup: growing moves the entries
     auto [it, inserted] = map_.try_emplace(text);
-    if (inserted) it->second.str = py::new_str_or_throw(text);
+    if (inserted) it->second.str = make_str(text);
     return it->second;
+  }
+
+  PyObject* make_str(std::string_view text) const {
+    if (unit_kind_ == 0) return py::new_str_or_throw(text);
+    return py::new_str_of_units_or_throw(text.data(), unit_kind_, text.size() / unit_kind_);
   }
 
   // At 4096, 8192, ... distinct texts: when at least half the texts asked for so far were new, reserves for the
@@ -90,6 +99,7 @@ class TokenInternMap {
   }
 
   absl::flat_hash_map<std::string_view, Entry> map_;
+  unsigned unit_kind_ = 0;  // 0: the texts are UTF-8
   std::uint64_t expected_ = 0;  // texts the call will ask for, 0 when unknown
   std::uint64_t asked_ = 0;
   std::size_t next_check_ = 4096;

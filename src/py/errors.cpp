@@ -1,5 +1,8 @@
 #include "py/errors.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -42,8 +45,28 @@ PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
   return nullptr;
 }
 
-PyObject* new_str_or_throw(std::string_view utf8) {
-  PyObject* s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+bool make_exception_state() noexcept {
+  // glibc takes the storage (the library's thread-local block, and the thread's table of such blocks when it
+  // must grow: a few hundred bytes) with malloc. A block freed just before leaves that much room in this
+  // thread's heap, so the call below finds it; without the block there is no room, and nothing was made.
+  constexpr std::size_t ROOM = 16 * 1024;
+  void* room = std::malloc(ROOM);
+  if (room == nullptr) {
+    (void)PyErr_NoMemory();
+    return false;
+  }
+  std::free(room);
+  abi::__cxa_eh_globals* state = abi::__cxa_get_globals();
+  // The declaration says the call has no effects; it does have one, the allocation, which must not be elided.
+  asm volatile("" : : "r"(state) : "memory");
+  g_exception_state_ready = true;
+  return true;
+}
+
+namespace {
+
+// A str just made, or the failure to make it: MemoryError becomes std::bad_alloc; anything else is a fault.
+PyObject* made_str_or_throw(PyObject* s) {
   if (s != nullptr) [[likely]]
     return s;
   if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
@@ -52,6 +75,16 @@ PyObject* new_str_or_throw(std::string_view utf8) {
   }
   PyErr_Clear();
   throw std::bad_alloc();
+}
+
+}  // namespace
+
+PyObject* new_str_or_throw(std::string_view utf8) {
+  return made_str_or_throw(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+PyObject* new_str_of_units_or_throw(const char* units, unsigned kind, std::size_t length) {
+  return made_str_or_throw(PyUnicode_FromKindAndData(static_cast<int>(kind), units, static_cast<Py_ssize_t>(length)));
 }
 
 PyObject* new_str_or_die(std::string_view utf8) {

@@ -6,6 +6,7 @@
 // UnicodeEncodeError, so a body that skips the form must still refuse such a str the same way.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -51,6 +52,14 @@ namespace quillex::py {
 // the code points does (0x41 | 0xE9 = 0xE9: latin-1; 0x41 | 0x62 = 0x63: ASCII).
 [[nodiscard]] constexpr Py_UCS4 max_char_of_class(std::uint32_t v) noexcept {
   return v < 0x80 ? 0x7F : v < 0x100 ? 0xFF : v < 0x10000 ? 0xFFFF : 0x10FFFF;
+}
+
+// The class (max_char_of_class) of the widest code point of the valid UTF-8 `s`, read from its lead bytes: 0xC2
+// and 0xC3 lead U+0080..U+00FF, up to 0xEF the rest of U+0100..U+FFFF, from 0xF0 the code points beyond.
+[[nodiscard]] inline Py_UCS4 utf8_max_class(std::string_view s) noexcept {
+  unsigned lead = 0;
+  for (const char c : s) lead = std::max(lead, static_cast<unsigned>(static_cast<unsigned char>(c)));
+  return lead < 0x80 ? 0x7F : lead < 0xC4 ? 0xFF : lead < 0xF0 ? 0xFFFF : 0x10FFFF;
 }
 
 // The OR of units [start, start + count) of `u`.
