@@ -1,7 +1,10 @@
 // The engine's Python-free pieces: the scan loop, text period detection and the identity shortcuts of batches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <utility>
@@ -12,7 +15,9 @@
 #include "elements/positional.h"
 #include "elements/structure.h"
 #include "engine/identity.h"
+#include "engine/fresh_memory.h"
 #include "engine/scan.h"
+#include "engine/span_buffer.h"
 #include "engine/text_period.h"
 
 namespace quillex::engine {
@@ -347,6 +352,75 @@ TEST(FillByDoubling, RepeatsThePrefixToAnyLength) {
       for (std::size_t i = 0; i < v; ++i) ASSERT_EQ(slots[i], static_cast<int>(i % m)) << m << " " << v;
     }
   }
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// SpanBuffer and huge-page advice
+
+// Across the inline spans and the blocks of every size, the 2 MiB ones (huge pages) included: the spans come back
+// in order.
+TEST(SpanBuffer, GivesBackEverySpanInOrder) {
+  for (const std::size_t n : {0, 1, 63, 64, 65, 1088, 1089, 3137, 300000}) {
+    SpanBuffer spans;
+    for (std::size_t i = 0; i < n; ++i) spans.push(3 * i, 3 * i + 1 + i % 2);
+    ASSERT_EQ(spans.size(), n);
+    EXPECT_EQ(spans.empty(), n == 0);
+    std::size_t i = 0;
+    for (const SpanBuffer::Span& span : spans) {
+      ASSERT_EQ(span.start, 3 * i) << n;
+      ASSERT_EQ(span.end, 3 * i + 1 + i % 2) << n;
+      ++i;
+    }
+    EXPECT_EQ(i, n);
+  }
+}
+
+// The address ranges of this process's mappings that carry the huge-page advice ("hg" in smaps).
+std::vector<std::pair<std::uintptr_t, std::uintptr_t>> advised_mappings() {
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> out;
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  std::pair<std::uintptr_t, std::uintptr_t> range{0, 0};
+  while (std::getline(smaps, line)) {
+    if (line.rfind("VmFlags:", 0) == 0) {
+      if ((line + " ").find(" hg ") != std::string::npos) out.push_back(range);
+    } else if (line.find('-') != std::string::npos && line.find(':') > line.find(' ')) {
+      char* rest = nullptr;
+      range.first = std::strtoull(line.c_str(), &rest, 16);
+      range.second = std::strtoull(rest + 1, nullptr, 16);
+    }
+  }
+  return out;
+}
+
+// The advice covers the whole 2 MiB pages inside the block and nothing outside it, wherever the allocator put
+// the block, and leaves its contents as they were; a block too small to hold such a page is left alone.
+TEST(FreshMemory, HugePageAdviceStaysInsideTheBlock) {
+  const std::size_t size = 9 * HUGE_PAGE;
+  char* base = static_cast<char*>(std::malloc(size));
+  ASSERT_NE(base, nullptr);
+  for (std::size_t i = 0; i < size; ++i) base[i] = static_cast<char>(i * 7 + 3);
+  const auto before = advised_mappings();
+  const std::pair<std::size_t, std::size_t> blocks[] = {
+      {1, HUGE_PAGE - 1}, {3, 4 * HUGE_PAGE + 5}, {5 * HUGE_PAGE - 17, 3 * HUGE_PAGE + 1}, {size - 100, 100}};
+  for (const auto& [offset, bytes] : blocks) advise_huge_pages(base + offset, bytes);
+  advise_huge_pages(nullptr, 0);
+  for (std::size_t i = 0; i < size; ++i) ASSERT_EQ(base[i], static_cast<char>(i * 7 + 3)) << i;
+  const auto inside = [&](std::uintptr_t lo, std::uintptr_t hi) {
+    for (const auto& [offset, bytes] : blocks) {
+      const auto from = reinterpret_cast<std::uintptr_t>(base + offset);
+      if (lo >= from && hi <= from + bytes) return true;
+    }
+    return false;
+  };
+  std::size_t advised = 0;
+  for (const auto& [lo, hi] : advised_mappings()) {
+    if (std::find(before.begin(), before.end(), std::pair{lo, hi}) != before.end()) continue;
+    ++advised;
+    EXPECT_TRUE(inside(lo, hi)) << std::hex << "advised [" << lo << ", " << hi << ")";
+  }
+  std::free(base);
+  if (advised == 0) GTEST_SKIP() << "the system takes no huge-page advice: nothing to see in smaps";
 }
 
 }  // namespace

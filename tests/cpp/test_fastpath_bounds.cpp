@@ -16,8 +16,15 @@
 #include <vector>
 
 #include "elements/chars.h"
+#include "elements/forward.h"
 #include "elements/literals.h"
+#include "elements/match_session.h"
+#include "elements/positional.h"
 #include "elements/regex.h"
+#include "elements/start_bytes.h"
+#include "elements/structure.h"
+#include "elements/text_set_search.h"
+#include "engine/grammar_scan.h"
 #include "engine/scan.h"
 #include "engine/text_period.h"
 #include "fastpaths/keyword.h"
@@ -296,6 +303,80 @@ TEST(FastPathBounds, QuotedStringScans) {
   });
 }
 
+// The candidates of the grammar scans (each rule of ScanStarts, the pair filter at both widths, the byte sets of
+// one, a few and many members) and the scans themselves, over the guarded view against the same over the copy
+// and against the plain scan.
+TEST(FastPathBounds, GrammarScanCandidates) {
+  auto lit = [](std::string_view t) -> ElementRef { return make_literal_element(t); };
+  auto seq = [](ElementList c) -> ElementRef { return make_element<AndElement>(std::move(c)); };
+  auto alt = [](ElementList c) -> ElementRef { return make_element<MatchFirstElement>(std::move(c)); };
+  const ElementRef line_start = make_element<LineStartElement>();
+  const Ref<const ForwardElement> nested = make_element<ForwardElement>();  // '"' + Optional(nested) + '\'
+  forward_set_inner(*nested, seq({lit("\""), make_element<OptionalElement>(nested), lit("\\")}));
+  using Rule = ScanStarts::Rule;
+  const struct {
+    const char* name;
+    ElementRef grammar;
+    Rule rule;
+  } cases[] = {
+      {"Text", seq({lit("ab"), make_element<WordElement>("ab_", std::nullopt)}), Rule::Text},
+      {"Text, non-ASCII", lit(E_ACUTE + "a"), Rule::Text},
+      {"Texts", alt({lit("a\""), lit("b" + E_ACUTE), lit("\\\\"), lit(EURO)}), Rule::Texts},
+      {"Texts with a one-byte text", alt({lit("ab"), lit("_"), lit("\\\"")}), Rule::Texts},
+      {"Bytes, one", make_element<CharElement>("\\"), Rule::Bytes},
+      {"Bytes, a few", make_element<CharElement>("\"\n" + EURO), Rule::Bytes},
+      {"Bytes, many", make_element<WordElement>("abAB_\"\\", std::nullopt), Rule::Bytes},
+      {"LineStarts", line_start, Rule::LineStarts},
+      {"LineBytes", seq({line_start, make_element<WordElement>("a" + E_ACUTE, std::nullopt)}), Rule::LineBytes},
+      {"LineText", seq({line_start, lit("ab")}), Rule::LineText},
+      {"TextStart", seq({make_element<StringStartElement>(), lit("ab")}), Rule::TextStart},
+      {"QuotedString", make_element<QuotedStringElement>("\"", std::string_view("\\"), false, true), Rule::Bytes},
+      {"QuotedString, non-ASCII", make_element<QuotedStringElement>(EURO, std::string_view(E_ACUTE), true, true),
+       Rule::Text},
+      {"Optional", make_element<OptionalElement>(lit("b ")), Rule::Every},
+      {"SkipTo first", seq({make_element<SkipToElement>(lit(E_ACUTE)), lit(E_ACUTE + "\n")}), Rule::Every},
+      {"Forward", nested, Rule::Texts},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ScanStarts(*c.grammar).rule(), c.rule) << c.name;
+  std::vector<PairFilter> filters(3);
+  ASSERT_TRUE(filters[0].add("ab") && filters[0].add("a\"") && filters[0].add(E_ACUTE));
+  ASSERT_TRUE(filters[1].add("\\\\") && filters[1].add("_") && filters[1].add("\n "));
+  ASSERT_TRUE(filters[2].add(EURO) && filters[2].add("b" + E_ACUTE));
+  for_each_guarded_text([&](std::string_view t, const std::string& s) {
+    const std::size_t n = s.size();
+    // Every start of the short texts; the first and the last few of the long ones.
+    std::vector<Pos> froms;
+    for (Pos from = 0; from <= n; ++from) {
+      if (n <= 96 || from < 3 || n - from < 40) froms.push_back(from);
+    }
+    for (const PairFilter& filter : filters) {
+      for (const Pos from : froms) {
+        const Pos want = filter.next_candidate(s, from, Simd::SSE2);
+        ASSERT_EQ(filter.next_candidate(t, from, Simd::SSE2), want) << "from " << from;
+        if (CPU_RUNS_AVX2) {
+          ASSERT_EQ(filter.next_candidate(t, from, Simd::AVX2), want) << "from " << from;
+        }
+      }
+    }
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      ScanStarts guarded(*c.grammar);
+      ScanStarts copied(*c.grammar);
+      for (const Pos from : froms) {
+        ASSERT_EQ(guarded.next_candidate(t, from), copied.next_candidate(s, from)) << "from " << from;
+      }
+      Spans fast, plain;
+      {
+        MatchSession session;
+        engine::scan_grammar_matches(*c.grammar, t, [&fast](Pos a, Pos b) { fast.emplace_back(a, b); });
+      }
+      engine::scan_element_matches(*c.grammar, s, [&plain](Pos a, Pos b) { plain.emplace_back(a, b); });
+      EXPECT_EQ(fast, plain);
+    }
+  });
+  forward_set_inner(*nested, nullptr);
+}
+
 TEST(FastPathBounds, WordRules) {
   const std::pair<std::string, std::optional<std::string>> sets[] = {
       {"a", std::nullopt}, {"ab", std::nullopt}, {"a", "b"}, {"_A", "ab_"}, {"\"\\", " "},
@@ -331,14 +412,22 @@ TEST(FastPathBounds, WordRules) {
 
 TEST(FastPathBounds, RegexSearches) {
   std::vector<std::pair<std::string, Ref<const RegexElement>>> regexes;
+  int automata = 0;
   // Class runs by memchr ("[^\n]*", "a+"), by 1 to 4 byte ranges and by the table (5 ranges and more), with and
   // without non-ASCII members; patterns refused at a byte; patterns only RE2 answers.
+  // Automata: loops over 1 to 4 byte ranges (tested 16 bytes at a time) and over the table, non-ASCII
+  // characters written literally (the character decides, after a lead byte some share), lazy counts.
   for (const char* pattern : {"a+", "[^\n]*", "[^a]+", "\\w+", "\\s*", ".*", "[ab_ \"\\\\]*", "[^ab]*", "[ab]+",
-                              "b|" "\xC3\xA9", "\\C", "(?:ab)*", "\\bb", "a$", "\"[^\"]*\"", "[^a]", "", "a{2}b"}) {
+                              "b|" "\xC3\xA9", "\\C", "(?:ab)*", "\\bb", "a$", "\"[^\"]*\"", "[^a]", "", "a{2}b",
+                              "\"(?:[^\"\\\\]|\\\\.)*\"", "(?:a|b)+_", "(?:[ab_]| )+\"?", "(?:ab|a)*?b",
+                              "(?:\xC3\xA9|a)+b?", "(?:[^\\x00-\\x7F]|\")+\\\\|a", "(?:a|\xE2\x82\xAC\\s)+?\\n",
+                              "[^\\n\"]*(?:\"|\\n)", "(?:\\w|\xC3\xA9)+(?: |\\n)*"}) {
     RegexBuild built = make_regex_element(pattern);
     ASSERT_TRUE(built.element) << built.error;
+    automata += built.element->fast().automaton.has_value();
     regexes.emplace_back(pattern, std::move(built.element));
   }
+  EXPECT_GE(automata, 9);
   for_each_guarded_text([&](std::string_view t, const std::string& s) {
     for (const auto& [pattern, re] : regexes) {
       SCOPED_TRACE("pattern /" + pattern + "/");

@@ -2,7 +2,11 @@
 tries the grammar at every position (conftest.plain_route). Grammars are generated over every class, Forwards
 that recurse included, and run over generated texts with multi-byte characters; And's search is compared slice
 by slice with the plain matches."""
+import os
 import random
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -214,3 +218,56 @@ def test_dense_transforms_past_the_kept_spans():
                         (q.SkipTo(q.Literal("é")), "ab "), (q.Group(q.one_of("ab b")), "ab")]:
         assert call_checked(g.transform_string, s, "<>") == s.replace(replaced, "<>")
         assert g.transform_string(s + "x", "") == s.replace(replaced, "") + "x"
+
+
+def test_a_finaliser_that_sets_the_forward_during_a_scan_method():
+    """A scan holds the read locks of the Forwards it matches through until it ends, and a set() on the same
+    thread waits for no read lock: so nothing that can start a collection (whose finalisers run any Python code)
+    may happen while they are held. Here the collector is due at the next tracked allocation and its finaliser
+    sets the Forward: each call returns the old grammar's answer (the finaliser ran after its scan) and none
+    hangs (run in a child process, so a hang fails on the timeout)."""
+    child = textwrap.dedent("""
+        import gc
+        import quillex as q
+
+        f = q.Forward()
+        ran = []
+
+        class SetsTheForward:
+            def __init__(self):
+                self.me = self
+
+            def __del__(self):
+                f.set(q.Literal("b"))
+                ran.append(True)
+
+        text = "xab ab b é" * 3
+        grammars = [f, q.Group(f), q.Combine(q.Group(f)), f + q.Literal(" "), q.Optional(f), q.SkipTo(f),
+                    q.Literal("x") | f]
+        for g in grammars:
+            for method, args in (("search_string", (text,)), ("search_string_count", (text,)),
+                                 ("transform_string", (text, "#"))):
+                f.set(q.Literal("ab"))
+                call = getattr(g, method)
+                expected = call(*args)
+                gc.collect()
+                gc.disable()
+                gc.set_threshold(1)
+                for _ in range(5):
+                    SetsTheForward()
+                drained = [[] for _ in range(300)]  # the list free list is empty: a list is a new object
+                gc.enable()
+                got = call(*args)
+                gc.disable()
+                del drained
+                gc.set_threshold(700, 10, 10)
+                gc.enable()
+                gc.collect()
+                assert got == expected, (type(g).__name__, method, got, expected)
+                assert ran
+                ran.clear()
+        print("clean")
+    """)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, env=env, timeout=120)
+    assert run.returncode == 0 and run.stdout.strip() == "clean", run.stderr[-4000:]
