@@ -14,7 +14,6 @@
 #include "engine/scan.h"
 #include "engine/token_intern.h"
 #include "engine/transform_result.h"
-#include "py/collector.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -125,11 +124,10 @@ class AndScanRule {
 
 }  // namespace
 
-// Two scans with the same matches: the first counts the slices, the second cuts them into a list made at that
-// length, so no buffer the size of the result is filled and copied first. Each tried position is tested once
-// per scan, recording the children's ends; the slices are cut from those ends only where the whole sequence
-// matched, so a failing position makes no str. The result is flat (the slices of every match in text order)
-// and equal texts share one str across the whole result.
+// Two scans with the same matches: the first counts the slices, the second records their spans into room for
+// that many, from which the list is made. Each tried position is tested once per scan, recording the
+// children's ends; the slices are cut from those ends only where the whole sequence matched. The result is flat
+// (the slices of every match in text order) and equal texts share one str across the whole result.
 PyObject* and_search_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
   if (text.empty()) return py::new_empty_list_or_die();
   const AndScanRule rule(as_and(element));
@@ -151,25 +149,15 @@ PyObject* and_search_string(PyObject*, const Element& element, PyObject*, std::s
   // see scan_matches: no list may be made after an overflow
   if (!walk([&total](Pos, Pos) { ++total; })) return nullptr;
   if (total == 0) return py::new_empty_list_or_die();
-  // A collection started by making the list could run finalisers that rebind a Forward of this grammar, and the
-  // second scan would then cut other slices than the first counted.
-  py::CollectorPause pause;
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(total)));
-  if (!list) return py::pending_error();
-  PyObject** slots = reinterpret_cast<PyListObject*>(list.get())->ob_item;
-  // Declared after the list: on every path the map settles the slots' references before the list can go.
-  TokenInternMap interned;
-  interned.expect(total);
-  std::size_t filled = 0;
+  TokenSpans spans;
+  spans.reserve(total);
   const bool walked = walk([&](Pos from, Pos to) {
-    if (filled == total) fatal("And.search_string: the second scan cut more slices than the first");
-    slots[filled++] = interned.take_uncounted(text.substr(from, to - from));
+    if (spans.size() == total) fatal("And.search_string: the second scan cut more slices than the first");
+    spans.push(from, to);
   });
-  // The unfilled slots are null, which the list's release skips.
   if (!walked) return nullptr;
-  if (filled != total) fatal("And.search_string: the second scan cut fewer slices than the first");
-  interned.settle();
-  return list.release();
+  if (spans.size() != total) fatal("And.search_string: the second scan cut fewer slices than the first");
+  return interned_list_of_spans(text, spans);
 }
 
 PyObject* and_search_string_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
@@ -282,7 +270,7 @@ class TokenIndexTable {
  private:
   std::array<PyObject*, CAPACITY> tokens_;  // [0, size_) are the table's own references
   std::size_t size_ = 0;
-  absl::flat_hash_map<std::string_view, std::uint8_t> index_of_;
+  absl::flat_hash_map<std::string_view, std::uint8_t, TextHash> index_of_;
   std::array<Py_ssize_t, CAPACITY> use_counts_{};
 };
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string_view>
-#include <vector>
 
 #include "elements/element.h"
 #include "engine/token_intern.h"
@@ -23,12 +22,9 @@ namespace quillex::engine {
 // that the recursion bound stopped makes no list (see scan_matches).
 template <class Scan>
 [[nodiscard]] PyObject* search_list_of_scan(std::string_view text, Scan&& scan) {
-  struct Span {
-    Pos start, end;
-  };
-  std::vector<Span> spans;
+  TokenSpans spans;
   scan([&spans](Pos start, Pos end) {
-    if (end > start) spans.push_back({start, end});
+    if (end > start) spans.push(start, end);
   });
   if (recursion_overflowed()) return nullptr;
   if (spans.empty()) return py::new_empty_list_or_die();

@@ -1,114 +1,50 @@
-// TokenInternMap: within one call, equal matched texts share one str object.
+// The list of a search's tokens, equal texts sharing one str: the spans are recorded first (TokenSpans), then
+// interned_list_of_spans finds the first occurrence of every text (engine/token_dedup.h) and makes one str for
+// each, in text order, straight into the list.
+//
+// The working memory (the spans, the dedup tables) is kept between calls: a search over a large text would
+// otherwise map fresh memory for it every time, and touching a fresh page costs far more than reusing a warm
+// one. A call takes the kept memory for itself and gives it back when it ends, so a call that starts while
+// another holds it (a finaliser run by an allocation, another thread while the interpreter lock is let go) gets
+// memory of its own; what comes back larger than KEPT_SCRATCH_BYTES is freed instead of kept. Everything runs
+// under the interpreter lock.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
+#include <vector>
 
-#include "absl/container/flat_hash_map.h"
-#include "engine/batch.h"
-#include "py/errors.h"
+#include "engine/token_dedup.h"
 #include "py/pyref.h"
 
 namespace quillex::engine {
 
-// Keys are views into the call's text (never copied), so the map must not outlive the text it was fed. It holds
-// one reference to each str it made and releases them when it dies. Starts without storage; the first text
-// entered allocates. Hash and iteration order are never visible.
-//
-// Two ways to hand out a str: `get_or_create` gives a counted reference at once; `take_uncounted` gives the str
-// for a slot that is counted later, when the map settles (at `settle()` or at its end), with one addition per
-// distinct str instead of one increment per slot. A result filled by take_uncounted holds references not yet
-// counted, so it must not be released before the map settles: declare its holder before the map.
-class TokenInternMap {
+// The most memory of each kind kept for the next call: a span buffer up to this size, and dedup tables up to
+// this size together (some 2 million tokens).
+inline constexpr std::size_t KEPT_SCRATCH_BYTES = std::size_t{32} << 20;
+
+// The spans of a search's tokens in text order, in a buffer kept between calls. `push` and `reserve` throw
+// std::bad_alloc when the buffer cannot grow.
+class TokenSpans {
  public:
-  TokenInternMap() = default;
-  TokenInternMap(const TokenInternMap&) = delete;
-  TokenInternMap& operator=(const TokenInternMap&) = delete;
-  ~TokenInternMap() {
-    for (auto& entry : map_) {
-      if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
-      Py_XDECREF(entry.second.str);  // null: its str could not be made (and none was handed out)
-    }
-  }
+  TokenSpans();
+  ~TokenSpans();
+  TokenSpans(const TokenSpans&) = delete;
+  TokenSpans& operator=(const TokenSpans&) = delete;
 
-  // A new reference to the one str for `text`, made the first time this text is asked for. std::bad_alloc when
-  // the entry or the str cannot be had (the texts come from a valid str and are cut on character boundaries,
-  // so nothing else can fail).
-  [[nodiscard]] PyObject* get_or_create(std::string_view text) {
-    PyObject* str = entry(text).str;
-    Py_INCREF(str);
-    return str;
-  }
-
-  // The one str for `text`, with one reference owed to the caller's slot and counted when the map settles.
-  // Touches only the map's own entry, not the str. Throws as get_or_create does.
-  [[nodiscard]] PyObject* take_uncounted(std::string_view text) {
-    Entry& e = entry(text);
-    ++e.pending;
-    return e.str;
-  }
-
-  // Counts every reference handed out by take_uncounted so far.
-  void settle() noexcept {
-    for (auto& entry : map_) {
-      if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
-      entry.second.pending = 0;
-    }
-  }
-
-  std::size_t size() const noexcept { return map_.size(); }
-
-  // How many texts the call will ask for in all, when it knows: a map that is still mostly distinct after
-  // some thousands of texts is then grown once to the size it is heading for, instead of doubling (and
-  // rehashing into fresh memory) at every step on the way.
-  void expect(std::uint64_t texts) noexcept { expected_ = texts; }
+  void reserve(std::size_t n) { spans_.reserve(n); }
+  void push(Pos start, Pos end) { spans_.push_back({start, end}); }
+  std::size_t size() const noexcept { return spans_.size(); }
+  bool empty() const noexcept { return spans_.empty(); }
+  const TextSpan* data() const noexcept { return spans_.data(); }
 
  private:
-  struct Entry {
-    PyObject* str = nullptr;  // the map's own reference
-    Py_ssize_t pending = 0;   // references handed out by take_uncounted, not yet counted
-  };
-
-  Entry& entry(std::string_view text) {
-    ++asked_;
-    if (map_.size() >= next_check_) grow_ahead();  // before the lookup: growing moves the entries
-    auto [it, inserted] = map_.try_emplace(text);
-    if (inserted) it->second.str = py::new_str_or_throw(text);
-    return it->second;
-  }
-
-  // At 4096, 8192, ... distinct texts: when at least half the texts asked for so far were new, reserves for the
-  // distinct texts the rest of the call should bring at that rate. Any size is correct; this only saves growth.
-  void grow_ahead() {
-    next_check_ *= 2;
-    if (expected_ <= asked_ || map_.size() * 2 < asked_) return;
-    const double rate = static_cast<double>(map_.size()) / static_cast<double>(asked_);
-    const auto heading = static_cast<std::size_t>(static_cast<double>(expected_) * rate * 1.1);
-    if (heading > map_.size() * 2) {
-      map_.reserve(heading);
-      while (next_check_ <= heading) next_check_ *= 2;
-    }
-  }
-
-  absl::flat_hash_map<std::string_view, Entry> map_;
-  std::uint64_t expected_ = 0;  // texts the call will ask for, 0 when unknown
-  std::uint64_t asked_ = 0;
-  std::size_t next_check_ = 4096;
+  std::vector<TextSpan> spans_;
 };
 
-// The list of the slices [start, end) of `text` for `spans` (a non-empty sequence of values with `start` and
-// `end`, in text order), made at its final length, equal slices sharing one str. nullptr with the
-// interpreter's error when the list cannot be made; std::bad_alloc as get_or_create.
-template <class Spans>
-[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const Spans& spans) {
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
-  if (!list) return py::pending_error();
-  TokenInternMap interned;
-  interned.expect(spans.size());
-  Py_ssize_t i = 0;
-  for (const auto& span : spans) {
-    PyList_SET_ITEM(list.get(), i++, interned.get_or_create(text.substr(span.start, span.end - span.start)));
-  }
-  return list.release();
-}
+// The list of the slices of `text` for `spans` (non-empty, in text order), made at its final length, equal
+// slices sharing one str. nullptr with the interpreter's error when the list cannot be made; std::bad_alloc
+// when a str or the working memory cannot be had (the list made so far is released).
+[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const TokenSpans& spans);
 
 }  // namespace quillex::engine

@@ -221,23 +221,19 @@ PyObject* word_transform_string(PyObject*, const Element& e, PyObject* s, std::s
 // ---------------------------------------------------------------------------------------------------------------
 // search_string
 
-// word_search_single_pass: the words counted first (`count`), the list created at that length, then filled in
-// one scan with equal words sharing one str (TokenInternMap).
+// word_search_single_pass: the words counted first (`count`), their spans recorded by one scan into room for
+// that many, and the list made from them with equal words sharing one str.
 template <class Scan>
 PyObject* word_search_single_pass(std::string_view text, std::uint64_t count, Scan&& scan) {
   if (count == 0) return py::new_empty_list_or_die();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!list) return py::pending_error();
-  engine::TokenInternMap interned;
-  interned.expect(count);
-  std::uint64_t filled = 0;
+  engine::TokenSpans spans;
+  spans.reserve(count);
   scan([&](Pos start, Pos end) {
-    if (filled == count) fatal("Word.search_string: the scan found more words than it counted");
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(filled++),
-                    interned.get_or_create(text.substr(start, end - start)));
+    if (spans.size() == count) fatal("Word.search_string: the scan found more words than it counted");
+    spans.push(start, end);
   });
-  if (filled != count) fatal("Word.search_string: the scan found fewer words than it counted");
-  return list.release();
+  if (spans.size() != count) fatal("Word.search_string: the scan found fewer words than it counted");
+  return engine::interned_list_of_spans(text, spans);
 }
 
 // WordKeyCache: the distinct words of the periodic path, 32 slots on the call's stack, each owning its str. A

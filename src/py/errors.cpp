@@ -1,5 +1,7 @@
 #include "py/errors.h"
 
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -42,8 +44,33 @@ PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
   return nullptr;
 }
 
+namespace {
+
+bool is_ascii(std::string_view t) noexcept {
+  const char* p = t.data();
+  std::size_t n = t.size();
+  std::uint64_t high = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    high |= w;
+  }
+  for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
+  return (high & 0x8080808080808080ull) == 0;
+}
+
+}  // namespace
+
 PyObject* new_str_or_throw(std::string_view utf8) {
-  PyObject* s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+  // An ASCII text is its own str data: copied into a new ASCII str, without the UTF-8 decoder. One character
+  // or none goes to the interpreter, which hands out its shared strs for them.
+  PyObject* s;
+  if (utf8.size() > 1 && is_ascii(utf8)) {
+    s = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127);
+    if (s != nullptr) std::memcpy(PyUnicode_DATA(s), utf8.data(), utf8.size());
+  } else {
+    s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
+  }
   if (s != nullptr) [[likely]]
     return s;
   if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {

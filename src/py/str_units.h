@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
+#include "elements/element.h"
 #include "py/code_units.h"
 #include "py/pyref.h"
 
@@ -27,6 +29,23 @@ namespace quillex::py {
 [[nodiscard]] inline bool utf8_form_at_hand(PyObject* s) noexcept {
   if (!PyUnicode_IS_READY(s) || PyUnicode_IS_ASCII(s)) return true;
   return reinterpret_cast<PyCompactUnicodeObject*>(s)->utf8 != nullptr;
+}
+
+// Whether `s` (a ready str) holds exactly the text `utf8` (valid UTF-8). An ASCII str is its own UTF-8 form;
+// any other str's form is longer than its length, one byte more at least for each code point from U+0080.
+[[nodiscard]] inline bool str_equals_utf8(PyObject* s, std::string_view utf8) noexcept {
+  const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
+  if (PyUnicode_IS_ASCII(s)) return length == utf8.size() && std::memcmp(PyUnicode_DATA(s), utf8.data(), length) == 0;
+  if (length >= utf8.size()) return false;
+  const int kind = PyUnicode_KIND(s);
+  const void* data = PyUnicode_DATA(s);
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++k) {
+    unsigned len;
+    if (k == length || PyUnicode_READ(kind, data, k) != decode_utf8_at(utf8, i, len)) return false;
+    i += len;
+  }
+  return k == length;
 }
 
 // The byte length of the UTF-8 form of a str without surrogates: one byte per code point, one more from U+0080,
