@@ -36,5 +36,8 @@ class CMakeBuild(build_ext):
         shutil.copy(built, target)
 
 
-# No Python packages: the distribution is the one extension module.
-setup(ext_modules=[Extension("quillex", sources=[])], cmdclass={"build_ext": CMakeBuild}, packages=[], py_modules=[])
+# The distribution is the one extension module and its type stubs. A single-file module cannot carry a py.typed
+# marker, so the stubs are a stub-only package beside it, which type checkers look up before the module itself.
+STUBS = "quillex-stubs"
+setup(ext_modules=[Extension("quillex", sources=[])], cmdclass={"build_ext": CMakeBuild}, py_modules=[],
+      packages=[STUBS], package_dir={STUBS: f"stubs/{STUBS}"}, package_data={STUBS: ["__init__.pyi", "py.typed"]})

@@ -5,47 +5,14 @@ the nested parentheses.
 Not a test: prints figures. Every answer is compared with its alternative's before anything is timed; each row
 times the two sides interleaved (best of several rounds) and prints the ratio alternative time / quillex time
 (above 1: quillex is faster) beside the floor the row aims at.
-Run: PYTHONPATH=build/release /usr/bin/python3 bench/bench_grammar.py [--quick]
+Run: PYTHONPATH=build/release /usr/bin/python3 bench/bench_grammar.py [--quick] [--only SUBSTRING]
 """
 import random
 import re
-import sys
-import time
 
 import quillex as q
 
-QUICK = "--quick" in sys.argv
-ROUNDS = 3 if QUICK else 7
-
-
-def per_call(fn, min_seconds=0.05):
-    """Seconds per call of fn, over enough calls to last min_seconds."""
-    number = 1
-    while True:
-        t0 = time.perf_counter()
-        for _ in range(number):
-            fn()
-        t = time.perf_counter() - t0
-        if t >= min_seconds:
-            return t / number
-        number *= 2 if t * 4 > min_seconds else 8
-
-
-def interleaved(ours, theirs, rounds=ROUNDS):
-    """Best time per call of each side, the two measured alternately in every round."""
-    best_ours = best_theirs = float("inf")
-    for _ in range(rounds):
-        best_ours = min(best_ours, per_call(ours))
-        best_theirs = min(best_theirs, per_call(theirs))
-    return best_ours, best_theirs
-
-
-def row(label, nbytes, ours, theirs, floor):
-    t_ours, t_theirs = interleaved(ours, theirs)
-    ratio = t_theirs / t_ours
-    size = f"{nbytes / t_ours / 1e6:8.1f} MB/s" if nbytes else f"{t_ours * 1e6:8.2f} us   "
-    mark = "ok" if ratio >= floor else "BELOW FLOOR"
-    print(f"  {label:<46} {size}  alternative {t_theirs / t_ours:5.2f}x   floor {floor:.1f}x  {mark}")
+from bench_common import QUICK, ROUNDS, per_call, quicker_count, row, selected
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -82,6 +49,8 @@ def config_text(n_bytes, seed=11):
 
 
 def config_rows():
+    if not selected("search_string  vs re.findall", "search_string_count  vs re", "transform_string  vs re.sub"):
+        return
     text = config_text(1_000_000 if QUICK else 10_000_000)
     n = len(text.encode())
     g = q.Word(q.alphas()) + q.Literal("=") + q.Regex("[^\n]*")
@@ -95,18 +64,10 @@ def config_rows():
     print(f"config grammar Word(alphas()) + Literal('=') + Regex('[^\\n]*') over {n:,} bytes, "
           f"{len(found):,} matches, {len(set(flat)):,} distinct tokens")
 
-    # Counting with re: the quicker of the two ways a user writes it.
-    def re_count():
-        return len(rx.findall(text))
-
-    def re_count_iter():
-        return sum(1 for _ in rx.finditer(text))
-
-    t_a, t_b = interleaved(re_count, re_count_iter, rounds=2)
-    fastest_count = re_count if t_a <= t_b else re_count_iter
-
+    re_count = quicker_count(rx, text)
     row("search_string  vs re.findall", n, lambda: g.search_string(text), lambda: rx.findall(text), 1.5)
-    row("search_string_count  vs re", n, lambda: g.search_string_count(text), fastest_count, 3.0)
+    row("search_string_count  vs re", n, lambda: g.search_string_count(text),
+        lambda: re_count(text), 3.0)
     row("transform_string  vs re.sub", n, lambda: g.transform_string(text, "<kv>"),
         lambda: rx.sub("<kv>", text), 2.5)
 
@@ -215,6 +176,8 @@ def paren_text(n_bytes, seed=5):
 
 
 def paren_rows():
+    if not selected("search_string_count  vs descent with str.find", "parse_string per call  vs descent"):
+        return
     f = paren_grammar()
     text = paren_text(200_000 if QUICK else 1_000_000)
     n = len(text.encode())

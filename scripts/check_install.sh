@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the checkout as a user would, into a fresh virtual environment, and uses it from outside the checkout:
-# `pip install .`, then the wheel of `pip wheel`. Nothing is downloaded (--no-index); setuptools and wheel come
-# from the system's site packages. pip builds in the checkout's build/ folder (setuptools' build_temp), where
-# the CMake tree of the last install is kept, so a repeated check recompiles only what changed.
+# `pip install .`, with its type stubs checked against it (tests/typing/check_types.py: stubtest and mypy), then
+# the wheel of `pip wheel`. Nothing is downloaded (--no-index); setuptools, wheel and mypy come from the system's
+# site packages. pip builds in the checkout's build/ folder (setuptools' build_temp), where the CMake tree of the
+# last install is kept, so a repeated check recompiles only what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 checkout=$PWD
@@ -29,7 +30,10 @@ assert quillex.__version__ == importlib.metadata.version("quillex"), quillex.__v
 g = quillex.Word(quillex.alphas()) + quillex.Literal("=") + quillex.Word(quillex.nums())
 assert g.parse_string("x=42") == ["x", "=", "42"]
 assert quillex.SkipTo(quillex.Literal("end")).search_string("a b end") == ["a b "]
-print(f"installed quillex {quillex.__version__} at {where}")
+stubs = os.path.join(os.path.dirname(where), "quillex-stubs")
+for name in ("__init__.pyi", "py.typed"):
+    assert os.path.isfile(os.path.join(stubs, name)), os.path.join(stubs, name)
+print(f"installed quillex {quillex.__version__} at {where}, its type stubs beside it")
 PY
   )
 }
@@ -37,6 +41,9 @@ PY
 echo "== pip install ."
 "${pip[@]}" install --quiet --no-index --no-build-isolation "$checkout"
 check
+
+echo "== the installed stubs against the installed module: stubtest, mypy --strict, the typed programs run"
+(cd "$scratch" && "$scratch/venv/bin/python" -I "$checkout/tests/typing/check_types.py" "$checkout/README.md")
 
 echo "== pip wheel ., then the wheel installed"
 "${pip[@]}" uninstall --quiet --yes quillex
