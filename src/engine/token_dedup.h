@@ -6,6 +6,8 @@
 //                                                      (never 0), store it for span i and return it;
 //   bool same(std::uint64_t value, std::size_t i)      whether `value` was made for span i's text;
 //   void reuse(std::uint64_t value, std::size_t i)     span i's text is `value`'s: store it for span i again;
+//   bool same_span(std::size_t j, std::size_t i)       whether the value stored for span j (j < i) was made for
+//                                                      span i's text;
 //   void reuse_span(std::size_t j, std::size_t i)      span i's text is span j's (j < i): store j's value again;
 //   void prefetch_slot(std::size_t j),                 hints: span j's value will be reused soon (where it is
 //   void prefetch_value(std::size_t j)                 stored, and what it stands for).
@@ -99,15 +101,16 @@ struct HashedValue {
 struct DedupScratch {
   ScratchArray<HashedValue> table;        // the table route's slots
   ScratchArray<HashedValue> spare_table;  // where they move when the table grows
-  ScratchArray<std::uint64_t> records;    // the partitioned records
+  ScratchArray<std::uint64_t> records;    // the partition route's records in span order
+  ScratchArray<std::uint64_t> parted;     // and by partition
   ScratchArray<std::uint64_t> bounds;     // partition starts
   ScratchArray<std::uint64_t> small;      // one partition's slots
   ScratchArray<std::uint32_t> first32;    // the first span of each span's text, for fewer than 2^32 spans
   ScratchArray<std::uint64_t> first64;    // the same for more
 
   std::size_t bytes() const noexcept {
-    return table.bytes() + spare_table.bytes() + records.bytes() + bounds.bytes() + small.bytes() +
-           first32.bytes() + first64.bytes();
+    return table.bytes() + spare_table.bytes() + records.bytes() + parted.bytes() + bounds.bytes() +
+           small.bytes() + first32.bytes() + first64.bytes();
   }
 };
 
@@ -218,75 +221,108 @@ class Records {
   std::uint64_t low_;
 };
 
-// The partition route's answer for spans [0, n), n >= 1: first[i] = the smallest j with span i's text. Pass 1
-// hashes every span and counts the partition sizes (the top `pbits` bits of the hash); pass 2 hashes again and
-// writes each span's record into its partition, in span order; pass 3 walks each partition through a small
-// table. first[i] = i from pass 1, lowered in pass 3 for a span whose text came earlier: within a partition the
-// records are in span order, so the record a later equal text finds is its first occurrence.
+// The partitions of spans [0, n), n >= 1. Pass 1 hashes every span into its record and counts the partition
+// sizes (the top `pbits` bits of the record); pass 2 copies each record into its partition, in span order; pass
+// 3 walks each partition through a small table, comparing keys only, and gives every span a candidate: first[i]
+// = i when no earlier span has its key (then none has its text), else the first earlier span with its key, whose
+// text is the same but for a collision of keys, which the caller confirms (exact_first settles a collision).
+// Within a partition the records are in span order, so the record a later equal key finds is its first
+// occurrence. Only records and a cache-sized table are touched: no text, so no cache miss per repeated text.
 template <class Index, class Hash>
-void first_occurrences(std::string_view text, const TextSpan* spans, std::size_t n, Index* first,
-                       DedupScratch& scratch, const Hash& hash) {
-  unsigned pbits = 0;
-  while ((n >> pbits) > PARTITION_TARGET) ++pbits;
-  const std::size_t parts = std::size_t{1} << pbits;
-  const auto part_of = [pbits](std::uint64_t h) {
-    return pbits == 0 ? std::size_t{0} : static_cast<std::size_t>(h >> (64 - pbits));
-  };
-  std::uint64_t* bounds = scratch.bounds.reserve(parts + 1);
-  std::memset(bounds, 0, (parts + 1) * sizeof(std::uint64_t));
-  for (std::size_t i = 0; i < n; ++i) {
-    ++bounds[part_of(hash(span_text(text, spans[i]))) + 1];
-    first[i] = static_cast<Index>(i);
+class Partitions {
+ public:
+  Partitions(std::string_view text, const TextSpan* spans, std::size_t n, DedupScratch& scratch, const Hash& hash)
+      : text_(text), spans_(spans), n_(n), scratch_(scratch), hash_(hash), records_(n) {
+    // The partition bits must lie above the index bits, so that equal texts share a partition.
+    const auto index_bits = static_cast<unsigned>(std::bit_width(n));
+    while ((n >> pbits_) > PARTITION_TARGET && pbits_ + index_bits < 64) ++pbits_;
   }
-  std::size_t largest = 0;
-  for (std::size_t p = 0; p < parts; ++p) {
-    if (bounds[p + 1] > largest) largest = static_cast<std::size_t>(bounds[p + 1]);
-    bounds[p + 1] += bounds[p];
-  }
-  // bounds[p] is where partition p starts; writing its records moves it to where p + 1 starts, so that
-  // afterwards partition p spans bounds[p - 1] .. bounds[p] (from 0 for p = 0).
-  const Records records(n);
-  std::uint64_t* parted = scratch.records.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t h = hash(span_text(text, spans[i]));
-    parted[bounds[part_of(h)]++] = records.make(h, i);
-  }
-  std::uint64_t* slots = scratch.small.reserve(std::size_t{1} << table_bits(largest));
-  std::size_t begin = 0;
-  for (std::size_t p = 0; p < parts; ++p) {
-    const auto end = static_cast<std::size_t>(bounds[p]);
-    if (end == begin) continue;
-    const unsigned bits = table_bits(end - begin);
-    const std::size_t mask = (std::size_t{1} << bits) - 1;
-    std::memset(slots, 0, (mask + 1) * sizeof(std::uint64_t));
-    for (std::size_t x = begin; x < end; ++x) {
-      const std::uint64_t r = parted[x];
-      const std::uint64_t key = records.key(r);
-      const std::size_t i = records.index(r);
-      for (std::size_t s = home_slot(key, bits);; s = (s + 1) & mask) {
-        const std::uint64_t v = slots[s];
-        if (v == 0) {
-          slots[s] = r;
-          break;
-        }
-        const std::size_t j = records.index(v);
-        if (records.key(v) == key && span_text(text, spans[j]) == span_text(text, spans[i])) {
-          first[i] = static_cast<Index>(j);
-          break;
+
+  void candidates(Index* first) {
+    const std::size_t parts = std::size_t{1} << pbits_;
+    std::uint64_t* bounds = scratch_.bounds.reserve(parts + 1);
+    std::memset(bounds, 0, (parts + 1) * sizeof(std::uint64_t));
+    std::uint64_t* in_order = scratch_.records.reserve(n_);
+    for (std::size_t i = 0; i < n_; ++i) {
+      in_order[i] = records_.make(hash_(span_text(text_, spans_[i])), i);
+      ++bounds[part_of(in_order[i]) + 1];
+      first[i] = static_cast<Index>(i);
+    }
+    std::size_t largest = 0;
+    for (std::size_t p = 0; p < parts; ++p) {
+      if (bounds[p + 1] > largest) largest = static_cast<std::size_t>(bounds[p + 1]);
+      bounds[p + 1] += bounds[p];
+    }
+    // bounds[p] is where partition p starts; writing its records moves it to where p + 1 starts, so that
+    // afterwards partition p spans bounds[p - 1] .. bounds[p] (from 0 for p = 0).
+    std::uint64_t* parted = scratch_.parted.reserve(n_);
+    for (std::size_t i = 0; i < n_; ++i) parted[bounds[part_of(in_order[i])]++] = in_order[i];
+    std::uint64_t* slots = scratch_.small.reserve(std::size_t{1} << table_bits(largest));
+    std::size_t begin = 0;
+    for (std::size_t p = 0; p < parts; ++p) {
+      const auto end = static_cast<std::size_t>(bounds[p]);
+      if (end == begin) continue;
+      const unsigned bits = table_bits(end - begin);
+      const std::size_t mask = (std::size_t{1} << bits) - 1;
+      std::memset(slots, 0, (mask + 1) * sizeof(std::uint64_t));
+      for (std::size_t x = begin; x < end; ++x) {
+        const std::uint64_t r = parted[x];
+        const std::uint64_t key = records_.key(r);
+        for (std::size_t s = home_slot(key, bits);; s = (s + 1) & mask) {
+          const std::uint64_t v = slots[s];
+          if (v == 0) {
+            slots[s] = r;
+            break;
+          }
+          if (records_.key(v) == key) {
+            first[records_.index(r)] = static_cast<Index>(records_.index(v));
+            break;
+          }
         }
       }
+      begin = end;
     }
-    begin = end;
   }
-}
 
-// The partition route for spans [from, n) once the spans before `from` have their values.
+  // The smallest j <= i whose text is span i's, from i's partition (after `candidates`).
+  std::size_t exact_first(std::size_t i) const {
+    const std::uint64_t r = scratch_.records.data()[i];
+    const std::size_t p = part_of(r);
+    const std::uint64_t* bounds = scratch_.bounds.data();
+    const std::uint64_t* parted = scratch_.parted.data();
+    for (std::size_t x = p == 0 ? 0 : static_cast<std::size_t>(bounds[p - 1]); parted[x] != r; ++x) {
+      const std::size_t j = records_.index(parted[x]);
+      if (records_.key(parted[x]) == records_.key(r) && span_text(text_, spans_[j]) == span_text(text_, spans_[i])) {
+        return j;
+      }
+    }
+    return i;
+  }
+
+ private:
+  std::size_t part_of(std::uint64_t r) const noexcept {
+    return pbits_ == 0 ? std::size_t{0} : static_cast<std::size_t>(r >> (64 - pbits_));
+  }
+
+  std::string_view text_;
+  const TextSpan* spans_;
+  std::size_t n_;
+  DedupScratch& scratch_;
+  const Hash& hash_;
+  Records records_;
+  unsigned pbits_ = 0;
+};
+
+// The partition route for spans [from, n) once the spans before `from` have their values. A candidate is
+// confirmed by the interner against the value stored for it (which the reuse reads anyway); a collision of keys
+// is settled by exact_first.
 template <class Index, class Interner, class Hash>
 void partition_route(std::string_view text, const TextSpan* spans, std::size_t from, std::size_t n,
                      ScratchArray<Index>& first_storage, DedupScratch& scratch, Interner& interner,
                      const Hash& hash) {
   Index* first = first_storage.reserve(n);
-  first_occurrences(text, spans, n, first, scratch, hash);
+  Partitions<Index, Hash> partitions(text, spans, n, scratch, hash);
+  partitions.candidates(first);
   // A repeated text's earlier value lies anywhere behind: its slot is fetched 16 spans ahead and what the slot
   // holds 8 spans ahead, so that those cache misses overlap instead of stalling one after the other.
   constexpr std::size_t AHEAD = 8;
@@ -297,7 +333,8 @@ void partition_route(std::string_view text, const TextSpan* spans, std::size_t f
     if (i + AHEAD < n && first[i + AHEAD] != i + AHEAD) {
       interner.prefetch_value(static_cast<std::size_t>(first[i + AHEAD]));
     }
-    const auto j = static_cast<std::size_t>(first[i]);
+    auto j = static_cast<std::size_t>(first[i]);
+    if (j != i && !interner.same_span(j, i)) j = partitions.exact_first(i);
     if (j == i) {
       (void)interner.make(i);
     } else {

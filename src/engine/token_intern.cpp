@@ -46,6 +46,9 @@ class ListInterner {
     return py::str_equals_utf8(as_str(value), span_text(text_, spans_[i]));
   }
   void reuse(std::uint64_t value, std::size_t i) noexcept { items_[i] = Py_NewRef(as_str(value)); }
+  bool same_span(std::size_t j, std::size_t i) const noexcept {
+    return py::str_equals_utf8(items_[j], span_text(text_, spans_[i]));
+  }
   void reuse_span(std::size_t j, std::size_t i) noexcept { items_[i] = Py_NewRef(items_[j]); }
   void prefetch_slot(std::size_t j) const noexcept { __builtin_prefetch(&items_[j]); }
   // A slot not filled yet holds null, whose prefetch does nothing.

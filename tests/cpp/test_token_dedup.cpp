@@ -1,5 +1,5 @@
 // intern_spans: both routes, and the move from the table to the partitions, against a model of first
-// occurrences; forced hash collisions; a failing `make`; the partitions' answer for 64-bit indices.
+// occurrences; forced hash collisions; a failing `make`; the partitions with 64-bit indices.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -42,6 +42,10 @@ class ModelInterner {
   }
   bool same(std::uint64_t value, std::size_t i) const { return made_.at(value - 1) == text(i); }
   void reuse(std::uint64_t value, std::size_t i) { store(i, value); }
+  bool same_span(std::size_t j, std::size_t i) const {
+    EXPECT_LT(j, i);
+    return same(values_.at(j), i);
+  }
   void reuse_span(std::size_t j, std::size_t i) {
     EXPECT_LT(j, i);
     EXPECT_NE(values_.at(j), 0u) << j;
@@ -213,20 +217,21 @@ TEST(InternSpans, AFailingMakeLeavesTheSpansBeforeItFilled) {
   }
 }
 
-TEST(InternSpans, FirstOccurrencesForWideIndices) {
+TEST(InternSpans, PartitionsForWideIndices) {
+  // More than 2^32 spans take 64-bit indices: the same route, checked here on a small text.
   std::mt19937_64 rng(3);
   Tokens t;
   for (std::size_t i = 0; i < 20'000; ++i) t.add(random_word(rng, 1, 4));
-  DedupScratch scratch;
-  std::vector<std::uint32_t> narrow(t.spans.size());
-  std::vector<std::uint64_t> wide(t.spans.size());
-  dedup_detail::first_occurrences(t.text, t.spans.data(), t.spans.size(), narrow.data(), scratch, TextHash{});
-  dedup_detail::first_occurrences(t.text, t.spans.data(), t.spans.size(), wide.data(), scratch, TextHash{});
-  std::map<std::string_view, std::size_t> first;
-  for (std::size_t i = 0; i < t.spans.size(); ++i) {
-    const std::size_t f = first.try_emplace(span_text(t.text, t.spans[i]), i).first->second;
-    ASSERT_EQ(narrow[i], f) << i;
-    ASSERT_EQ(wide[i], f) << i;
+  for (const std::size_t from : {std::size_t{0}, std::size_t{700}}) {
+    SCOPED_TRACE("from " + std::to_string(from));
+    DedupScratch scratch;
+    ModelInterner m(t);
+    // The spans before `from` are filled as the table route would have.
+    dedup_detail::TableRoute<ModelInterner, TextHash> table(t.text, t.spans.data(), scratch, m, TextHash{});
+    table.run(0, from);
+    dedup_detail::partition_route(t.text, t.spans.data(), from, t.spans.size(), scratch.first64, scratch, m,
+                                  TextHash{});
+    expect_first_occurrences(t, m);
   }
 }
 
