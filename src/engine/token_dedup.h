@@ -1,30 +1,36 @@
-// One value per distinct text among the spans of a text: the walk that gives a search's equal tokens one str.
-// engine/token_intern.h makes the strs; this part is Python-free, so that it is tested on its own.
+// One value per distinct key among a call's items, in item order: the walk that gives a search's equal tokens one
+// str (items: the spans of a text, keyed by their text) and a batch's repeated inputs one token (items: the
+// objects of a list, keyed by identity). engine/token_intern.h and fastpaths/word_batch.h make the values; this
+// part is Python-free, so that it is tested on its own.
 //
-// The caller's Interner holds one value per span, in span order (the list slots):
-//   std::uint64_t make(std::size_t i)                  span i's text is met for the first time: make its value
-//                                                      (never 0), store it for span i and return it;
-//   bool same(std::uint64_t value, std::size_t i)      whether `value` was made for span i's text;
-//   void reuse(std::uint64_t value, std::size_t i)     span i's text is `value`'s: store it for span i again;
-//   bool same_span(std::size_t j, std::size_t i)       whether the value stored for span j (j < i) was made for
-//                                                      span i's text;
-//   void reuse_span(std::size_t j, std::size_t i)      span i's text is span j's (j < i): store j's value again;
-//   void prefetch_slot(std::size_t j),                 hints: span j's value will be reused soon (where it is
+// The caller's Keys say what makes two items the same:
+//   std::uint64_t hash(std::size_t i) const            equal keys have equal hashes;
+//   bool equal(std::size_t i, std::size_t j) const     whether items i and j have one key.
+// The caller's Interner holds one value per item, in item order:
+//   std::uint64_t make(std::size_t i)                  item i's key is met for the first time: make its value
+//                                                      (never 0), store it for item i and return it;
+//   bool same(std::uint64_t value, std::size_t i)      whether `value` was made for item i's key (asked only
+//                                                      when their hashes agree);
+//   void reuse(std::uint64_t value, std::size_t i)     item i's key is `value`'s: store it for item i again;
+//   bool same_item(std::size_t j, std::size_t i)       whether the value stored for item j (j < i) was made for
+//                                                      item i's key;
+//   void reuse_item(std::size_t j, std::size_t i)      item i's key is item j's (j < i): store j's value again;
+//   void prefetch_slot(std::size_t j),                 hints: item j's value will be reused soon (where it is
 //   void prefetch_value(std::size_t j)                 stored, and what it stands for).
 //
-// Two routes give every span the same value:
-// - the table: the spans in order, each looked up in one open-addressing table of (hash, value) for the
-//   distinct texts met so far. While the distinct texts are a few tens of thousands the table stays in the
-//   cache and a repeated text costs a hit there and a look at its value; with a million, nearly every lookup
-//   misses the cache.
-// - the partitions: the spans' hashes are scattered by their top bits into partitions of about 2,048, each
-//   looked up in a small table that stays in the cache, which gives every span the index of the first span with
-//   its text; a pass in span order then makes or reuses the values. Three streaming passes and no cache miss
-//   per new text, but a repeated text costs more than a hit in a table that fits the cache.
-// A call starts on the table and moves to the partitions when the table has grown past PARTITIONS_FROM texts
-// while most spans still bring a new one (checked after every window of DEDUP_WINDOW spans). The partitions then
-// cover all spans, and the values stored so far stand: a later span whose text first came before the move
-// reuses the value stored for that first span.
+// Two routes give every item the same value:
+// - the table: the items in order, each looked up in one open-addressing table of (hash, value) for the
+//   distinct keys met so far. While the distinct keys are a few tens of thousands the table stays in the cache
+//   and a repeated key costs a hit there and a look at its value; with a million, nearly every lookup misses the
+//   cache.
+// - the partitions: the items' hashes are scattered by their top bits into partitions of about 2,048, each
+//   looked up in a small table that stays in the cache, which gives every item the index of the first item with
+//   its key; a pass in item order then makes or reuses the values. Three streaming passes and no cache miss per
+//   new key, but a repeated key costs more than a hit in a table that fits the cache.
+// A call starts on the table and moves to the partitions when the table has grown past PARTITIONS_FROM keys
+// while most items still bring a new one (checked after every window of DEDUP_WINDOW items). The partitions then
+// cover all items, and the values stored so far stand: a later item whose key first came before the move reuses
+// the value stored for that first item.
 #pragma once
 
 #include <bit>
@@ -91,21 +97,21 @@ class ScratchArray {
   std::size_t capacity_ = 0;
 };
 
-// A slot of the table route: a text's hash and its value (0: empty).
+// A slot of the table route: a key's hash and its value (0: empty).
 struct HashedValue {
   std::uint64_t hash;
   std::uint64_t value;
 };
 
-// The working memory of intern_spans, kept by the caller between calls.
+// The working memory of intern_keys, kept by the caller between calls.
 struct DedupScratch {
   ScratchArray<HashedValue> table;        // the table route's slots
   ScratchArray<HashedValue> spare_table;  // where they move when the table grows
-  ScratchArray<std::uint64_t> records;    // the partition route's records in span order
+  ScratchArray<std::uint64_t> records;    // the partition route's records in item order
   ScratchArray<std::uint64_t> parted;     // and by partition
   ScratchArray<std::uint64_t> bounds;     // partition starts
   ScratchArray<std::uint64_t> small;      // one partition's slots
-  ScratchArray<std::uint32_t> first32;    // the first span of each span's text, for fewer than 2^32 spans
+  ScratchArray<std::uint32_t> first32;    // the first item with each item's key, for fewer than 2^32 items
   ScratchArray<std::uint64_t> first64;    // the same for more
 
   std::size_t bytes() const noexcept {
@@ -116,13 +122,13 @@ struct DedupScratch {
 
 enum class DedupRoute { Auto, Table, Partitions };
 
-// The move to the partitions: considered after every window of spans, once the table holds PARTITIONS_FROM
-// texts (some 2 MB of slots, past what a core's own cache holds), when at least half of the window's spans
-// brought a new text.
+// The move to the partitions: considered after every window of items, once the table holds PARTITIONS_FROM
+// keys (some 2 MB of slots, past what a core's own cache holds), when at least half of the window's items
+// brought a new key.
 inline constexpr std::size_t DEDUP_WINDOW = 4096;
 inline constexpr std::size_t PARTITIONS_FROM = std::size_t{1} << 16;
 
-// Partitions of at most about this many spans each: a partition's table of 4,096 or 8,192 slots stays in the
+// Partitions of at most about this many items each: a partition's table of 4,096 or 8,192 slots stays in the
 // cache.
 inline constexpr std::size_t PARTITION_TARGET = 2048;
 
@@ -140,15 +146,14 @@ inline std::size_t home_slot(std::uint64_t hash, unsigned bits) noexcept {
   return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
 
-// The table route over spans [from, to), one table grown by doubling whenever it would pass half full.
-template <class Interner, class Hash>
+// The table route over items [from, to), one table grown by doubling whenever it would pass half full.
+template <class Keys, class Interner>
 class TableRoute {
  public:
-  TableRoute(std::string_view text, const TextSpan* spans, DedupScratch& scratch, Interner& interner,
-             const Hash& hash)
-      : text_(text), spans_(spans), scratch_(scratch), interner_(interner), hash_(hash) {}
+  TableRoute(const Keys& keys, DedupScratch& scratch, Interner& interner)
+      : keys_(keys), scratch_(scratch), interner_(interner) {}
 
-  // Room for `entries` distinct texts without growing.
+  // Room for `entries` distinct keys without growing.
   void size_for(std::size_t entries) {
     const unsigned bits = table_bits(entries);
     if (bits > bits_) resize(bits);
@@ -157,7 +162,7 @@ class TableRoute {
   void run(std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) {
       if ((used_ + 1) * 2 > (std::size_t{1} << bits_)) resize(bits_ + 1);
-      const std::uint64_t h = hash_(span_text(text_, spans_[i]));
+      const std::uint64_t h = keys_.hash(i);
       HashedValue* slots = scratch_.table.data();
       const std::size_t mask = (std::size_t{1} << bits_) - 1;
       for (std::size_t s = home_slot(h, bits_);; s = (s + 1) & mask) {
@@ -196,19 +201,17 @@ class TableRoute {
     bits_ = bits;
   }
 
-  std::string_view text_;
-  const TextSpan* spans_;
+  const Keys& keys_;
   DedupScratch& scratch_;
   Interner& interner_;
-  const Hash& hash_;
   unsigned bits_ = 0;
   std::size_t used_ = 0;
 };
 
-// A span as one 64-bit record for the partitions: the hash's bits above the lowest k, and below them the span's
-// index + 1, with 2^k > n, so that no record is 0 (the mark of an empty slot). Equal texts have equal keys; a key
-// that matches is confirmed by comparing the texts.
-// Example: n = 5 gives k = 3; span 4 with hash 0xABCD...1234 is the record 0xABCD...1230 | 5.
+// An item as one 64-bit record for the partitions: the hash's bits above the lowest k (the record's key), and
+// below them the item's index + 1, with 2^k > n, so that no record is 0 (the mark of an empty slot). Equal keys
+// have equal record keys; record keys that match are confirmed against the keys.
+// Example: n = 5 gives k = 3; item 4 with hash 0xABCD...1234 is the record 0xABCD...1230 | 5.
 class Records {
  public:
   explicit Records(std::size_t n) noexcept
@@ -221,19 +224,18 @@ class Records {
   std::uint64_t low_;
 };
 
-// The partitions of spans [0, n), n >= 1. Pass 1 hashes every span into its record and counts the partition
-// sizes (the top `pbits` bits of the record); pass 2 copies each record into its partition, in span order; pass
-// 3 walks each partition through a small table, comparing keys only, and gives every span a candidate: first[i]
-// = i when no earlier span has its key (then none has its text), else the first earlier span with its key, whose
-// text is the same but for a collision of keys, which the caller confirms (exact_first settles a collision).
-// Within a partition the records are in span order, so the record a later equal key finds is its first
-// occurrence. Only records and a cache-sized table are touched: no text, so no cache miss per repeated text.
-template <class Index, class Hash>
+// The partitions of items [0, n), n >= 1. Pass 1 hashes every item into its record and counts the partition
+// sizes (the top `pbits` bits of the record); pass 2 copies each record into its partition, in item order; pass
+// 3 walks each partition through a small table, comparing record keys only, and gives every item a candidate:
+// first[i] = i when no earlier item has its record key (then none has its key), else the first earlier item with
+// its record key, which has its key too but for a collision, which the caller confirms (exact_first settles a
+// collision). Within a partition the records are in item order, so the record a later equal key finds is its
+// first occurrence. Only records and a cache-sized table are touched, not the keys: no cache miss per repeat.
+template <class Index, class Keys>
 class Partitions {
  public:
-  Partitions(std::string_view text, const TextSpan* spans, std::size_t n, DedupScratch& scratch, const Hash& hash)
-      : text_(text), spans_(spans), n_(n), scratch_(scratch), hash_(hash), records_(n) {
-    // The partition bits must lie above the index bits, so that equal texts share a partition.
+  Partitions(const Keys& keys, std::size_t n, DedupScratch& scratch) : keys_(keys), n_(n), scratch_(scratch), records_(n) {
+    // The partition bits must lie above the index bits, so that equal keys share a partition.
     const auto index_bits = static_cast<unsigned>(std::bit_width(n));
     while ((n >> pbits_) > PARTITION_TARGET && pbits_ + index_bits < 64) ++pbits_;
   }
@@ -244,7 +246,7 @@ class Partitions {
     std::memset(bounds, 0, (parts + 1) * sizeof(std::uint64_t));
     std::uint64_t* in_order = scratch_.records.reserve(n_);
     for (std::size_t i = 0; i < n_; ++i) {
-      in_order[i] = records_.make(hash_(span_text(text_, spans_[i])), i);
+      in_order[i] = records_.make(keys_.hash(i), i);
       ++bounds[part_of(in_order[i]) + 1];
       first[i] = static_cast<Index>(i);
     }
@@ -284,17 +286,15 @@ class Partitions {
     }
   }
 
-  // The smallest j <= i whose text is span i's, from i's partition (after `candidates`).
+  // The smallest j <= i whose key is item i's, from i's partition (after `candidates`).
   std::size_t exact_first(std::size_t i) const {
     const std::uint64_t r = scratch_.records.data()[i];
-    const std::size_t p = part_of(r);
     const std::uint64_t* bounds = scratch_.bounds.data();
     const std::uint64_t* parted = scratch_.parted.data();
+    const std::size_t p = part_of(r);
     for (std::size_t x = p == 0 ? 0 : static_cast<std::size_t>(bounds[p - 1]); parted[x] != r; ++x) {
       const std::size_t j = records_.index(parted[x]);
-      if (records_.key(parted[x]) == records_.key(r) && span_text(text_, spans_[j]) == span_text(text_, spans_[i])) {
-        return j;
-      }
+      if (records_.key(parted[x]) == records_.key(r) && keys_.equal(j, i)) return j;
     }
     return i;
   }
@@ -304,27 +304,24 @@ class Partitions {
     return pbits_ == 0 ? std::size_t{0} : static_cast<std::size_t>(r >> (64 - pbits_));
   }
 
-  std::string_view text_;
-  const TextSpan* spans_;
+  const Keys& keys_;
   std::size_t n_;
   DedupScratch& scratch_;
-  const Hash& hash_;
   Records records_;
   unsigned pbits_ = 0;
 };
 
-// The partition route for spans [from, n) once the spans before `from` have their values. A candidate is
-// confirmed by the interner against the value stored for it (which the reuse reads anyway); a collision of keys
-// is settled by exact_first.
-template <class Index, class Interner, class Hash>
-void partition_route(std::string_view text, const TextSpan* spans, std::size_t from, std::size_t n,
-                     ScratchArray<Index>& first_storage, DedupScratch& scratch, Interner& interner,
-                     const Hash& hash) {
+// The partition route for items [from, n) once the items before `from` have their values. A candidate is
+// confirmed by the interner against the value stored for it (which the reuse reads anyway); a collision of
+// record keys is settled by exact_first.
+template <class Index, class Keys, class Interner>
+void partition_route(const Keys& keys, std::size_t from, std::size_t n, ScratchArray<Index>& first_storage,
+                     DedupScratch& scratch, Interner& interner) {
   Index* first = first_storage.reserve(n);
-  Partitions<Index, Hash> partitions(text, spans, n, scratch, hash);
+  Partitions<Index, Keys> partitions(keys, n, scratch);
   partitions.candidates(first);
-  // A repeated text's earlier value lies anywhere behind: its slot is fetched 16 spans ahead and what the slot
-  // holds 8 spans ahead, so that those cache misses overlap instead of stalling one after the other.
+  // A repeated key's earlier value lies anywhere behind: its slot is fetched 16 items ahead and what the slot
+  // holds 8 items ahead, so that those cache misses overlap instead of stalling one after the other.
   constexpr std::size_t AHEAD = 8;
   for (std::size_t i = from; i < n; ++i) {
     if (i + 2 * AHEAD < n && first[i + 2 * AHEAD] != i + 2 * AHEAD) {
@@ -334,28 +331,28 @@ void partition_route(std::string_view text, const TextSpan* spans, std::size_t f
       interner.prefetch_value(static_cast<std::size_t>(first[i + AHEAD]));
     }
     auto j = static_cast<std::size_t>(first[i]);
-    if (j != i && !interner.same_span(j, i)) j = partitions.exact_first(i);
+    if (j != i && !interner.same_item(j, i)) j = partitions.exact_first(i);
     if (j == i) {
       (void)interner.make(i);
     } else {
-      interner.reuse_span(j, i);
+      interner.reuse_item(j, i);
     }
   }
 }
 
 }  // namespace dedup_detail
 
-// Gives each of spans [0, n) of `text` its value through `interner` (above), in span order: one value per
-// distinct text, made at its first occurrence. `route` forces a route (for tests); Auto chooses as the header
-// says. std::bad_alloc when the working memory cannot be had; what the interner throws passes through. Either
-// way the spans before the failing one have their values, and no later span has one.
-template <class Interner, class Hash = TextHash>
-void intern_spans(std::string_view text, const TextSpan* spans, std::size_t n, DedupScratch& scratch,
-                  Interner& interner, DedupRoute route = DedupRoute::Auto, const Hash& hash = Hash{}) {
+// Gives each of items [0, n) its value through `interner` (above), in item order: one value per distinct key,
+// made at its first occurrence. `route` forces a route (for tests); Auto chooses as the header says.
+// std::bad_alloc when the working memory cannot be had; what the interner throws passes through. Either way the
+// items before the failing one have their values, and no later item has one.
+template <class Keys, class Interner>
+void intern_keys(const Keys& keys, std::size_t n, DedupScratch& scratch, Interner& interner,
+                 DedupRoute route = DedupRoute::Auto) {
   if (n == 0) return;
   std::size_t done = 0;
   if (route != DedupRoute::Partitions) {
-    dedup_detail::TableRoute<Interner, Hash> table(text, spans, scratch, interner, hash);
+    dedup_detail::TableRoute<Keys, Interner> table(keys, scratch, interner);
     table.size_for(n < DEDUP_WINDOW ? n : DEDUP_WINDOW);
     while (done < n) {
       const std::size_t to = n - done < DEDUP_WINDOW ? n : done + DEDUP_WINDOW;
@@ -368,10 +365,21 @@ void intern_spans(std::string_view text, const TextSpan* spans, std::size_t n, D
     if (done == n) return;
   }
   if (n <= UINT32_MAX) {
-    dedup_detail::partition_route(text, spans, done, n, scratch.first32, scratch, interner, hash);
+    dedup_detail::partition_route(keys, done, n, scratch.first32, scratch, interner);
   } else {
-    dedup_detail::partition_route(text, spans, done, n, scratch.first64, scratch, interner, hash);
+    dedup_detail::partition_route(keys, done, n, scratch.first64, scratch, interner);
   }
 }
+
+// The keys of the spans of a text: their texts.
+template <class Hash = TextHash>
+struct SpanKeys {
+  std::string_view text;
+  const TextSpan* spans;
+  Hash hasher{};
+
+  std::uint64_t hash(std::size_t i) const { return hasher(span_text(text, spans[i])); }
+  bool equal(std::size_t i, std::size_t j) const { return span_text(text, spans[i]) == span_text(text, spans[j]); }
+};
 
 }  // namespace quillex::engine

@@ -14,22 +14,6 @@ namespace {
 std::vector<TextSpan> kept_spans;
 DedupScratch kept_dedup;
 
-// The call's own dedup memory: the kept memory when no other call holds it.
-class DedupLease {
- public:
-  DedupLease() noexcept : scratch_(std::exchange(kept_dedup, DedupScratch{})) {}
-  ~DedupLease() {
-    if (kept_dedup.bytes() == 0 && scratch_.bytes() <= KEPT_SCRATCH_BYTES) kept_dedup = std::move(scratch_);
-  }
-  DedupLease(const DedupLease&) = delete;
-  DedupLease& operator=(const DedupLease&) = delete;
-
-  DedupScratch& scratch() noexcept { return scratch_; }
-
- private:
-  DedupScratch scratch_;
-};
-
 // The interner of interned_list_of_spans: a span's value is its str in the list slot of the span (the slot's
 // reference). A text's first occurrence gets a new str; every later one that str again, one more reference.
 class ListInterner {
@@ -46,10 +30,10 @@ class ListInterner {
     return py::str_equals_utf8(as_str(value), span_text(text_, spans_[i]));
   }
   void reuse(std::uint64_t value, std::size_t i) noexcept { items_[i] = Py_NewRef(as_str(value)); }
-  bool same_span(std::size_t j, std::size_t i) const noexcept {
+  bool same_item(std::size_t j, std::size_t i) const noexcept {
     return py::str_equals_utf8(items_[j], span_text(text_, spans_[i]));
   }
-  void reuse_span(std::size_t j, std::size_t i) noexcept { items_[i] = Py_NewRef(items_[j]); }
+  void reuse_item(std::size_t j, std::size_t i) noexcept { items_[i] = Py_NewRef(items_[j]); }
   void prefetch_slot(std::size_t j) const noexcept { __builtin_prefetch(&items_[j]); }
   // A slot not filled yet holds null, whose prefetch does nothing.
   void prefetch_value(std::size_t j) const noexcept { __builtin_prefetch(items_[j], 1); }
@@ -66,10 +50,16 @@ class ListInterner {
 
 }  // namespace
 
+DedupLease::DedupLease() noexcept : scratch_(std::exchange(kept_dedup, DedupScratch{})) {}
+
+DedupLease::~DedupLease() {
+  if (kept_dedup.bytes() == 0 && scratch_.bytes() <= KEPT_DEDUP_BYTES) kept_dedup = std::move(scratch_);
+}
+
 TokenSpans::TokenSpans() : spans_(std::exchange(kept_spans, {})) { spans_.clear(); }
 
 TokenSpans::~TokenSpans() {
-  if (kept_spans.capacity() == 0 && spans_.capacity() * sizeof(TextSpan) <= KEPT_SCRATCH_BYTES) {
+  if (kept_spans.capacity() == 0 && spans_.capacity() * sizeof(TextSpan) <= KEPT_SPAN_BYTES) {
     kept_spans = std::move(spans_);
   }
 }
@@ -80,7 +70,7 @@ PyObject* interned_list_of_spans(std::string_view text, const TokenSpans& spans)
   DedupLease lease;
   ListInterner interner(text, spans.data(), list.get());
   // On a throw the slots from the failing span on are null, which the list's release skips.
-  intern_spans(text, spans.data(), spans.size(), lease.scratch(), interner);
+  intern_keys(SpanKeys<>{text, spans.data()}, spans.size(), lease.scratch(), interner);
   return list.release();
 }
 

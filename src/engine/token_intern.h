@@ -6,7 +6,7 @@
 // otherwise map fresh memory for it every time, and touching a fresh page costs far more than reusing a warm
 // one. A call takes the kept memory for itself and gives it back when it ends, so a call that starts while
 // another holds it (a finaliser run by an allocation, another thread while the interpreter lock is let go) gets
-// memory of its own; what comes back larger than KEPT_SCRATCH_BYTES is freed instead of kept. Everything runs
+// memory of its own; what comes back larger than the limits below is freed instead of kept. Everything runs
 // under the interpreter lock.
 #pragma once
 
@@ -19,9 +19,25 @@
 
 namespace quillex::engine {
 
-// The most memory of each kind kept for the next call: a span buffer up to this size, and dedup tables up to
-// this size together (some 2 million tokens).
-inline constexpr std::size_t KEPT_SCRATCH_BYTES = std::size_t{32} << 20;
+// The most memory kept for the next call: a span buffer up to KEPT_SPAN_BYTES (some 2 million spans), and dedup
+// tables up to KEPT_DEDUP_BYTES together (enough for about as many tokens, or a million batch inputs).
+inline constexpr std::size_t KEPT_SPAN_BYTES = std::size_t{32} << 20;
+inline constexpr std::size_t KEPT_DEDUP_BYTES = std::size_t{48} << 20;
+
+// The working memory of one call that finds repeated keys (engine/token_dedup.h): the kept memory when no other
+// call holds it, else memory of its own. Given back (or freed) when the lease ends.
+class DedupLease {
+ public:
+  DedupLease() noexcept;
+  ~DedupLease();
+  DedupLease(const DedupLease&) = delete;
+  DedupLease& operator=(const DedupLease&) = delete;
+
+  DedupScratch& scratch() noexcept { return scratch_; }
+
+ private:
+  DedupScratch scratch_;
+};
 
 // The spans of a search's tokens in text order, in a buffer kept between calls. `push` and `reserve` throw
 // std::bad_alloc when the buffer cannot grow.

@@ -1,5 +1,5 @@
-// intern_spans: both routes, and the move from the table to the partitions, against a model of first
-// occurrences; forced hash collisions; a failing `make`; the partitions with 64-bit indices.
+// intern_keys over the spans of a text: both routes, and the move from the table to the partitions, against a
+// model of first occurrences; forced hash collisions; a failing `make`; the partitions with 64-bit indices.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -28,7 +28,7 @@ struct Tokens {
 
 // Values are 1 + the number of the distinct text they stand for, in the order `make` was called. Records what
 // the routes ask of it and checks the interface's promises as they go: every span gets one value, in span order;
-// `reuse_span` names an earlier span that has one.
+// `reuse_item` names an earlier span that has one.
 class ModelInterner {
  public:
   explicit ModelInterner(const Tokens& t, std::size_t fail_at_make = std::numeric_limits<std::size_t>::max())
@@ -42,11 +42,11 @@ class ModelInterner {
   }
   bool same(std::uint64_t value, std::size_t i) const { return made_.at(value - 1) == text(i); }
   void reuse(std::uint64_t value, std::size_t i) { store(i, value); }
-  bool same_span(std::size_t j, std::size_t i) const {
+  bool same_item(std::size_t j, std::size_t i) const {
     EXPECT_LT(j, i);
     return same(values_.at(j), i);
   }
-  void reuse_span(std::size_t j, std::size_t i) {
+  void reuse_item(std::size_t j, std::size_t i) {
     EXPECT_LT(j, i);
     EXPECT_NE(values_.at(j), 0u) << j;
     store(i, values_.at(j));
@@ -98,7 +98,7 @@ void check_every_route(const Tokens& t, const Hash& hash = Hash{}) {
   for (const DedupRoute route : ROUTES) {
     SCOPED_TRACE(route_name(route));
     ModelInterner m(t);
-    intern_spans(t.text, t.spans.data(), t.spans.size(), scratch, m, route, hash);
+    intern_keys(SpanKeys<Hash>{t.text, t.spans.data(), hash}, t.spans.size(), scratch, m, route);
     EXPECT_EQ(m.filled(), t.spans.size());
     expect_first_occurrences(t, m);
   }
@@ -112,7 +112,7 @@ std::string random_word(std::mt19937_64& rng, std::size_t min_len, std::size_t m
   return w;
 }
 
-TEST(InternSpans, SmallTable) {
+TEST(InternKeys, SmallTable) {
   struct Case {
     const char* name;
     std::vector<std::string> tokens;
@@ -135,7 +135,7 @@ TEST(InternSpans, SmallTable) {
   }
 }
 
-TEST(InternSpans, GeneratedTextsAcrossTheWindowsAndTheMove) {
+TEST(InternKeys, GeneratedTextsAcrossTheWindowsAndTheMove) {
   std::mt19937_64 rng(7);
   struct Shape {
     const char* name;
@@ -162,7 +162,7 @@ TEST(InternSpans, GeneratedTextsAcrossTheWindowsAndTheMove) {
   }
 }
 
-TEST(InternSpans, LaterSpansReuseValuesMadeBeforeTheMove) {
+TEST(InternKeys, LaterSpansReuseValuesMadeBeforeTheMove) {
   // Distinct words until well past the move, then all of them again in reverse: every repeat after the move
   // finds a value made on one route or the other.
   Tokens t;
@@ -180,7 +180,7 @@ struct ConstantHash {
   std::uint64_t operator()(std::string_view) const noexcept { return 0xFFFF'FFFF'FFFF'FFFFull; }
 };
 
-TEST(InternSpans, TextsWithEqualHashesStayApart) {
+TEST(InternKeys, TextsWithEqualHashesStayApart) {
   std::mt19937_64 rng(11);
   Tokens t;
   for (std::size_t i = 0; i < 6000; ++i) t.add(random_word(rng, 1, 3));
@@ -194,7 +194,7 @@ TEST(InternSpans, TextsWithEqualHashesStayApart) {
   }
 }
 
-TEST(InternSpans, AFailingMakeLeavesTheSpansBeforeItFilled) {
+TEST(InternKeys, AFailingMakeLeavesTheSpansBeforeItFilled) {
   std::mt19937_64 rng(5);
   Tokens t;
   for (std::size_t i = 0; i < 2 * PARTITIONS_FROM; ++i) t.add(random_word(rng, 2, 10));
@@ -203,7 +203,8 @@ TEST(InternSpans, AFailingMakeLeavesTheSpansBeforeItFilled) {
       SCOPED_TRACE(std::string(route_name(route)) + " fails at make " + std::to_string(fail_at));
       DedupScratch scratch;
       ModelInterner m(t, fail_at);
-      EXPECT_THROW(intern_spans(t.text, t.spans.data(), t.spans.size(), scratch, m, route), std::bad_alloc);
+      EXPECT_THROW(intern_keys(SpanKeys<>{t.text, t.spans.data()}, t.spans.size(), scratch, m, route),
+                   std::bad_alloc);
       ASSERT_EQ(m.made().size(), fail_at);
       // Filled up to the first occurrence of distinct text number fail_at (counting from 0), and no further.
       std::map<std::string_view, std::size_t> seen;
@@ -217,7 +218,7 @@ TEST(InternSpans, AFailingMakeLeavesTheSpansBeforeItFilled) {
   }
 }
 
-TEST(InternSpans, PartitionsForWideIndices) {
+TEST(InternKeys, PartitionsForWideIndices) {
   // More than 2^32 spans take 64-bit indices: the same route, checked here on a small text.
   std::mt19937_64 rng(3);
   Tokens t;
@@ -227,10 +228,10 @@ TEST(InternSpans, PartitionsForWideIndices) {
     DedupScratch scratch;
     ModelInterner m(t);
     // The spans before `from` are filled as the table route would have.
-    dedup_detail::TableRoute<ModelInterner, TextHash> table(t.text, t.spans.data(), scratch, m, TextHash{});
+    const SpanKeys<> keys{t.text, t.spans.data()};
+    dedup_detail::TableRoute<SpanKeys<>, ModelInterner> table(keys, scratch, m);
     table.run(0, from);
-    dedup_detail::partition_route(t.text, t.spans.data(), from, t.spans.size(), scratch.first64, scratch, m,
-                                  TextHash{});
+    dedup_detail::partition_route(keys, from, t.spans.size(), scratch.first64, scratch, m);
     expect_first_occurrences(t, m);
   }
 }

@@ -135,3 +135,29 @@ def test_one_character_tokens_are_the_interpreters_own():
     # The interpreter's shared strs for one latin-1 character serve as they do for any str it makes.
     r = q.Regex("[a-z]").search_string("a b a c " * 3)
     assert r == list("abac" * 3) and all(t is chr(ord(t)) for t in r)
+
+
+@pytest.mark.parametrize("make", [lambda: q.Word(q.alphas()), lambda: q.Regex("[a-z]+")], ids=["Word", "Regex"])
+def test_parse_batch_gives_each_input_object_one_token_across_a_large_identity_table(make):
+    # 60,000 distinct objects, each also held by `objects` (so none is held by its list slot alone), every one
+    # once and a third of them again at random places; some do not match, some match whole.
+    rng = random.Random(9)
+    objects = [w + ("1" if i % 5 else "") for i, w in enumerate(words(60_000, rng, "abcdefgh" + E, 3, 8))]
+    objects += ["12", E + "x"]
+    items = objects + [rng.choice(objects) for _ in range(20_000)]
+    rng.shuffle(items)
+    g = make()
+    result = call_checked(g.parse_batch, items)
+    matching = [s for s in items if g.matches(s)]
+    assert result == [g.parse_string(s)[0] for s in matching]
+    first_slot = {}
+    for i, s in enumerate(matching):
+        j = first_slot.setdefault(id(s), i)
+        assert result[i] is result[j], "every occurrence of one object gives one token"
+        assert (result[i] is s) == (len(result[i]) == len(s)), "a whole match is the input itself"
+    slots_of = collections.Counter(id(t) for t in result)
+    made = [i for i in first_slot.values() if result[i] is not matching[i] and len(result[i]) > 1]
+    del s
+    for i in made:
+        held = sys.getrefcount(result[i]) - 1  # less the argument's
+        assert held == slots_of[id(result[i])], "a made token is held by its slots alone"
