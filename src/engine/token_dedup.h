@@ -146,6 +146,24 @@ inline std::size_t home_slot(std::uint64_t hash, unsigned bits) noexcept {
   return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
 
+// Moves the entries of the table (2^old_bits slots, 0 for none) into 2^bits slots of the spare memory, which
+// then becomes the table. An entry's slot is its hash's home or the first free one after it; the entries are
+// distinct, so none needs comparing. An empty slot has value 0.
+inline void grow_table(DedupScratch& scratch, unsigned old_bits, unsigned bits) {
+  const std::size_t old_size = old_bits == 0 ? 0 : std::size_t{1} << old_bits;
+  const std::size_t size = std::size_t{1} << bits;
+  HashedValue* slots = scratch.spare_table.reserve(size);
+  std::memset(slots, 0, size * sizeof(HashedValue));
+  const HashedValue* old = scratch.table.data();
+  for (std::size_t s = 0; s < old_size; ++s) {
+    if (old[s].value == 0) continue;
+    std::size_t t = home_slot(old[s].hash, bits);
+    while (slots[t].value != 0) t = (t + 1) & (size - 1);
+    slots[t] = old[s];
+  }
+  std::swap(scratch.table, scratch.spare_table);
+}
+
 // The table route over items [from, to), one table grown by doubling whenever it would pass half full.
 template <class Keys, class Interner>
 class TableRoute {
@@ -182,22 +200,8 @@ class TableRoute {
   std::size_t distinct() const noexcept { return used_; }
 
  private:
-  // Moves the stored entries into a table of 2^bits slots in the spare memory, which then becomes the table
-  // (the entries are distinct: none needs comparing).
   void resize(unsigned bits) {
-    const std::size_t old_size = bits_ == 0 ? 0 : std::size_t{1} << bits_;
-    const std::size_t size = std::size_t{1} << bits;
-    HashedValue* slots = scratch_.spare_table.reserve(size);
-    std::memset(slots, 0, size * sizeof(HashedValue));
-    const HashedValue* old = scratch_.table.data();
-    const std::size_t mask = size - 1;
-    for (std::size_t s = 0; s < old_size; ++s) {
-      if (old[s].value == 0) continue;
-      std::size_t t = home_slot(old[s].hash, bits);
-      while (slots[t].value != 0) t = (t + 1) & mask;
-      slots[t] = old[s];
-    }
-    std::swap(scratch_.table, scratch_.spare_table);
+    grow_table(scratch_, bits_, bits);
     bits_ = bits;
   }
 

@@ -118,10 +118,11 @@ class FlatTokenList {
 // The general path's identity table: per input object that may occur again, its token (borrowed from the
 // result slot that owns it, which lives as long as the call) or NO_TOKEN for no match. Inputs held by their
 // slot alone never enter it (engine::held_by_slot_alone), so a list of distinct objects builds no table at all.
-// Keys are addresses, valid while the caller holds the list. Open addressing with linear probing in the kept
-// dedup memory (engine::DedupLease), grown by doubling at half full: a list of a million distinct objects held
-// elsewhere too costs a lookup per input without mapping fresh memory, and the caller fetches the home slot of
-// an input some places ahead so that the lookups' cache misses overlap.
+// Keys are addresses, valid while the caller holds the list. The slots are the dedup table's (engine/
+// token_dedup.h: an address and its token each, linear probing, grown by doubling at half full) in the kept
+// dedup memory (engine::DedupLease): a list of a million distinct objects held elsewhere too costs a lookup per
+// input without mapping fresh memory, and the caller fetches the home slot of an input some places ahead so
+// that the lookups' cache misses overlap.
 class PointerTokenMap {
  public:
   static constexpr std::uint64_t NO_TOKEN = 1;  // no object lives at address 1
@@ -140,7 +141,7 @@ class PointerTokenMap {
     const std::uint64_t key = address(item);
     const std::size_t mask = (std::size_t{1} << bits_) - 1;
     for (std::size_t s = engine::dedup_detail::home_slot(key, bits_);; s = (s + 1) & mask) {
-      if (slots[s].hash == 0) {
+      if (slots[s].value == 0) {
         slots[s] = {key, NO_TOKEN};
         ++used_;
         return {&slots[s].value, false};
@@ -158,21 +159,8 @@ class PointerTokenMap {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(item));
   }
 
-  // Moves the entries into 2^bits slots of the spare memory, which then becomes the table (an empty slot has
-  // address 0).
   void resize(unsigned bits) {
-    const std::size_t old_size = bits_ == 0 ? 0 : std::size_t{1} << bits_;
-    const std::size_t size = std::size_t{1} << bits;
-    engine::HashedValue* slots = scratch_.spare_table.reserve(size);
-    std::memset(slots, 0, size * sizeof(engine::HashedValue));
-    const engine::HashedValue* old = scratch_.table.data();
-    for (std::size_t s = 0; s < old_size; ++s) {
-      if (old[s].hash == 0) continue;
-      std::size_t t = engine::dedup_detail::home_slot(old[s].hash, bits);
-      while (slots[t].hash != 0) t = (t + 1) & (size - 1);
-      slots[t] = old[s];
-    }
-    std::swap(scratch_.table, scratch_.spare_table);
+    engine::dedup_detail::grow_table(scratch_, bits_, bits);
     bits_ = bits;
   }
 
