@@ -28,9 +28,9 @@
 //   its key; a pass in item order then makes or reuses the values. Three streaming passes and no cache miss per
 //   new key, but a repeated key costs more than a hit in a table that fits the cache.
 // A call starts on the table and moves to the partitions when the table has grown past PARTITIONS_FROM keys
-// while most items still bring a new one (checked after every window of DEDUP_WINDOW items). The partitions then
-// cover all items, and the values stored so far stand: a later item whose key first came before the move reuses
-// the value stored for that first item.
+// while many items still bring a new one (checked after every window of DEDUP_WINDOW items). From then on the
+// items are only gathered; at the end the partitions cover all items, and the values stored before the move
+// stand: a later item whose key first came before the move reuses the value stored for that first item.
 #pragma once
 
 #include <bit>
@@ -123,8 +123,9 @@ struct DedupScratch {
 enum class DedupRoute { Auto, Table, Partitions };
 
 // The move to the partitions: considered after every window of items, once the table holds PARTITIONS_FROM
-// keys (some 2 MB of slots, past what a core's own cache holds), when at least half of the window's items
-// brought a new key.
+// keys (some 2 MB of slots, past what a core's own cache holds), when at least a quarter of the window's items
+// brought a new key (a text drawn from a vocabulary of some 90,000 words or more; with less, the table stays
+// within a few MB and serves the repeats faster).
 inline constexpr std::size_t DEDUP_WINDOW = 4096;
 inline constexpr std::size_t PARTITIONS_FROM = std::size_t{1} << 16;
 
@@ -164,7 +165,7 @@ inline void grow_table(DedupScratch& scratch, unsigned old_bits, unsigned bits) 
   std::swap(scratch.table, scratch.spare_table);
 }
 
-// The table route over items [from, to), one table grown by doubling whenever it would pass half full.
+// The table route, an item at a time: one table grown by doubling whenever it would pass half full.
 template <class Keys, class Interner>
 class TableRoute {
  public:
@@ -177,22 +178,20 @@ class TableRoute {
     if (bits > bits_) resize(bits);
   }
 
-  void run(std::size_t from, std::size_t to) {
-    for (std::size_t i = from; i < to; ++i) {
-      if ((used_ + 1) * 2 > (std::size_t{1} << bits_)) resize(bits_ + 1);
-      const std::uint64_t h = keys_.hash(i);
-      HashedValue* slots = scratch_.table.data();
-      const std::size_t mask = (std::size_t{1} << bits_) - 1;
-      for (std::size_t s = home_slot(h, bits_);; s = (s + 1) & mask) {
-        if (slots[s].value == 0) {
-          slots[s] = {h, interner_.make(i)};
-          ++used_;
-          break;
-        }
-        if (slots[s].hash == h && interner_.same(slots[s].value, i)) {
-          interner_.reuse(slots[s].value, i);
-          break;
-        }
+  void item(std::size_t i) {
+    if ((used_ + 1) * 2 > (std::size_t{1} << bits_)) resize(bits_ + 1);
+    const std::uint64_t h = keys_.hash(i);
+    HashedValue* slots = scratch_.table.data();
+    const std::size_t mask = (std::size_t{1} << bits_) - 1;
+    for (std::size_t s = home_slot(h, bits_);; s = (s + 1) & mask) {
+      if (slots[s].value == 0) {
+        slots[s] = {h, interner_.make(i)};
+        ++used_;
+        return;
+      }
+      if (slots[s].hash == h && interner_.same(slots[s].value, i)) {
+        interner_.reuse(slots[s].value, i);
+        return;
       }
     }
   }
@@ -346,33 +345,65 @@ void partition_route(const Keys& keys, std::size_t from, std::size_t n, ScratchA
 
 }  // namespace dedup_detail
 
-// Gives each of items [0, n) its value through `interner` (above), in item order: one value per distinct key,
-// made at its first occurrence. `route` forces a route (for tests); Auto chooses as the header says.
-// std::bad_alloc when the working memory cannot be had; what the interner throws passes through. Either way the
-// items before the failing one have their values, and no later item has one.
+// Gives the items their values through `interner` (above), in item order, as they come: one value per distinct
+// key, made at its first occurrence. `next()` takes the next item, whose key must be readable from then on;
+// `finish()` settles the items not settled yet (once the call has moved to the partitions, which need every
+// key). `route` forces a route (for tests); Auto chooses as the header says. std::bad_alloc when the working
+// memory cannot be had; what the interner throws passes through. Either way the items before the failing one
+// have their values, and no later item has one.
+template <class Keys, class Interner>
+class KeyInterning {
+ public:
+  // `expected`: how many items the caller expects, which sizes the first table (any number is correct).
+  KeyInterning(const Keys& keys, std::size_t expected, DedupScratch& scratch, Interner& interner,
+               DedupRoute route = DedupRoute::Auto)
+      : keys_(keys), scratch_(scratch), interner_(interner), route_(route), table_(keys, scratch, interner),
+        moved_(route == DedupRoute::Partitions) {
+    if (!moved_) table_.size_for(expected < DEDUP_WINDOW ? expected : DEDUP_WINDOW);
+  }
+
+  void next() {
+    const std::size_t i = items_++;
+    if (moved_) return;
+    table_.item(i);
+    if (items_ % DEDUP_WINDOW != 0) return;
+    const std::size_t brought = table_.distinct() - distinct_before_;
+    distinct_before_ = table_.distinct();
+    if (route_ == DedupRoute::Auto && table_.distinct() >= PARTITIONS_FROM && brought * 4 >= DEDUP_WINDOW) {
+      moved_ = true;
+      settled_ = items_;
+    }
+  }
+
+  void finish() {
+    if (!moved_ || settled_ == items_) return;
+    if (items_ <= UINT32_MAX) {
+      dedup_detail::partition_route(keys_, settled_, items_, scratch_.first32, scratch_, interner_);
+    } else {
+      dedup_detail::partition_route(keys_, settled_, items_, scratch_.first64, scratch_, interner_);
+    }
+    settled_ = items_;
+  }
+
+ private:
+  const Keys& keys_;
+  DedupScratch& scratch_;
+  Interner& interner_;
+  DedupRoute route_;
+  dedup_detail::TableRoute<Keys, Interner> table_;
+  bool moved_;
+  std::size_t items_ = 0;            // items taken
+  std::size_t settled_ = 0;          // once moved: the items that have their values
+  std::size_t distinct_before_ = 0;  // the table's keys at the start of the window
+};
+
+// All of items [0, n) at once.
 template <class Keys, class Interner>
 void intern_keys(const Keys& keys, std::size_t n, DedupScratch& scratch, Interner& interner,
                  DedupRoute route = DedupRoute::Auto) {
-  if (n == 0) return;
-  std::size_t done = 0;
-  if (route != DedupRoute::Partitions) {
-    dedup_detail::TableRoute<Keys, Interner> table(keys, scratch, interner);
-    table.size_for(n < DEDUP_WINDOW ? n : DEDUP_WINDOW);
-    while (done < n) {
-      const std::size_t to = n - done < DEDUP_WINDOW ? n : done + DEDUP_WINDOW;
-      const std::size_t before = table.distinct();
-      table.run(done, to);
-      const std::size_t brought = table.distinct() - before;
-      done = to;
-      if (route == DedupRoute::Auto && table.distinct() >= PARTITIONS_FROM && brought * 2 >= DEDUP_WINDOW) break;
-    }
-    if (done == n) return;
-  }
-  if (n <= UINT32_MAX) {
-    dedup_detail::partition_route(keys, done, n, scratch.first32, scratch, interner);
-  } else {
-    dedup_detail::partition_route(keys, done, n, scratch.first64, scratch, interner);
-  }
+  KeyInterning<Keys, Interner> interning(keys, n, scratch, interner, route);
+  for (std::size_t i = 0; i < n; ++i) interning.next();
+  interning.finish();
 }
 
 // The keys of the spans of a text: their texts.

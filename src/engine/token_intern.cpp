@@ -1,10 +1,8 @@
 #include "engine/token_intern.h"
 
-#include <cstdint>
 #include <utility>
 
 #include "py/errors.h"
-#include "py/str_units.h"
 
 namespace quillex::engine {
 
@@ -13,40 +11,6 @@ namespace {
 // The memory kept between calls, empty while a call holds it.
 std::vector<TextSpan> kept_spans;
 DedupScratch kept_dedup;
-
-// The interner of interned_list_of_spans: a span's value is its str in the list slot of the span (the slot's
-// reference). A text's first occurrence gets a new str; every later one that str again, one more reference.
-class ListInterner {
- public:
-  ListInterner(std::string_view text, const TextSpan* spans, PyObject* list) noexcept
-      : text_(text), spans_(spans), items_(reinterpret_cast<PyListObject*>(list)->ob_item) {}
-
-  std::uint64_t make(std::size_t i) {
-    PyObject* s = py::new_str_or_throw(span_text(text_, spans_[i]));
-    items_[i] = s;
-    return reinterpret_cast<std::uintptr_t>(s);
-  }
-  bool same(std::uint64_t value, std::size_t i) const noexcept {
-    return py::str_equals_utf8(as_str(value), span_text(text_, spans_[i]));
-  }
-  void reuse(std::uint64_t value, std::size_t i) noexcept { items_[i] = Py_NewRef(as_str(value)); }
-  bool same_item(std::size_t j, std::size_t i) const noexcept {
-    return py::str_equals_utf8(items_[j], span_text(text_, spans_[i]));
-  }
-  void reuse_item(std::size_t j, std::size_t i) noexcept { items_[i] = Py_NewRef(items_[j]); }
-  void prefetch_slot(std::size_t j) const noexcept { __builtin_prefetch(&items_[j]); }
-  // A slot not filled yet holds null, whose prefetch does nothing.
-  void prefetch_value(std::size_t j) const noexcept { __builtin_prefetch(items_[j], 1); }
-
- private:
-  static PyObject* as_str(std::uint64_t value) noexcept {
-    return reinterpret_cast<PyObject*>(static_cast<std::uintptr_t>(value));
-  }
-
-  std::string_view text_;
-  const TextSpan* spans_;
-  PyObject** items_;
-};
 
 }  // namespace
 
@@ -62,6 +26,30 @@ TokenSpans::~TokenSpans() {
   if (kept_spans.capacity() == 0 && spans_.capacity() * sizeof(TextSpan) <= KEPT_SPAN_BYTES) {
     kept_spans = std::move(spans_);
   }
+}
+
+std::uint64_t ListInterner::make(std::size_t i) {
+  PyObject* s = py::new_str_or_throw(span_text(text_, spans_[i]));
+  items_[i] = s;
+  return as_value(s);
+}
+
+bool CountedTokenList::open(std::size_t count) {
+  list_ = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list_) {
+    (void)py::pending_error();
+    return false;
+  }
+  spans_.reserve(count);
+  interner_.emplace(text_, spans_.data(), list_.get());
+  keys_.emplace(SpanKeys<>{text_, spans_.data()});
+  interning_.emplace(*keys_, count, lease_.scratch(), *interner_);
+  return true;
+}
+
+PyObject* CountedTokenList::finish() {
+  interning_->finish();
+  return list_.release();
 }
 
 PyObject* interned_list_of_spans(std::string_view text, const TokenSpans& spans) {

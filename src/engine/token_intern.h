@@ -1,6 +1,8 @@
-// The list of a search's tokens, equal texts sharing one str: the spans are recorded first (TokenSpans), then
-// interned_list_of_spans finds the first occurrence of every text (engine/token_dedup.h) and makes one str for
-// each, in text order, straight into the list.
+// The list of a search's tokens, equal texts sharing one str (engine/token_dedup.h finds the first occurrence of
+// every text; one str is made for each, in text order, straight into the list). Two ways in: a search that knows
+// its number of tokens first makes a CountedTokenList of that length and adds each span as it finds it, so that the
+// common case (texts that repeat) is settled while the text is still in the cache; one that does not records its
+// spans (TokenSpans) and hands them to interned_list_of_spans.
 //
 // The working memory (the spans, the dedup tables) is kept between calls: a search over a large text would
 // otherwise map fresh memory for it every time, and touching a fresh page costs far more than reusing a warm
@@ -11,11 +13,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "engine/token_dedup.h"
 #include "py/pyref.h"
+#include "py/str_units.h"
 
 namespace quillex::engine {
 
@@ -58,9 +63,71 @@ class TokenSpans {
   std::vector<TextSpan> spans_;
 };
 
-// The list of the slices of `text` for `spans` (non-empty, in text order), made at its final length, equal
-// slices sharing one str. nullptr with the interpreter's error when the list cannot be made; std::bad_alloc
-// when a str or the working memory cannot be had (the list made so far is released).
+// The interner of a token list (engine/token_dedup.h): a span's value is its str in the list slot of the span
+// (the slot's reference). A text's first occurrence gets a new str; every later one that str again, one more
+// reference. Slots not filled yet are null.
+class ListInterner {
+ public:
+  ListInterner(std::string_view text, const TextSpan* spans, PyObject* list) noexcept
+      : text_(text), spans_(spans), items_(reinterpret_cast<PyListObject*>(list)->ob_item) {}
+
+  std::uint64_t make(std::size_t i);
+  bool same(std::uint64_t value, std::size_t i) const noexcept {
+    return py::str_equals_utf8(as_str(value), span_text(text_, spans_[i]));
+  }
+  void reuse(std::uint64_t value, std::size_t i) noexcept { items_[i] = Py_NewRef(as_str(value)); }
+  bool same_item(std::size_t j, std::size_t i) const noexcept { return same(as_value(items_[j]), i); }
+  void reuse_item(std::size_t j, std::size_t i) noexcept { items_[i] = Py_NewRef(items_[j]); }
+  void prefetch_slot(std::size_t j) const noexcept { __builtin_prefetch(&items_[j]); }
+  // A slot not filled yet holds null, whose prefetch does nothing.
+  void prefetch_value(std::size_t j) const noexcept { __builtin_prefetch(items_[j], 1); }
+
+ private:
+  static PyObject* as_str(std::uint64_t value) noexcept {
+    return reinterpret_cast<PyObject*>(static_cast<std::uintptr_t>(value));
+  }
+  static std::uint64_t as_value(PyObject* s) noexcept {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(s));
+  }
+
+  std::string_view text_;
+  const TextSpan* spans_;
+  PyObject** items_;
+};
+
+// A token list made at the length the search counted: `open(count)` (count >= 1), then `add` for each of the
+// count spans in text order (the tokens of repeated texts are settled at once), then `finish`. Equal slices
+// share one str. `add` and `finish` throw std::bad_alloc when a str or the working memory cannot be had; the
+// list made so far is then released with the CountedTokenList.
+class CountedTokenList {
+ public:
+  explicit CountedTokenList(std::string_view text) noexcept : text_(text) {}
+  CountedTokenList(const CountedTokenList&) = delete;
+  CountedTokenList& operator=(const CountedTokenList&) = delete;
+
+  // False with the interpreter's error when the list cannot be made.
+  [[nodiscard]] bool open(std::size_t count);
+  std::size_t size() const noexcept { return spans_.size(); }
+  void add(Pos start, Pos end) {
+    spans_.push(start, end);
+    interning_->next();
+  }
+  // The list (a new reference).
+  [[nodiscard]] PyObject* finish();
+
+ private:
+  std::string_view text_;
+  py::PyRef list_;
+  TokenSpans spans_;  // room for every span from open() on, so that their address holds
+  DedupLease lease_;
+  std::optional<ListInterner> interner_;
+  std::optional<SpanKeys<>> keys_;
+  std::optional<KeyInterning<SpanKeys<>, ListInterner>> interning_;
+};
+
+// The list of the slices [start, end) of `text` for `spans` (non-empty, in text order), made at its final
+// length, equal slices sharing one str. nullptr with the interpreter's error when the list cannot be made;
+// std::bad_alloc when a str or the working memory cannot be had (the list made so far is released).
 [[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const TokenSpans& spans);
 
 }  // namespace quillex::engine

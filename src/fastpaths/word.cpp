@@ -221,19 +221,19 @@ PyObject* word_transform_string(PyObject*, const Element& e, PyObject* s, std::s
 // ---------------------------------------------------------------------------------------------------------------
 // search_string
 
-// word_search_single_pass: the words counted first (`count`), their spans recorded by one scan into room for
-// that many, and the list made from them with equal words sharing one str.
+// word_search_single_pass: the words counted first (`count`), the list made at that length, then filled in one
+// scan with equal words sharing one str (engine::CountedTokenList).
 template <class Scan>
 PyObject* word_search_single_pass(std::string_view text, std::uint64_t count, Scan&& scan) {
   if (count == 0) return py::new_empty_list_or_die();
-  engine::TokenSpans spans;
-  spans.reserve(count);
+  engine::CountedTokenList list(text);
+  if (!list.open(count)) return nullptr;
   scan([&](Pos start, Pos end) {
-    if (spans.size() == count) fatal("Word.search_string: the scan found more words than it counted");
-    spans.push(start, end);
+    if (list.size() == count) fatal("Word.search_string: the scan found more words than it counted");
+    list.add(start, end);
   });
-  if (spans.size() != count) fatal("Word.search_string: the scan found fewer words than it counted");
-  return engine::interned_list_of_spans(text, spans);
+  if (list.size() != count) fatal("Word.search_string: the scan found fewer words than it counted");
+  return list.finish();
 }
 
 // WordKeyCache: the distinct words of the periodic path, 32 slots on the call's stack, each owning its str. A

@@ -31,11 +31,37 @@ namespace quillex::py {
   return reinterpret_cast<PyCompactUnicodeObject*>(s)->utf8 != nullptr;
 }
 
+// Whether the n bytes at a and at b are the same. Up to 16 bytes in two loads a side that may overlap, as most
+// tokens are, instead of a call; longer through memcmp.
+[[nodiscard]] inline bool same_bytes(const char* a, const char* b, std::size_t n) noexcept {
+  const auto load = [](const char* p, auto word) {
+    std::memcpy(&word, p, sizeof word);
+    return word;
+  };
+  if (n >= 8 && n <= 16) {
+    return ((load(a, std::uint64_t{}) ^ load(b, std::uint64_t{})) |
+            (load(a + n - 8, std::uint64_t{}) ^ load(b + n - 8, std::uint64_t{}))) == 0;
+  }
+  if (n >= 4 && n < 8) {
+    return ((load(a, std::uint32_t{}) ^ load(b, std::uint32_t{})) |
+            (load(a + n - 4, std::uint32_t{}) ^ load(b + n - 4, std::uint32_t{}))) == 0;
+  }
+  if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  return std::memcmp(a, b, n) == 0;
+}
+
 // Whether `s` (a ready str) holds exactly the text `utf8` (valid UTF-8). An ASCII str is its own UTF-8 form;
 // any other str's form is longer than its length, one byte more at least for each code point from U+0080.
 [[nodiscard]] inline bool str_equals_utf8(PyObject* s, std::string_view utf8) noexcept {
   const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
-  if (PyUnicode_IS_ASCII(s)) return length == utf8.size() && std::memcmp(PyUnicode_DATA(s), utf8.data(), length) == 0;
+  if (PyUnicode_IS_ASCII(s)) {
+    return length == utf8.size() && same_bytes(static_cast<const char*>(PyUnicode_DATA(s)), utf8.data(), length);
+  }
   if (length >= utf8.size()) return false;
   const int kind = PyUnicode_KIND(s);
   const void* data = PyUnicode_DATA(s);

@@ -230,7 +230,7 @@ TEST(InternKeys, PartitionsForWideIndices) {
     // The spans before `from` are filled as the table route would have.
     const SpanKeys<> keys{t.text, t.spans.data()};
     dedup_detail::TableRoute<SpanKeys<>, ModelInterner> table(keys, scratch, m);
-    table.run(0, from);
+    for (std::size_t i = 0; i < from; ++i) table.item(i);
     dedup_detail::partition_route(keys, from, t.spans.size(), scratch.first64, scratch, m);
     expect_first_occurrences(t, m);
   }
