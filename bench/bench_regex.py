@@ -144,6 +144,67 @@ def sequence_rows():
     print()
 
 
+def json_like_text(n_bytes, seed=3):
+    """JSON values as a config or an API dump holds them: objects of quoted keys (a few with escapes, '\\u'
+    escapes and non-ASCII characters) and numbers, booleans, nulls and strings, in arrays, with white space."""
+    rnd = random.Random(seed)
+    words = ["name", "id", "value", "enabled", "path", "type", "caf\u00e9", "s\u00e9lection", "a\\\"b", "x\\ny",
+             "\\u00e9t\\u00e9", "count", "items", "\u20ac"]
+
+    def scalar():
+        r = rnd.random()
+        if r < 0.35:
+            return '"' + rnd.choice(words) + ("_" + str(rnd.randrange(100)) if rnd.random() < 0.5 else "") + '"'
+        if r < 0.7:
+            return rnd.choice([str(rnd.randrange(-50, 10 ** rnd.randint(1, 7))), f"{rnd.uniform(-1e3, 1e3):.3f}",
+                               f"{rnd.uniform(0, 9):.2f}e{rnd.randint(-9, 9)}", "0"])
+        return rnd.choice(["true", "false", "null"])
+
+    out, size = [], 0
+    while size < n_bytes:
+        members = ", ".join(f'"{rnd.choice(words)}": {scalar()}' for _ in range(rnd.randint(1, 6)))
+        item = "{" + members + ', "list": [' + ", ".join(scalar() for _ in range(rnd.randint(0, 5))) + "]}"
+        out.append(item)
+        size += len(item.encode()) + 3
+    return "[" + ",\n ".join(out) + "]"
+
+
+def automaton_rows():
+    """Token patterns with alternations, optional and repeated groups (walked by the pattern's automaton, not by
+    RE2) beside `re` and the `regex` module over a JSON text, and the anchored test of each token of the text as
+    a batch of distinct strs, beside a re.match loop and the same pattern through RE2."""
+    text = json_like_text(1_000_000 if QUICK else 5_000_000)
+    print(f"token patterns over {len(text.encode()) / 1e6:.1f} MB of JSON")
+    for pattern in [r'"(?:[^"\\]|\\.)*"', r'"(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*"',
+                    r"-?(?:0|[1-9]\d*)(?:\.\d+)?(?:[eE][+-]?\d+)?", "true|false|null"]:
+        g = q.Regex(pattern)
+        alts = [("re", re.compile(pattern, re.ASCII))]
+        alts += [("regex", regex.compile(pattern, regex.ASCII | regex.VERSION0))] if regex else []
+        found = [m.group() for m in alts[0][1].finditer(text)]
+        replaced = alts[0][1].sub("#", text)
+        for _, rx in alts:
+            assert [m.group() for m in rx.finditer(text)] == found and rx.sub("#", text) == replaced, pattern
+        assert g.search_string_count(text) == len(found) and g.search_string(text) == found, pattern
+        assert g.transform_string(text, "#") == replaced, pattern
+        print(f" Regex({pattern!r}), {len(found):,} matches")
+        ratio_row("search_string_count", None, lambda: g.search_string_count(text),
+                  [(name, lambda rx=rx: sum(1 for _ in rx.finditer(text))) for name, rx in alts])
+        ratio_row("search_string", None, lambda: g.search_string(text),
+                  [(name, lambda rx=rx: [m.group() for m in rx.finditer(text)]) for name, rx in alts])
+        ratio_row("transform_string", None, lambda: g.transform_string(text, "#"),
+                  [(name, lambda rx=rx: rx.sub("#", text)) for name, rx in alts])
+        # Each token with what follows it in the text, as distinct strs.
+        items = [text[m.start():m.end() + 8] for m in alts[0][1].finditer(text)][:200_000]
+        rx = alts[0][1]
+        via_re2 = q.Regex(r"(?:\b\B|" + pattern + ")")  # the same matches, every test through RE2
+        assert g.parse_batch_count(items) == len(items) == via_re2.parse_batch_count(items)
+        assert g.parse_batch(items) == [rx.match(s).group() for s in items] == via_re2.parse_batch(items)
+        ratio_row(f"parse_batch, {len(items):,} tokens", None, lambda: g.parse_batch(items),
+                  [("re.match loop", lambda: [rx.match(s).group() for s in items]),
+                   ("RE2 route", lambda: via_re2.parse_batch(items))])
+    print()
+
+
 def make_text(n_bytes):
     rng = random.Random(7)
     words = ["alpha", "beta", "END", "end;", "backend", "x=42", "y=7", '"quoted text"', '"a\\"b"', "é", "Ab",
@@ -265,6 +326,7 @@ def batch_rows():
 if __name__ == "__main__":
     floor_rows()
     sequence_rows()
+    automaton_rows()
     text_rows(make_text(200_000 if QUICK else 4_000_000))
     start_rows()
     batch_rows()

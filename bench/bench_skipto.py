@@ -76,6 +76,7 @@ def rows():
     rx = q.SkipTo(q.Regex("x+y"))
     every = q.SkipTo(q.Literal("a"))
     and_lit = q.Literal("a") + q.SkipTo(q.Literal("end"))
+    sixteen = q.MatchFirst([q.SkipTo(q.Literal(c)) for c in "bcdefghijklmnopq"])
     letters = lambda n: "ab" * (n // 2)  # noqa: E731
     a_run = lambda n: "a" * n  # noqa: E731
     # (label, call, text of about n bytes, answer, whether the answer is a plain-Python route worth timing).
@@ -101,6 +102,8 @@ def rows():
         ("SkipTo(Literal('a')).search_string_count, 'a'*n (a match per byte)", every.search_string_count, a_run,
          from_spans(by_find("a"), lambda t, sp: len(sp)), True),
         ("(Literal('a') + SkipTo(Literal('end'))).search_string_count, 'a'*n", and_lit.search_string_count, a_run,
+         lambda t: 0, False),
+        ("MatchFirst of 16 SkipTo(Literal(c)).search_string_count, 'a'*n", sixteen.search_string_count, a_run,
          lambda t: 0, False),
         ("SkipTo(Literal('end')).search_string_count, 'é'*n/2 + 'end'", lit_end.search_string_count,
          lambda n: "é" * (n // 2 - 2) + "end", from_spans(by_find("end"), lambda t, sp: len(sp)), True),

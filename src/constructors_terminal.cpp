@@ -37,7 +37,7 @@ PyObject* literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   std::string_view s;
   if (!bind_text<ClassId::Literal>(args, kwargs, s)) return nullptr;
   ElementRef element = make_literal_element(s);
-  return new_literal_object(subtype, std::move(element), py::PyRef::steal(py::new_str_or_die(s)),
+  return new_literal_object(subtype, std::move(element), py::PyRef::steal(py::new_str_or_throw(s)),
                             literal_message(s));
 }
 
@@ -45,7 +45,7 @@ PyObject* keyword_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   std::string_view s;
   if (!bind_text<ClassId::Keyword>(args, kwargs, s)) return nullptr;
   ElementRef element = make_element<KeywordElement>(s);
-  return new_keyword_object(subtype, std::move(element), py::PyRef::steal(py::new_str_or_die(s)));
+  return new_keyword_object(subtype, std::move(element), py::PyRef::steal(py::new_str_or_throw(s)));
 }
 
 PyObject* caseless_literal_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {

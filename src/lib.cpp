@@ -126,6 +126,9 @@ PyObject* initialise_module() noexcept {
     return nullptr;
   }
   if (g_module != nullptr) return Py_NewRef(g_module);
+  // The importing thread's exception state, made while memory is to spare (other threads make theirs on their
+  // first call).
+  if (!py::exception_state_ready()) return nullptr;
   py::PyRef module = py::PyRef::steal(PyModule_Create2(&MODULE_DEFINITION, INTERPRETER_API_VERSION));
   if (!module) return py::pending_error();
   if (!register_module_members(module.get())) return py::pending_error();  // the module is released

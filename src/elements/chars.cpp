@@ -51,31 +51,6 @@ WordElement::WordElement(std::string_view init_chars, std::optional<std::string_
       min_(min),
       max_(max) {}
 
-MatchResult WordElement::match(std::string_view text, Pos pos) const noexcept {
-  const std::size_t n = text.size();
-  if (pos >= n) return {false, 0};
-  const unsigned first = member_len(init_, text, pos);
-  if (first == 0) return {false, 0};
-  Pos end = pos + first;
-  Pos chars = 1;
-  if (!body_.has_wide()) {
-    // ASCII body: one bit test per byte; a byte of 0x80 and above is never a member.
-    const Pos limit = max_ != 0 && max_ < n - pos ? pos + std::max<Pos>(max_, first) : n;
-    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
-    const Pos start = end;
-    while (end < limit && body_.contains(t[end])) ++end;
-    chars += end - start;
-  } else {
-    while (end < n && (max_ == 0 || end - pos < max_)) {
-      const unsigned k = member_len(body_, text, end);
-      if (k == 0) break;
-      end += k;
-      ++chars;
-    }
-  }
-  return {chars >= min_, end};
-}
-
 MatchResult WordElement::try_match_at(std::string_view text, Pos pos) const { return match(text, pos); }
 
 MatchResult WordElement::parse_into(std::string_view text, Pos pos, TokenBuffer& out) const {

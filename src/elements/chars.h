@@ -4,6 +4,7 @@
 // exactly what the kinds' operations give.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -65,7 +66,8 @@ class WordElement final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
-  // The match rule both operations share. Allocation-free; ASCII sets test bytes without decoding.
+  // The match rule both operations share. Allocation-free; ASCII sets test bytes without decoding. Inline: the
+  // scans test a leading Word at every candidate.
   MatchResult match(std::string_view text, Pos pos) const noexcept;
 
   const StrRef& message() const noexcept { return message_; }
@@ -82,6 +84,31 @@ class WordElement final : public Element {
   Pos min_;
   Pos max_;
 };
+
+inline MatchResult WordElement::match(std::string_view text, Pos pos) const noexcept {
+  const std::size_t n = text.size();
+  if (pos >= n) return {false, 0};
+  const unsigned first = member_len(init_, text, pos);
+  if (first == 0) return {false, 0};
+  Pos end = pos + first;
+  Pos chars = 1;
+  if (!body_.has_wide()) {
+    // ASCII body: one bit test per byte; a byte of 0x80 and above is never a member.
+    const Pos limit = max_ != 0 && max_ < n - pos ? pos + std::max<Pos>(max_, first) : n;
+    const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+    const Pos start = end;
+    while (end < limit && body_.contains(t[end])) ++end;
+    chars += end - start;
+  } else {
+    while (end < n && (max_ == 0 || end - pos < max_)) {
+      const unsigned k = member_len(body_, text, end);
+      if (k == 0) break;
+      end += k;
+      ++chars;
+    }
+  }
+  return {chars >= min_, end};
+}
 
 // QuotedString: a quoted string opened and closed by `quote`, with an optional escape that skips the byte after
 // it (a line break included). Without `multiline` a line break before the closing quote is no match. The token
@@ -123,30 +150,47 @@ class QuotedStringElement final : public Element {
 // One forward pass; every byte is tested in this order: a line break (no match unless multiline), the escape
 // (skip it and the byte after it), the quote (closed). Multi-byte quote and escape characters are compared
 // whole, and a continuation byte never equals their first byte, so the scan can stop only on a character
-// boundary.
+// boundary. The quote and escape are compared in place, their first byte first: a scan is tried at every
+// quote byte of a text.
+//
+// A scan that gave up after opening at p settles the openings before where it gave up: with f = `at`, every
+// opening q with p < q < f fails the same way, so a scan for all matches may resume at f and reads each byte a
+// bounded number of times. Why: a closing quote byte that the scan from p examined would have closed it, so
+// every quote byte q in (p, f) was skipped as the byte after an escape (or the escape is the quote itself, and
+// then nothing ever closes); the scan from p examines the byte after the quote at q, which is where the scan
+// from q begins. From a shared position both scans take the same steps and give up at f. Example, escape '\',
+// the 7 bytes  " \ " \ " \ "  (an opening quote, then three escaped quotes): the scan from 0 skips the three
+// pairs and runs off the end, so the openings at 2, 4 and 6 need no scan of their own.
 struct QuotedScan {
   bool closed;
   Pos at;
 };
+// Whether the bytes of `what` (1 to 4, the first already known to stand at i) stand at i, i < n.
+inline bool quote_char_at(const unsigned char* t, Pos i, std::size_t n, std::string_view what) noexcept {
+  if (what.size() > n - i) return false;
+  for (std::size_t k = 1; k < what.size(); ++k) {
+    if (t[i + k] != static_cast<unsigned char>(what[k])) return false;
+  }
+  return true;
+}
 inline QuotedScan scan_quoted_string_from(const QuotedStringElement& q, std::string_view text, Pos pos) noexcept {
   const std::string_view quote = q.quote();
   const std::string_view escape = q.escape();
   const std::size_t n = text.size();
-  if (pos >= n || quote.size() >= n - pos || text.compare(pos, quote.size(), quote) != 0) return {false, pos};
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const auto quote0 = static_cast<unsigned char>(quote[0]);
+  if (pos >= n || quote.size() >= n - pos || t[pos] != quote0 || !quote_char_at(t, pos, n, quote)) {
+    return {false, pos};
+  }
   const int escape0 = escape.empty() ? -1 : static_cast<unsigned char>(escape[0]);
   const bool multiline = q.multiline();
-  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
-  auto at = [&](Pos i, std::string_view what) {
-    return what.size() == 1 || (what.size() <= n - i && std::memcmp(t + i, what.data(), what.size()) == 0);
-  };
   Pos i = pos + quote.size();
   while (i < n) {
     const unsigned char b = t[i];
     if (b == '\n' && !multiline) return {false, i};
-    if (b == escape0 && at(i, escape)) {
+    if (b == escape0 && quote_char_at(t, i, n, escape)) {
       i += escape.size() + 1;
-    } else if (b == quote0 && at(i, quote)) {
+    } else if (b == quote0 && quote_char_at(t, i, n, quote)) {
       return {true, i};
     } else {
       ++i;

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace quillex {
 
@@ -52,16 +51,15 @@ namespace {
 
 std::atomic<std::size_t> g_live_elements{0};
 
-// Elements whose last reference was released while another element was being destroyed on this thread.
+// Elements whose last reference was released while another element was being destroyed on this thread, chained
+// through the elements themselves (Element::dying_next): freeing a grammar of any width or depth allocates
+// nothing, so it cannot fail for want of memory. Constant-initialised, trivially destructible and initial-exec:
+// the first release on a thread needs no storage, no initialisation and no destructor registration.
 struct Teardown {
   bool draining = false;
-  std::vector<const Element*> pending;
+  const Element* pending = nullptr;  // the last one queued; each links to the one queued before it
 };
-
-Teardown& teardown() noexcept {
-  thread_local Teardown t;
-  return t;
-}
+constinit thread_local Teardown g_teardown __attribute__((tls_model("initial-exec")));
 
 }  // namespace
 
@@ -69,22 +67,21 @@ std::size_t live_element_count() noexcept { return g_live_elements.load(std::mem
 
 // Every element is created by make_element (counted there) and destroyed here (uncounted).
 void destroy_element(const Element* e) noexcept {
-  Teardown& t = teardown();
+  Teardown& t = g_teardown;
   if (t.draining) {
-    t.pending.push_back(e);
+    e->set_dying_next(t.pending);
+    t.pending = e;
     return;
   }
   t.draining = true;
   delete e;
   g_live_elements.fetch_sub(1, std::memory_order_relaxed);
-  while (!t.pending.empty()) {
-    const Element* next = t.pending.back();
-    t.pending.pop_back();
+  while (const Element* next = t.pending) {
+    t.pending = next->dying_next();
     delete next;
     g_live_elements.fetch_sub(1, std::memory_order_relaxed);
   }
   t.draining = false;
-  if (t.pending.capacity() > 4096) t.pending.shrink_to_fit();
 }
 
 void Element::decref() const noexcept {
@@ -134,6 +131,12 @@ bool guard_enter_slow(RecursionState& s) noexcept {
   }
   ++s.depth;
   return true;
+}
+
+bool frame_above_stack_floor() noexcept {
+  RecursionState& s = recursion_state();
+  if (s.stack_floor == 0) s.stack_floor = measure_stack_floor();
+  return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) > s.stack_floor;
 }
 
 bool take_recursion_overflow() noexcept {

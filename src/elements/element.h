@@ -267,9 +267,10 @@ class Element {
   [[nodiscard]] virtual MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const = 0;
 
   void incref() const noexcept { refs_.fetch_add(1, std::memory_order_relaxed); }
-  // Releases one reference; the last one destroys the element. Destruction never recurses: children released
-  // by a dying element are queued and destroyed by the outermost release, so a chain of a million nested
-  // elements is torn down in constant stack.
+  // Releases one reference; the last one destroys the element. Destruction never recurses and never allocates:
+  // children released by a dying element are queued, linked through their own dead counts, and destroyed by the
+  // outermost release, so a chain of a million nested elements is torn down in constant stack and a grammar
+  // of any size is freed even when no memory is left.
   void decref() const noexcept;
   std::size_t use_count() const noexcept { return refs_.load(std::memory_order_relaxed); }
 
@@ -279,6 +280,14 @@ class Element {
 
  private:
   friend void destroy_element(const Element*) noexcept;
+  // Once the count has reached zero nothing reads it again; the teardown queue keeps its link there.
+  static_assert(sizeof(std::size_t) == sizeof(std::uintptr_t));
+  const Element* dying_next() const noexcept {
+    return reinterpret_cast<const Element*>(refs_.load(std::memory_order_relaxed));
+  }
+  void set_dying_next(const Element* next) const noexcept {
+    refs_.store(reinterpret_cast<std::uintptr_t>(next), std::memory_order_relaxed);
+  }
   mutable std::atomic<std::size_t> refs_{1};
   Kind kind_;
 };
@@ -310,8 +319,10 @@ struct RecursionState {
   bool overflowed = false;
 };
 
-// initial-exec: the module is loaded once, and a guard must not pay for a TLS lookup call.
-inline thread_local RecursionState g_recursion_state __attribute__((tls_model("initial-exec")));
+// initial-exec: the module is loaded once, and a guard must not pay for a TLS lookup call. Constant-initialised
+// and trivially destructible, as all the module's thread-local state: a thread's first call needs no storage,
+// no initialisation and no destructor registration for it, none of which could report a failure.
+constinit inline thread_local RecursionState g_recursion_state __attribute__((tls_model("initial-exec")));
 inline RecursionState& recursion_state() noexcept { return g_recursion_state; }
 bool guard_enter_slow(RecursionState& s) noexcept;
 
@@ -341,6 +352,11 @@ class [[nodiscard]] DepthGuard {
   RecursionState& state_;
   bool ok_;
 };
+
+// Whether the calling frame lies above the lowest frame a guard allows on this thread (the thread's stack is
+// measured first, as by the first guard). Recursive work that enters no guard (a reading of a grammar) stops
+// where this fails, instead of running off the end of a small stack; it sets no flag.
+bool frame_above_stack_floor() noexcept;
 
 // True once a guard has failed on this thread since the last `take_recursion_overflow`.
 inline bool recursion_overflowed() noexcept { return recursion_state().overflowed; }

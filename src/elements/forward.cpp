@@ -44,41 +44,46 @@ struct HeldReadLocks {
 // Constant-initialised and initial-exec: a guard reads it without a TLS lookup call or an initialisation check.
 constinit thread_local HeldReadLocks g_held_read_locks __attribute__((tls_model("initial-exec")));
 
+// Takes `l` for reading on this thread: counted in g_held_read_locks when this thread holds it already, else
+// taken on its shared state. Gives the entry's slot, or -1 when the shared state was taken without an entry.
+int hold_read_lock(ReentrantReadLock& l) noexcept {
+  HeldReadLocks& held = g_held_read_locks;
+  for (int i = held.size - 1; i >= 0; --i) {
+    if (held.locks[i] == &l) {
+      ++held.holds[i];
+      return i;
+    }
+  }
+  l.lock_shared();
+  if (held.size == HeldReadLocks::SLOTS) return -1;
+  const int slot = held.size++;
+  held.locks[slot] = &l;
+  held.holds[slot] = 1;
+  return slot;
+}
+
+void release_read_lock(ReentrantReadLock& l, int slot) noexcept {
+  if (slot < 0) {
+    l.unlock_shared();
+    return;
+  }
+  HeldReadLocks& held = g_held_read_locks;
+  if (--held.holds[slot] != 0) return;
+  if (slot != held.size - 1) fatal("Forward read locks released out of order");
+  --held.size;
+  l.unlock_shared();
+}
+
 class SharedLockGuard {
  public:
-  explicit SharedLockGuard(ReentrantReadLock& l) noexcept : l_(l) {
-    HeldReadLocks& held = g_held_read_locks;
-    for (int i = held.size - 1; i >= 0; --i) {
-      if (held.locks[i] == &l) {
-        ++held.holds[i];
-        slot_ = i;
-        return;
-      }
-    }
-    l_.lock_shared();
-    if (held.size < HeldReadLocks::SLOTS) {
-      slot_ = held.size++;
-      held.locks[slot_] = &l;
-      held.holds[slot_] = 1;
-    }
-  }
-  ~SharedLockGuard() {
-    if (slot_ < 0) {
-      l_.unlock_shared();
-      return;
-    }
-    HeldReadLocks& held = g_held_read_locks;
-    if (--held.holds[slot_] != 0) return;
-    if (slot_ != held.size - 1) fatal("Forward read locks released out of order");
-    --held.size;
-    l_.unlock_shared();
-  }
+  explicit SharedLockGuard(ReentrantReadLock& l) noexcept : l_(l), slot_(hold_read_lock(l)) {}
+  ~SharedLockGuard() { release_read_lock(l_, slot_); }
   SharedLockGuard(const SharedLockGuard&) = delete;
   SharedLockGuard& operator=(const SharedLockGuard&) = delete;
 
  private:
   ReentrantReadLock& l_;
-  int slot_ = -1;  // this lock's entry in g_held_read_locks, or -1 when the guard holds the shared state itself
+  int slot_;  // this lock's entry in g_held_read_locks, or -1 when the guard holds the shared state itself
 };
 
 }  // namespace
@@ -106,6 +111,11 @@ MatchResult ForwardElement::parse_into(std::string_view text, Pos pos, TokenBuff
   if (!inner_) return out.fail(FORWARD_EMPTY_MESSAGE, pos);
   return inner_->parse_into(text, pos, out);
 }
+
+ForwardHold::ForwardHold(const ForwardElement& forward) noexcept
+    : forward_(forward), slot_(hold_read_lock(forward.lock_)) {}
+
+ForwardHold::~ForwardHold() { release_read_lock(forward_.lock_, slot_); }
 
 ElementRef ForwardElement::inner() const {
   SharedLockGuard hold(lock_);

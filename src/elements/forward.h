@@ -38,9 +38,30 @@ class ForwardElement final : public Element {
 
  private:
   friend void forward_set_inner(const ForwardElement& forward, ElementRef inner) noexcept;
+  friend class ForwardHold;
   ~ForwardElement() override = default;
   mutable ReentrantReadLock lock_;
   mutable ElementRef inner_;
+};
+
+// ForwardHold: a Forward's read lock held for a scope, as a match through the Forward holds it, and the inner
+// element it keeps alive meanwhile. A scan that matches through a Forward at every candidate holds it once
+// around the whole scan: each match then takes the lock again as a nested match does, counted on this thread
+// alone, where taking it afresh costs two atomic operations on its shared state. Holds nest strictly (the last
+// one taken is released first), as matches do.
+class ForwardHold {
+ public:
+  explicit ForwardHold(const ForwardElement& forward) noexcept;
+  ~ForwardHold();
+  ForwardHold(const ForwardHold&) = delete;
+  ForwardHold& operator=(const ForwardHold&) = delete;
+
+  // The inner element (null when unset), unchanged while the hold lasts.
+  const Element* inner() const noexcept { return forward_.inner_.get(); }
+
+ private:
+  const ForwardElement& forward_;
+  int slot_;
 };
 
 // Replaces the inner element under the write lock (the previous one is released). Any element may be stored,

@@ -214,6 +214,8 @@ class CharElement final : public Element {
   // in-place counts may sum the table over the bytes.
   bool ascii_only() const noexcept { return wide_.empty(); }
   const ByteTable& members() const noexcept { return members_; }
+  // The non-ASCII members, each as its UTF-8 bytes packed big-endian into 32 bits, sorted.
+  const std::vector<std::uint32_t>& wide_members() const noexcept { return wide_; }
   const StrRef& message() const noexcept { return message_; }
 
  private:

@@ -84,32 +84,49 @@ std::string utf8_of(char32_t c) {
 }
 
 // At most this many distinct items written as escapes, classes or '.' are each compiled alone to check their
-// reading; a pattern with more gets no sequence form (its compile already costs more than the walk saves).
+// reading; a pattern with more gets no sequence form or automaton (its compile already costs more than the
+// walk saves).
 constexpr std::size_t MAX_CHECKED_ITEMS = 64;
 
-// Whether RE2 agrees with a sequence read from the text. Each item not written as itself is compiled alone
-// and must match exactly the characters its reading says; then two texts built from the reading, each item
-// taken its fewest and its most times (unbounded: two more), must give the anchored expression's outcome and
-// end.
-bool re2_confirms_sequence(const re2::RE2& anchored, const std::vector<regex_syntax::SequenceItem>& items,
-                           const ByteSequence& sequence) {
+// Whether RE2 reads each item written as an escape, a class or '.' as `items` say: each such item is compiled
+// alone and must match exactly the characters its reading says.
+bool re2_confirms_items(const std::vector<const regex_syntax::SequenceItem*>& items) {
   std::vector<std::string_view> checked;
-  for (const regex_syntax::SequenceItem& item : items) {
-    if (item.source.empty() || std::find(checked.begin(), checked.end(), item.source) != checked.end()) continue;
+  for (const regex_syntax::SequenceItem* item : items) {
+    if (item->source.empty() || std::find(checked.begin(), checked.end(), item->source) != checked.end()) continue;
     if (checked.size() == MAX_CHECKED_ITEMS) return false;
-    checked.push_back(item.source);
+    checked.push_back(item->source);
     std::string error;
-    const std::unique_ptr<const re2::RE2> alone = compile(regex_unanchored_text(item.source), error);
+    const std::unique_ptr<const re2::RE2> alone = compile(regex_unanchored_text(item->source), error);
     if (!alone) return false;
-    if (item.literal) {
-      const std::string own = utf8_of(*item.literal);
+    if (item->literal) {
+      const std::string own = utf8_of(*item->literal);
       if (!re2_confirms_members(*alone, [&own](std::string_view s) { return s == own; }, own)) return false;
-    } else if (!re2_confirms_members(*alone, [&item](std::string_view s) {
-                 return item.cls.bytes.test(static_cast<unsigned char>(s[0]));
+    } else if (!re2_confirms_members(*alone, [item](std::string_view s) {
+                 return item->cls.bytes.test(static_cast<unsigned char>(s[0]));
                })) {
       return false;
     }
   }
+  return true;
+}
+
+// Whether `anchored` and `walk` give the same outcome and end over `text`.
+bool re2_agrees_with_walk(const re2::RE2& anchored, std::string_view text, MatchResult walked) {
+  re2::StringPiece match;
+  const bool matched =
+      anchored.Match(re2::StringPiece(text.data(), text.size()), 0, text.size(), re2::RE2::ANCHOR_START, &match, 1);
+  return walked.matched == matched && (!matched || walked.end == match.size());
+}
+
+// Whether RE2 agrees with a sequence read from the text: its items (re2_confirms_items), and two texts built
+// from the reading, each item taken its fewest and its most times (unbounded: two more), give the anchored
+// expression's outcome and end.
+bool re2_confirms_sequence(const re2::RE2& anchored, const std::vector<regex_syntax::SequenceItem>& items,
+                           const ByteSequence& sequence) {
+  std::vector<const regex_syntax::SequenceItem*> each;
+  for (const regex_syntax::SequenceItem& item : items) each.push_back(&item);
+  if (!re2_confirms_items(each)) return false;
   for (const bool most : {false, true}) {
     std::string sample;
     for (const regex_syntax::SequenceItem& item : items) {
@@ -125,11 +142,28 @@ bool re2_confirms_sequence(const re2::RE2& anchored, const std::vector<regex_syn
       const int times = !most ? item.min : item.max >= 0 ? item.max : item.min + 2;
       for (int k = 0; k < times; ++k) sample += member;
     }
-    re2::StringPiece match;
-    const bool matched = anchored.Match(re2::StringPiece(sample.data(), sample.size()), 0, sample.size(),
-                                        re2::RE2::ANCHOR_START, &match, 1);
-    const MatchResult walked = sequence.match(sample, 0);
-    if (walked.matched != matched || (matched && walked.end != match.size())) return false;
+    if (!re2_agrees_with_walk(anchored, sample, sequence.match(sample, 0))) return false;
+  }
+  return true;
+}
+
+void collect_items(const regex_syntax::PatternNode& node, std::vector<const regex_syntax::SequenceItem*>& out) {
+  if (node.type == regex_syntax::PatternNode::Type::Item) out.push_back(&node.item);
+  for (const regex_syntax::PatternNode& part : node.parts) collect_items(part, out);
+}
+
+// The texts an automaton is checked on: into each of its states, and out of each by every way.
+constexpr std::size_t MAX_AUTOMATON_SAMPLES = 512;
+
+// Whether RE2 agrees with an automaton built from a tree read from the text: its items as for a sequence, and
+// the anchored expression's outcome and end on texts that reach every state and leave it by every way.
+bool re2_confirms_automaton(const re2::RE2& anchored, const regex_syntax::PatternNode& tree,
+                            const CharAutomaton& automaton) {
+  std::vector<const regex_syntax::SequenceItem*> items;
+  collect_items(tree, items);
+  if (!re2_confirms_items(items)) return false;
+  for (const std::string& sample : automaton.sample_texts(MAX_AUTOMATON_SAMPLES)) {
+    if (!re2_agrees_with_walk(anchored, sample, automaton.match(sample, 0))) return false;
   }
   return true;
 }
@@ -146,6 +180,9 @@ RegexFastForm fast_form(std::string_view pattern, const re2::RE2& anchored) {
                  regex_syntax::read_sequence(pattern)) {
     ByteSequence sequence(*items);
     if (re2_confirms_sequence(anchored, *items, sequence)) fast.sequence.emplace(std::move(sequence));
+  } else if (const std::optional<regex_syntax::PatternNode> tree = regex_syntax::read_tree(pattern)) {
+    std::optional<CharAutomaton> automaton = CharAutomaton::build(*tree);
+    if (automaton && re2_confirms_automaton(anchored, *tree, *automaton)) fast.automaton = std::move(automaton);
   }
   fast.may_be_empty = shape->may_be_empty;
   std::bitset<256> first = shape->first_bytes;

@@ -13,6 +13,7 @@
 
 #include "elements/element.h"
 #include "elements/literals.h"
+#include "elements/regex_automaton.h"
 #include "elements/regex_run.h"
 #include "elements/regex_sequence.h"
 
@@ -33,6 +34,8 @@ inline constexpr int REGEX_NESTING_LIMIT = 250;
 //    never entered);
 //  - else `sequence`: the pattern is a plain sequence, and every match is a walk over the bytes (RE2 is never
 //    entered either);
+//  - else `automaton`: the pattern is characters, classes, groups, alternations and counts, and every match is
+//    a walk of its automaton (no RE2 either);
 //  - else, when `may_be_empty` is false, a match can start only at a member of `first` (a superset of the
 //    bytes matches start with; continuation bytes, where no match may start, are no members);
 //  - a pattern the reader does not vouch for has `may_be_empty` true and no run: every test goes to RE2.
@@ -40,6 +43,7 @@ struct RegexFastForm {
   std::optional<ByteClass> run;
   bool run_may_be_empty = false;
   std::optional<ByteSequence> sequence;
+  std::optional<CharAutomaton> automaton;
   bool may_be_empty = true;
   ByteClass first;
 };
@@ -57,9 +61,9 @@ class RegexElement final : public Element {
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
-  // The rule of try_match_at, for the methods that apply it in place. A class run and a plain sequence answer
-  // from the bytes, and a byte no match starts with refuses at once; otherwise a search borrows RE2's
-  // per-expression cache (built on first use), and a repeated search allocates nothing.
+  // The rule of try_match_at, for the methods that apply it in place. A class run, a plain sequence and an
+  // automaton answer from the bytes, and a byte no match starts with refuses at once; otherwise a search
+  // borrows RE2's per-expression cache (built on first use), and a repeated search allocates nothing.
   MatchResult match_at(std::string_view text, Pos pos) const noexcept {
     if (!is_char_boundary(text, pos)) return {false, 0};
     if (fast_.run) {
@@ -69,6 +73,7 @@ class RegexElement final : public Element {
       return {fast_.run_may_be_empty, pos};
     }
     if (fast_.sequence) return fast_.sequence->match(text, pos);
+    if (fast_.automaton) return fast_.automaton->match(text, pos);
     if (!fast_.may_be_empty && (pos >= text.size() || !fast_.first.contains(static_cast<unsigned char>(text[pos])))) {
       return {false, 0};
     }

@@ -166,6 +166,38 @@ class SkippingFinder {
   unsigned backoff_ = FIRST_BACKOFF;
 };
 
+// The cost guard of the finders that walk one candidate start after another (SequenceFinder, AutomatonFinder).
+// A failed walk may have read bytes past where the search goes on, which later walks read again, so walks that
+// keep failing far past their start ("[a1]\d+x" over a long run of digits: each walk reads the rest of the run)
+// could cost the square of the text: once the bytes read again exceed four times the distance searched (plus an
+// allowance), or walks fail every few bytes, the finder hands the rest of the call to RE2's search, which is
+// linear.
+class WalkBudget {
+ public:
+  static constexpr Pos ALLOWANCE = 4096;
+
+  // True once the rest of the call is RE2's.
+  bool given_up() const noexcept { return given_up_; }
+
+  // A search from `from` begins.
+  void searching_from(Pos from) noexcept {
+    if (origin_ > from) origin_ = from;
+  }
+  // A walk failed after reading up to `stop`, and the search goes on from `from`. False, and given up for the
+  // rest of the call, once walking costs more than RE2's automaton over the text would.
+  bool affords_failed_walk(Pos stop, Pos from) noexcept {
+    if (stop >= from) wasted_ += stop - from + 1;  // read by this walk, and again by the next ones
+    given_up_ = wasted_ > 4 * (from - origin_) + ALLOWANCE || ++failed_ > (from - origin_) / 32 + ALLOWANCE;
+    return !given_up_;
+  }
+
+ private:
+  Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
+  Pos wasted_ = 0;                     // bytes failed walks read past where the search went on
+  Pos failed_ = 0;                     // walks that failed
+  bool given_up_ = false;
+};
+
 // The leftmost match from `from` of a plain sequence (elements/regex_sequence.h), as find_regex_match gives it
 // for the sequence's pattern (which has no assertion, so the text around a match does not matter). A sequence
 // that may be empty matches at `from` itself. Otherwise candidate starts come from the sequence's search
@@ -179,28 +211,23 @@ class SkippingFinder {
 //    there, since leftmost-first takes the earliest start and every start in the run walks alike from h on.
 //    An anchor before h ends no run long enough, else it would have been found first; so after a failed walk
 //    the search goes on from h's next character.
-// A failed walk may have read bytes past where the search goes on, which later walks read again, so walks
-// that keep failing far past their start ("[a1]\d+x" over a long run of digits: each walk reads the rest of
-// the run) could cost the square of the text: once the bytes read again exceed four times the distance
-// searched (plus an allowance), the finder hands the rest of the call to RE2's search, which is linear.
+// Walks that cost too much hand the rest of the call to RE2 (WalkBudget).
 class SequenceFinder {
  public:
-  static constexpr Pos WALK_ALLOWANCE = 4096;
-
   SequenceFinder(const RegexElement& e, std::string_view text) noexcept
       : e_(e), seq_(*e.fast().sequence), text_(text) {
     if (!seq_.anchor().empty()) literal_.emplace(seq_.anchor());
   }
 
   // True once the rest of the call is RE2's.
-  bool given_up() const noexcept { return given_up_; }
+  bool given_up() const noexcept { return budget_.given_up(); }
 
   std::optional<RegexMatch> operator()(Pos from) noexcept {
-    if (given_up_) return find_regex_match(e_.unanchored(), text_, from);
+    if (budget_.given_up()) return find_regex_match(e_.unanchored(), text_, from);
     if (seq_.may_be_empty()) return RegexMatch{from, seq_.walk(text_, from).end};
     const Pos n = text_.size();
     const auto* t = reinterpret_cast<const unsigned char*>(text_.data());
-    if (origin_ > from) origin_ = from;
+    budget_.searching_from(from);
     for (;;) {
       Pos p;       // the candidate start
       Pos resume;  // where the search goes on when its walk fails
@@ -234,12 +261,7 @@ class SequenceFinder {
       if (w.matched) return RegexMatch{p, w.end};
       from = resume;
       while (from < n && is_continuation_byte(t[from])) ++from;
-      if (w.end >= from) wasted_ += w.end - from + 1;  // read by this walk, and again by the next ones
-      // Failed walks that reread, or that come every few bytes, cost more than RE2's automaton over the text.
-      if (wasted_ > 4 * (from - origin_) + WALK_ALLOWANCE || ++failed_ > (from - origin_) / 32 + WALK_ALLOWANCE) {
-        given_up_ = true;
-        return find_regex_match(e_.unanchored(), text_, from);
-      }
+      if (!budget_.affords_failed_walk(w.end, from)) return find_regex_match(e_.unanchored(), text_, from);
     }
   }
 
@@ -264,15 +286,50 @@ class SequenceFinder {
   const ByteSequence& seq_;
   std::string_view text_;
   std::optional<SubstringFinder> literal_;  // when the anchor is a literal
-  Pos origin_ = static_cast<Pos>(-1);  // the first position searched from
-  Pos wasted_ = 0;                     // bytes failed walks read past where the search went on
-  Pos failed_ = 0;                     // walks that failed
-  bool given_up_ = false;
+  WalkBudget budget_;
+};
+
+// The leftmost match from `from` of a pattern with an automaton (elements/regex_automaton.h), as
+// find_regex_match gives it for the pattern (which has no assertion, so the text around a match does not
+// matter): the leftmost start where the anchored walk matches, and that walk's match. A pattern that may be
+// empty matches at `from` itself. Otherwise candidate starts are the bytes of the automaton's `first`, each walked
+// in turn; walks that cost too much hand the rest of the call to RE2 (WalkBudget).
+class AutomatonFinder {
+ public:
+  AutomatonFinder(const RegexElement& e, std::string_view text) noexcept
+      : e_(e), automaton_(*e.fast().automaton), text_(text) {}
+
+  // True once the rest of the call is RE2's.
+  bool given_up() const noexcept { return budget_.given_up(); }
+
+  std::optional<RegexMatch> operator()(Pos from) noexcept {
+    if (budget_.given_up()) return find_regex_match(e_.unanchored(), text_, from);
+    if (automaton_.may_be_empty()) return RegexMatch{from, automaton_.walk(text_, from).end};
+    const Pos n = text_.size();
+    const auto* t = reinterpret_cast<const unsigned char*>(text_.data());
+    budget_.searching_from(from);
+    for (;;) {
+      const ByteClass& first = automaton_.first();
+      const Pos p = from < n && first.contains(t[from]) ? from : first.next_member(text_, from);
+      if (p >= n) return std::nullopt;
+      const CharAutomaton::Walk w = automaton_.walk(text_, p);
+      if (w.matched) return RegexMatch{p, w.end};
+      from = p + utf8_char_len(t[p]);
+      if (!budget_.affords_failed_walk(w.stop, from)) return find_regex_match(e_.unanchored(), text_, from);
+    }
+  }
+
+ private:
+  const RegexElement& e_;
+  const CharAutomaton& automaton_;
+  std::string_view text_;
+  WalkBudget budget_;
 };
 
 // Calls `body(find)` with the finder of the element's unanchored expression over `text`: its class run when it
-// has one, its walk when it is a plain sequence, else RE2 skipping to the bytes a match may start with when the
-// pattern never matches empty, else RE2 alone. Each finder gives exactly find_regex_match's result for every `from`.
+// has one, its walk when it is a plain sequence or has an automaton, else RE2 skipping to the bytes a match may
+// start with when the pattern never matches empty, else RE2 alone. Each finder gives exactly find_regex_match's
+// result for every `from`.
 template <class Body>
 inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view text, Body&& body) {
   const RegexFastForm& fast = e.fast();
@@ -280,6 +337,7 @@ inline decltype(auto) with_regex_finder(const RegexElement& e, std::string_view 
     return body([&fast, text](Pos from) { return find_run_match(*fast.run, fast.run_may_be_empty, text, from); });
   }
   if (fast.sequence) return body(SequenceFinder(e, text));
+  if (fast.automaton) return body(AutomatonFinder(e, text));
   if (!fast.may_be_empty) return body(SkippingFinder(e, text));
   return body([&e, text](Pos from) { return find_regex_match(e.unanchored(), text, from); });
 }

@@ -766,6 +766,124 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
+namespace {
+
+// The item a character, class or '.' token stands for, when it is one a sequence or a tree may hold: a character
+// (of any length), or a class whose ASCII part is exact and whose non-ASCII part is none or all.
+std::optional<SequenceItem> item_of(const Token& t, std::string_view pattern) {
+  SequenceItem item;
+  item.source = t.plain ? std::string_view() : pattern.substr(t.begin, t.end - t.begin);
+  if (t.kind == Kind::Dot) {
+    item.cls = atom_class(t, false, false);
+    return item;
+  }
+  if (t.ch) {
+    item.literal = t.ch;
+    item.cls.bytes.set(*t.ch < 0x80 ? *t.ch : lead_byte_of(*t.ch));
+    return item;
+  }
+  // '\C', a Unicode class, or a class with some non-ASCII members: none is a byte class.
+  if (t.any_byte || !t.set.exact || t.set.cls.wide == Wide::Some) return std::nullopt;
+  item.cls = t.set.cls;
+  return item;
+}
+
+// Recursive descent over the tokens, one level of recursion per group (nesting is bounded before any pattern
+// is compiled).
+class TreeReader {
+ public:
+  explicit TreeReader(std::string_view pattern) : pattern_(pattern), lexer_(pattern) { advance(); }
+
+  std::optional<PatternNode> read() {
+    PatternNode root = alternation();
+    if (!ok_ || token_.kind != Kind::End || !lexer_.exact()) return std::nullopt;
+    return root;
+  }
+
+ private:
+  // Empty quotes add nothing; a count after one repeats what came before it.
+  void advance() {
+    do {
+      token_ = lexer_.next();
+    } while (token_.kind == Kind::Nothing);
+  }
+
+  PatternNode alternation() {
+    PatternNode first = sequence();
+    if (token_.kind != Kind::Bar) return first;
+    PatternNode alt;
+    alt.type = PatternNode::Type::Alternation;
+    alt.parts.push_back(std::move(first));
+    while (token_.kind == Kind::Bar && ok_) {
+      advance();
+      alt.parts.push_back(sequence());
+    }
+    return alt;
+  }
+
+  PatternNode sequence() {
+    PatternNode seq;
+    while (token_.kind != Kind::Bar && token_.kind != Kind::Close && token_.kind != Kind::End && ok_) {
+      seq.parts.push_back(repeated());
+    }
+    return seq;
+  }
+
+  PatternNode repeated() {
+    PatternNode x;
+    switch (token_.kind) {
+      case Kind::Atom:
+      case Kind::Dot:
+        if (std::optional<SequenceItem> item = item_of(token_, pattern_)) {
+          x.type = PatternNode::Type::Item;
+          x.item = *item;
+        } else {
+          ok_ = false;
+        }
+        advance();
+        break;
+      case Kind::Open:
+        if (token_.flags) {
+          ok_ = false;
+          return x;
+        }
+        advance();
+        x = alternation();
+        if (token_.kind != Kind::Close) {
+          ok_ = false;
+          return x;
+        }
+        advance();
+        break;
+      default:  // a flag setting, an assertion, or a count with nothing before it
+        ok_ = false;
+        return x;
+    }
+    if (token_.kind == Kind::Repeat && ok_) {
+      if (token_.max >= 0 && token_.min > token_.max) ok_ = false;
+      PatternNode r;
+      r.type = PatternNode::Type::Repeat;
+      r.min = token_.min;
+      r.max = token_.max;
+      r.lazy = token_.lazy;
+      r.parts.push_back(std::move(x));
+      advance();
+      if (token_.kind == Kind::Repeat) ok_ = false;  // a count of a count, across an empty quote
+      return r;
+    }
+    return x;
+  }
+
+  std::string_view pattern_;
+  Lexer lexer_;
+  Token token_;
+  bool ok_ = true;
+};
+
+}  // namespace
+
+std::optional<PatternNode> read_tree(std::string_view pattern) { return TreeReader(pattern).read(); }
+
 std::optional<std::vector<SequenceItem>> read_sequence(std::string_view pattern) {
   // What a count right here would repeat: nothing (the start, or just after '('), an item, an item already
   // counted, or a group (both refused).
@@ -775,28 +893,11 @@ std::optional<std::vector<SequenceItem>> read_sequence(std::string_view pattern)
   Lexer lexer(pattern);
   for (Token t = lexer.next(); t.kind != Kind::End; t = lexer.next()) {
     switch (t.kind) {
-      case Kind::Atom: {
-        if (t.any_byte || !t.set.exact || t.set.cls.wide == Wide::Some) {
-          // '\C', a Unicode class, or a class with some non-ASCII members: none is a byte class.
-          if (!t.ch) return std::nullopt;
-        }
-        SequenceItem item;
-        item.source = t.plain ? std::string_view() : pattern.substr(t.begin, t.end - t.begin);
-        if (t.ch) {
-          item.literal = t.ch;
-          item.cls.bytes.set(*t.ch < 0x80 ? *t.ch : lead_byte_of(*t.ch));
-        } else {
-          item.cls = t.set.cls;
-        }
-        items.push_back(item);
-        last = Last::Item;
-        break;
-      }
+      case Kind::Atom:
       case Kind::Dot: {
-        SequenceItem item;
-        item.cls = atom_class(t, false, false);
-        item.source = pattern.substr(t.begin, t.end - t.begin);
-        items.push_back(item);
+        std::optional<SequenceItem> item = item_of(t, pattern);
+        if (!item) return std::nullopt;
+        items.push_back(*item);
         last = Last::Item;
         break;
       }

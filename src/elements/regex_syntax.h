@@ -89,6 +89,26 @@ struct SequenceItem {
 // what "a*" gives back).
 std::optional<std::vector<SequenceItem>> read_sequence(std::string_view pattern);
 
+// A pattern as a tree, for patterns beyond plain sequences: characters and classes (`item`, read as for a
+// sequence, with min = max = 1), concatenations and alternations of parts (`parts`, in order), and counts
+// around one part (`parts[0]`, taken `min` to `max` times, -1: no upper bound; greedy unless `lazy`). Groups
+// without flags are their contents, empty quotes add nothing.
+struct PatternNode {
+  enum class Type : std::uint8_t { Item, Concat, Alternation, Repeat };
+  Type type = Type::Concat;
+  SequenceItem item;
+  std::vector<PatternNode> parts;
+  int min = 1;
+  int max = 1;
+  bool lazy = false;
+};
+
+// The pattern as a tree, or nullopt when it holds anything but characters, classes whose non-ASCII part is
+// none or all, groups without flags, alternation and counts: no flag, no assertion, no '\C', no Unicode class,
+// and no count right after another (with an empty quote between them). The tree says nothing of how a match is
+// found; the Regex element's automaton (regex_automaton.h) takes it from there.
+std::optional<PatternNode> read_tree(std::string_view pattern);
+
 // Appends the UTF-8 form of `c` (at most U+10FFFF).
 void append_utf8(std::string& out, char32_t c);
 

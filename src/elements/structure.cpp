@@ -1,13 +1,13 @@
 #include "elements/structure.h"
 
 #include <algorithm>
-#include <array>
 
 #include "elements/literals.h"
 #include "elements/match_session.h"
 #include "elements/regex.h"
 #include "elements/regex_syntax.h"
 #include "elements/regex_find.h"
+#include "elements/start_bytes.h"
 
 namespace quillex {
 
@@ -443,65 +443,18 @@ const RegexElement* forward_only_regex(const Element& target) noexcept {
   return regex_syntax::reads_only_forward(regex.unanchored().pattern()) ? &regex : nullptr;
 }
 
-// The answer of one target search, remembered for the open match session: the first boundary at or after
-// `from` at which `target` matches over the text (`data`, `size`) is `found`, or NOT_FOUND. The same answer
-// holds for every start in [from, found], and with none, for every start at or after `from`.
-
-struct TargetScan {
-  const Element* target = nullptr;
-  const char* data = nullptr;
-  std::size_t size = 0;
-  std::uint64_t epoch = 0;  // the session's stamp; a slot of another stamp is free
-  Pos from = 0;
-  Pos found = NOT_FOUND;
-
-  bool is_for(const Element* t, const char* d, std::size_t n, std::uint64_t e) const noexcept {
-    return epoch == e && target == t && data == d && size == n;
-  }
-  // found is NOT_FOUND, the largest Pos, when there is none.
-  bool covers(Pos p) const noexcept { return from <= p && p <= found; }
-};
-
-// One slot per target in use, a few targets at once: a grammar with more SkipTo targets than slots that are
-// searched in turn loses their memos to each other and searches as if it kept none.
-constexpr std::size_t TARGET_SCAN_SLOTS = 8;
-struct TargetScans {
-  std::array<TargetScan, TARGET_SCAN_SLOTS> slots;
-  std::size_t next = 0;  // the slot taken when none is free
-};
-thread_local TargetScans g_target_scans;
-
-// Valid until the next search: a nested SkipTo search may take the slot.
-const TargetScan* recall_target_scan(const Element& target, std::string_view text, std::uint64_t epoch) {
-  for (const TargetScan& s : g_target_scans.slots) {
-    if (s.is_for(&target, text.data(), text.size(), epoch)) return &s;
-  }
-  return nullptr;
-}
-
-void remember_target_scan(const TargetScan& scan) {
-  TargetScans& t = g_target_scans;
-  TargetScan* free = nullptr;
-  for (TargetScan& s : t.slots) {
-    if (s.is_for(scan.target, scan.data, scan.size, scan.epoch)) {
-      s = scan;
-      return;
-    }
-    if (free == nullptr && s.epoch != scan.epoch) free = &s;
-  }
-  if (free == nullptr) {
-    free = &t.slots[t.next];
-    t.next = (t.next + 1) % TARGET_SCAN_SLOTS;
-  }
-  *free = scan;
-}
-
-// The first boundary i with from <= i < stop at which the target matches, one test per boundary.
-std::optional<Pos> test_each_boundary(const Element& target, std::string_view text, Pos from, Pos stop) {
-  for (Pos i = from; i < stop; ++i) {
+// The first boundary i with from <= i < stop at which the target matches: one test per candidate of the target
+// below the length (ScanStarts: no other position can hold a match there), and one at the length itself when
+// stop is past it.
+std::optional<Pos> test_each_candidate(const Element& target, std::string_view text, Pos from, Pos stop) {
+  const Pos n = text.size();
+  ScanStarts starts(target);
+  for (Pos i = starts.next_candidate(text, from); i < n && i < stop; i = starts.next_candidate(text, i + 1)) {
     if (recursion_overflowed()) return std::nullopt;
     if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return i;
   }
+  if (recursion_overflowed()) return std::nullopt;
+  if (from <= n && n < stop && target.try_match_at(text, n).matched) return n;
   return std::nullopt;
 }
 
@@ -528,7 +481,7 @@ SkipToElement::SkipToElement(ElementRef target) noexcept
 std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
   const Element& target = *inner();
   if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
-  if (target_regex_ == nullptr) return test_each_boundary(target, text, from, stop.value_or(text.size() + 1));
+  if (target_regex_ == nullptr) return test_each_candidate(target, text, from, stop.value_or(text.size() + 1));
   // A target right at `from` is the common case in a scan through text the target covers, and the anchored
   // test settles it without the unanchored search's second, backward pass over the match.
   if (target.try_match_at(text, from).matched) return from;
@@ -541,24 +494,28 @@ std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from,
 }
 
 std::optional<Pos> SkipToElement::first_target_from(std::string_view text, Pos from) const {
-  const Element& target = *inner();
-  const std::uint64_t epoch = match_session_epoch();
-  if (epoch == 0) return search_target(text, from, std::nullopt);
+  const std::uint64_t stamp = match_session_epoch();
+  if (stamp == 0) return search_target(text, from, std::nullopt);
   std::optional<Pos> stop;
   Pos beyond = NOT_FOUND;
-  if (const TargetScan* known = recall_target_scan(target, text, epoch)) {
-    if (known->covers(from)) return known->found == NOT_FOUND ? std::nullopt : std::optional<Pos>(known->found);
+  // A copy: the search below may come back to this SkipTo through its target and replace the memo.
+  const TargetScan known = memo_;
+  if (known.stamp == stamp && known.data == text.data() && known.size == text.size()) {
+    // found is NOT_FOUND, the largest Pos, when there is none.
+    if (known.from <= from && from <= known.found) {
+      return known.found == NOT_FOUND ? std::nullopt : std::optional<Pos>(known.found);
+    }
     // Only the stretch before the remembered start is new.
-    if (from < known->from) {
-      stop = known->from;
-      beyond = known->found;
+    if (from < known.from) {
+      stop = known.from;
+      beyond = known.found;
     }
   }
   const std::optional<Pos> found = search_target(text, from, stop);
   // A search cut short by the recursion bound found nothing that holds.
   if (recursion_overflowed()) return std::nullopt;
   const Pos answer = found ? *found : beyond;
-  remember_target_scan({&target, text.data(), text.size(), epoch, from, answer});
+  memo_ = {text.data(), text.size(), stamp, from, answer};
   return answer == NOT_FOUND ? std::nullopt : std::optional<Pos>(answer);
 }
 

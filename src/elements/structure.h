@@ -201,12 +201,13 @@ class CombineElement final : public InnerElement {
 // character. Fails with "SkipTo: target not found" at pos.
 //
 // Cost. The first target position at or after a boundary p is the same for every start from p up to it, and
-// when there is none, there is none from any later start either. Inside a match session (match_session.h) the
-// answer of the last search is remembered per target and text, so a scan that tries SkipTo at every position
-// (a search, a count, `a + SkipTo(b)` over a long text) searches each stretch of the text once instead of once
-// per start. A search tests the target at each boundary in turn, except for two kinds of target: a Literal is
-// looked for as a substring, and a Regex whose match at a position depends only on the text from there on is
-// tested at the start, then found by one unanchored search of the rest of the text.
+// when there is none, there is none from any later start either. Inside a match session (match_session.h) each
+// SkipTo remembers the answer of its last search, so a scan that tries SkipTo at every position (a search, a
+// count, `a + SkipTo(b)` over a long text) searches each stretch of the text once instead of once per start,
+// however many SkipTos a grammar holds. A search tests the target at each boundary its reading admits
+// (ScanStarts), except for two kinds of target: a Literal is looked for as a substring, and a Regex whose match
+// at a position depends only on the text from there on is tested at the start, then found by one unanchored
+// search of the rest of the text.
 class SkipToElement final : public InnerElement {
  public:
   explicit SkipToElement(ElementRef target) noexcept;
@@ -229,6 +230,19 @@ class SkipToElement final : public InnerElement {
   // Owned by the target; at most one is set.
   const RegexElement* target_regex_;
   const LiteralElement* target_literal_;
+
+  // The answer of the last target search of a match session: the first boundary at or after `from` at which the
+  // target matches over the text (`data`, `size`) is `found`, or NOT_FOUND. The same answer holds for every
+  // start in [from, found], and with none, for every start at or after `from`. Written and read by
+  // first_target_from alone, inside the session whose stamp it carries.
+  struct TargetScan {
+    const char* data = nullptr;
+    std::size_t size = 0;
+    std::uint64_t stamp = 0;  // 0: none
+    Pos from = 0;
+    Pos found = 0;
+  };
+  mutable TargetScan memo_;
 };
 
 // The success body shared by the kinds that always match at position 0 with no tokens (Empty, LineStart,

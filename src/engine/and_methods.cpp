@@ -7,13 +7,10 @@
 
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
-#include "elements/chars.h"
-#include "elements/regex.h"
 #include "elements/start_bytes.h"
 #include "engine/batch.h"
-#include "engine/scan.h"
-#include "engine/token_intern.h"
-#include "engine/transform_result.h"
+#include "engine/grammar_scan.h"
+#include "engine/routines.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -58,84 +55,20 @@ PyObject* and_parse_string(PyObject*, const Element& element, PyObject*, std::st
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// The scans: search_string, search_string_count and transform_string. Each runs the And's test at the positions
-// scan_matches would try, with two shortcuts that leave its matches unchanged:
-// - positions whose byte cannot start a match of the first child are not entered (StartBytes);
-// - when the first child is a Word without a byte limit, or a Regex that is a class run, and it matched [pos, e)
-//   and a later child then failed, the scan goes on at e. At a later character boundary q inside [pos, e) the
-//   characters from q to e are the run's (a Word's body characters, the class's members) and e holds none, so
-//   the first child at q either fails (a Word: q's character is not initial, or fewer than `min` remain) or
-//   ends at e again, where the later children see the same text and position and fail again; at a position
-//   inside a character it fails at once (no Word member starts with a continuation byte, and a Regex never
-//   matches there). A Word's body set without its initial set changes nothing in this: a later start is tested
-//   against the initial set anyway.
+// search_string: one scan (grammar_scan.h, AndScanRule) recording the children's ends at each match; the slices
+// are cut from those ends only where the whole sequence matched, so a failing position makes no str. The result
+// is flat (the slices of every match in text order) and equal texts share one str across the whole result.
+// search_string_count and transform_string are the common routines, which run the same scan.
 
-namespace {
-
-class AndScanRule {
- public:
-  explicit AndScanRule(const AndElement& e) noexcept : children_(e.children()), starts_(start_bytes(e)) {
-    if (children_.empty()) return;
-    const Element& first = *children_.front();
-    if (first.kind() == Kind::Word && static_cast<const WordElement&>(first).max() == 0) {
-      lead_word_ = &static_cast<const WordElement&>(first);
-    } else if (first.kind() == Kind::Regex && static_cast<const RegexElement&>(first).fast().run) {
-      lead_run_ = &static_cast<const RegexElement&>(first);
-    }
-  }
-
-  const StartBytes& starts() const noexcept { return starts_; }
-  std::size_t children() const noexcept { return children_.size(); }
-
-  // AndElement::try_match_at at pos (its guard included). `ends`, when given, has room for one position per
-  // child and receives each child's end (read only after a match). On failure `resume` may be raised (above).
-  [[nodiscard]] MatchResult operator()(std::string_view text, Pos pos, Pos& resume, Pos* ends = nullptr) const {
-    DepthGuard guard;
-    if (!guard.ok()) return {false, 0};
-    std::size_t i = 0;
-    Pos p = pos;
-    if (lead_word_ != nullptr || lead_run_ != nullptr) {
-      const MatchResult m = lead_word_ != nullptr ? lead_word_->match(text, pos) : lead_run_->match_at(text, pos);
-      if (!m.matched) return {false, 0};
-      p = m.end;
-      if (ends != nullptr) ends[0] = p;
-      i = 1;
-    }
-    const Pos lead_end = p;  // pos when there is no lead run, or when a '*' run matched empty
-    for (; i < children_.size(); ++i) {
-      const MatchResult m = children_[i]->try_match_at(text, p);
-      if (!m.matched) {
-        if (lead_end > resume) resume = lead_end;
-        return {false, 0};
-      }
-      p = m.end;
-      if (ends != nullptr) ends[i] = p;
-    }
-    return {true, p};
-  }
-
- private:
-  const ElementList& children_;
-  StartBytes starts_;
-  // The first child, when it is a run whose later starts end where it did (above).
-  const WordElement* lead_word_ = nullptr;
-  const RegexElement* lead_run_ = nullptr;
-};
-
-}  // namespace
-
-// Two scans with the same matches: the first counts the slices, the second records their spans into room for
-// that many, from which the list is made. Each tried position is tested once per scan, recording the
-// children's ends; the slices are cut from those ends only where the whole sequence matched. The result is flat
-// (the slices of every match in text order) and equal texts share one str across the whole result.
 PyObject* and_search_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
   if (text.empty()) return py::new_empty_list_or_die();
-  const AndScanRule rule(as_and(element));
+  const AndElement& e = as_and(element);
+  const AndScanRule rule(e);
+  ScanStarts starts(e);
   absl::InlinedVector<Pos, 8> ends(rule.children());
-  auto walk = [&](auto&& on_slice) {
+  return search_list_of_scan(text, [&](auto&& on_slice) {
     scan_candidate_matches(
-        text, rule.starts(),
-        [&](std::string_view t, Pos pos, Pos& resume) { return rule(t, pos, resume, ends.data()); },
+        text, starts, [&](std::string_view t, Pos pos, Pos& resume) { return rule(t, pos, resume, ends.data()); },
         [&](Pos start, Pos) {
           Pos p = start;
           for (const Pos end : ends) {
@@ -143,39 +76,6 @@ PyObject* and_search_string(PyObject*, const Element& element, PyObject*, std::s
             p = end;
           }
         });
-    return !recursion_overflowed();
-  };
-  std::size_t total = 0;
-  // see scan_matches: no list may be made after an overflow
-  if (!walk([&total](Pos, Pos) { ++total; })) return nullptr;
-  if (total == 0) return py::new_empty_list_or_die();
-  TokenSpans spans;
-  spans.reserve(total);
-  const bool walked = walk([&](Pos from, Pos to) {
-    if (spans.size() == total) fatal("And.search_string: the second scan cut more slices than the first");
-    spans.push(from, to);
-  });
-  if (!walked) return nullptr;
-  if (spans.size() != total) fatal("And.search_string: the second scan cut fewer slices than the first");
-  return interned_list_of_spans(text, spans);
-}
-
-PyObject* and_search_string_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
-  const AndScanRule rule(as_and(element));
-  std::uint64_t count = 0;
-  scan_candidate_matches(text, rule.starts(), rule, [&count](Pos, Pos) { ++count; });
-  return py::new_count_or_die(count);
-}
-
-// The non-empty matches replaced, sized by a first scan and written by a second with the same matches.
-PyObject* and_transform_string(PyObject*, const Element& element, PyObject* s, std::string_view text,
-                               PyObject* replacement, std::string_view replacement_text) {
-  const AndScanRule rule(as_and(element));
-  return transform_by_two_scans(s, text, replacement, replacement_text, [&](auto&& on_span) {
-    scan_candidate_matches(text, rule.starts(), rule, [&](Pos start, Pos end) {
-      if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
-    });
-    return !recursion_overflowed();
   });
 }
 

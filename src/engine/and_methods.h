@@ -31,9 +31,6 @@ template <class OnSlice>
 // Bodies of the And class-method table (the element is an AndElement).
 PyObject* and_parse_string(PyObject* self, const Element& element, PyObject* s, std::string_view text);
 PyObject* and_search_string(PyObject* self, const Element& element, PyObject* s, std::string_view text);
-PyObject* and_search_string_count(PyObject* self, const Element& element, PyObject* s, std::string_view text);
-PyObject* and_transform_string(PyObject* self, const Element& element, PyObject* s, std::string_view text,
-                               PyObject* replacement, std::string_view replacement_text);
 PyObject* and_parse_batch(PyObject* self, const Element& element, PyObject* inputs);
 PyObject* and_parse_batch_count(PyObject* self, const Element& element, PyObject* inputs);
 

@@ -33,6 +33,10 @@ struct MethodBodies {
   // (text.data() == nullptr; py::extract_str_argument_or_units), so the body reads the str's own units. Only
   // search_string, search_string_count and transform_string (for `s`) may be marked.
   std::uint8_t reads_units = 0;
+  // Of the methods marked in reads_units, those whose bodies look for lone surrogates themselves, in the pass
+  // that reads the units for their answer: the frame hands them the null view unchecked, and such a body raises
+  // what py::extract_str_argument raises for a str with a surrogate (by calling it).
+  std::uint8_t checks_surrogates = 0;
 };
 
 constexpr std::uint8_t method_bit(Method m) noexcept {

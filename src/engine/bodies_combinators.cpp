@@ -1,17 +1,14 @@
 // The class-method tables of the combinator and wrapper classes, with the bodies of their own that need no more
-// than a few lines: the in-place match tests and scan counts, the own parse_string and batch bodies of
-// MatchFirst, Optional and Suppress, and SkipTo's scans. And's bodies are in and_methods.cpp.
+// than a few lines: the in-place match tests, and the own parse_string and batch bodies of MatchFirst, Optional
+// and Suppress. And's bodies are in and_methods.cpp. Their scans (search_string, search_string_count,
+// transform_string) are the common routines, which run each kind's own scan (grammar_scan.h).
 #include "elements/forward.h"
-#include "elements/start_bytes.h"
 #include "elements/structure.h"
 #include "engine/and_methods.h"
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/routines.h"
-#include "engine/scan.h"
-#include "engine/skip_to_scan.h"
 #include "engine/tokens.h"
-#include "engine/transform_result.h"
 #include "py/errors.h"
 
 namespace quillex::engine {
@@ -36,42 +33,12 @@ auto inner_rule(const Element& element) {
   return [&inner](std::string_view text, Pos pos) { return inner.try_match_at(text, pos); };
 }
 
-// Optional matches at every position: where its inner element fails, with zero length.
-auto optional_rule(const Element& element) {
-  return [rule = inner_rule(element)](std::string_view text, Pos pos) {
-    const MatchResult m = rule(text, pos);
-    return MatchResult{true, m.matched ? m.end : pos};
-  };
-}
-
 PyObject* answer(bool matched) { return Py_NewRef(matched ? Py_True : Py_False); }
 
 // matches: the rule at position 0.
 template <auto Rule>
 PyObject* rule_matches(PyObject*, const Element& element, PyObject*, std::string_view text) {
   return answer(Rule(element)(text, 0).matched);
-}
-
-// The bytes at which each rule can match (StartBytes): the element's own, its inner element's, or any byte for
-// Optional, which matches everywhere.
-StartBytes own_starts(const Element& element) { return start_bytes(element); }
-
-StartBytes inner_starts(const Element& element) {
-  return start_bytes(*static_cast<const InnerElement&>(element).inner());
-}
-
-StartBytes any_starts(const Element&) { return StartBytes::any(); }
-
-// search_string_count: every match the scan finds, zero-length ones included; an empty text is 0 untested.
-// Positions whose byte cannot start a match are not tried.
-template <auto Rule, auto Starts>
-PyObject* rule_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
-  std::uint64_t count = 0;
-  const auto rule = Rule(element);
-  scan_candidate_matches(
-      text, Starts(element), [&rule](std::string_view t, Pos pos, Pos&) { return rule(t, pos); },
-      [&count](Pos, Pos) { ++count; });
-  return py::new_count_or_die(count);
 }
 
 // ZeroOrMore and Optional match every str; nothing is tested.
@@ -155,51 +122,24 @@ PyObject* suppress_parse_batch(PyObject*, const Element& element, PyObject* inpu
 }
 
 // ---------------------------------------------------------------------------------------------------------------
-// SkipTo
+// The tables: which body serves each method of each class. Every class here tests `matches` in place; the
+// other methods are the common routines unless a class has its own.
 
-const SkipToElement& as_skip_to(const Element& element) { return static_cast<const SkipToElement&>(element); }
-
-PyObject* skip_to_search_string(PyObject*, const Element& element, PyObject*, std::string_view text) {
-  return search_list_of_scan(text,
-                             [&](auto&& on_match) { scan_skip_to_matches(as_skip_to(element), text, on_match); });
-}
-
-PyObject* skip_to_search_string_count(PyObject*, const Element& element, PyObject*, std::string_view text) {
-  std::uint64_t count = 0;
-  scan_skip_to_matches(as_skip_to(element), text, [&count](Pos, Pos) { ++count; });
-  return py::new_count_or_die(count);
-}
-
-PyObject* skip_to_transform_string(PyObject*, const Element& element, PyObject* s, std::string_view text,
-                                   PyObject* replacement_obj, std::string_view replacement) {
-  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
-    scan_skip_to_matches(as_skip_to(element), text, [&](Pos start, Pos end) {
-      if (end > start) on_span(start, end);
-    });
-    return !recursion_overflowed();
-  });
-}
-
-// ---------------------------------------------------------------------------------------------------------------
-// The tables: which body serves each method of each class. Every class here tests in place for `matches` and
-// `search_string_count`; the other methods are the common routines unless a class has its own.
-
-constexpr MethodBodies in_place_tests(TextBody matches, TextBody search_string_count) {
+constexpr MethodBodies in_place_matches(TextBody matches) {
   MethodBodies b = COMMON_BODIES;
   b.matches = matches;
-  b.search_string_count = search_string_count;
   return b;
 }
 
-// The element's own rule for both tests.
+// The element's own rule.
 template <class K>
 constexpr MethodBodies tested_by_own_rule() {
-  return in_place_tests(rule_matches<own_rule<K>>, rule_count<own_rule<K>, own_starts>);
+  return in_place_matches(rule_matches<own_rule<K>>);
 }
 
-// Group, Combine and Suppress test, search, count and transform exactly as their inner element would.
+// Group, Combine and Suppress test and count exactly as their inner element would.
 constexpr MethodBodies tested_by_inner() {
-  MethodBodies b = in_place_tests(rule_matches<inner_rule>, rule_count<inner_rule, inner_starts>);
+  MethodBodies b = in_place_matches(rule_matches<inner_rule>);
   b.parse_batch_count = inner_parse_batch_count;
   return b;
 }
@@ -208,8 +148,6 @@ constexpr MethodBodies and_bodies() {
   MethodBodies b = tested_by_own_rule<AndElement>();
   b.parse_string = and_parse_string;
   b.search_string = and_search_string;
-  b.search_string_count = and_search_string_count;
-  b.transform_string = and_transform_string;
   b.parse_batch = and_parse_batch;
   b.parse_batch_count = and_parse_batch_count;
   return b;
@@ -222,17 +160,9 @@ constexpr MethodBodies match_first_bodies() {
 }
 
 constexpr MethodBodies optional_bodies() {
-  MethodBodies b = in_place_tests(always_matches, rule_count<optional_rule, any_starts>);
+  MethodBodies b = in_place_matches(always_matches);
   b.parse_string = optional_parse_string;
   b.parse_batch_count = optional_parse_batch_count;
-  return b;
-}
-
-constexpr MethodBodies skip_to_bodies() {
-  MethodBodies b = tested_by_own_rule<SkipToElement>();
-  b.search_string = skip_to_search_string;
-  b.search_string_count = skip_to_search_string_count;
-  b.transform_string = skip_to_transform_string;
   return b;
 }
 
@@ -249,15 +179,14 @@ constinit const MethodBodies AND_BODIES = and_bodies();
 constinit const MethodBodies MATCH_FIRST_BODIES = match_first_bodies();
 constinit const MethodBodies OPTIONAL_BODIES = optional_bodies();
 constinit const MethodBodies SUPPRESS_BODIES = suppress_bodies();
-// Each test takes the Forward's read lock and delegates; an unset Forward matches nothing.
+// Each test takes the Forward's read lock and delegates (a scan holds it once for all its tests); an unset
+// Forward matches nothing.
 constinit const MethodBodies FORWARD_BODIES = tested_by_own_rule<ForwardElement>();
 constinit const MethodBodies GROUP_BODIES = tested_by_inner();
 constinit const MethodBodies COMBINE_BODIES = tested_by_inner();
-constinit const MethodBodies SKIP_TO_BODIES = skip_to_bodies();
+constinit const MethodBodies SKIP_TO_BODIES = tested_by_own_rule<SkipToElement>();
 constinit const MethodBodies EXACTLY_BODIES = tested_by_own_rule<ExactlyElement>();
-constinit const MethodBodies ONE_OR_MORE_BODIES =
-    in_place_tests(one_or_more_matches, rule_count<own_rule<OneOrMoreElement>, own_starts>);
-constinit const MethodBodies ZERO_OR_MORE_BODIES =
-    in_place_tests(always_matches, rule_count<own_rule<ZeroOrMoreElement>, own_starts>);
+constinit const MethodBodies ONE_OR_MORE_BODIES = in_place_matches(one_or_more_matches);
+constinit const MethodBodies ZERO_OR_MORE_BODIES = in_place_matches(always_matches);
 
 }  // namespace quillex::engine

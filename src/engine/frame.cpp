@@ -59,10 +59,13 @@ TextBody text_body(const MethodBodies& b) noexcept {
 }
 
 // The view of `s`, or for a body that reads units (MethodBodies::reads_units) the null view of a str whose
-// UTF-8 form is not at hand; the same errors either way.
+// UTF-8 form is not at hand, checked for surrogates unless the body checks them (checks_surrogates); the same
+// errors either way.
 template <Method M>
 bool text_argument(const py::BoundArguments& bound, const MethodBodies& bodies, std::string_view& text) {
-  return (bodies.reads_units & method_bit(M)) == 0 ? bound.str(0, text) : bound.str_or_units(0, text);
+  if ((bodies.reads_units & method_bit(M)) == 0) return bound.str(0, text);
+  if ((bodies.checks_surrogates & method_bit(M)) == 0) return bound.str_or_units(0, text);
+  return bound.str_or_unchecked_units(0, text);
 }
 
 // One entry per (class, method). Order of work, and so of the errors raised: binding, receiver, the
@@ -134,6 +137,8 @@ template <ClassId C, Method M>
 
 template <ClassId C, Method M>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  if (!py::exception_state_ready()) [[unlikely]]
+    return nullptr;
   if (recursion_state().overflowed) [[unlikely]]
     return nested_method_entry<C, M>(self, args, nargs, kwnames);
   try {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/scan.h"
+#include "engine/grammar_scan.h"
 #include "engine/transform_result.h"
 #include "engine/tokens.h"
 #include "py/collector.h"
@@ -52,17 +52,19 @@ PyObject* run_parse_string(const Element& element, std::string_view text) {
 }
 
 PyObject* run_search_string(const Element& element, std::string_view text) {
-  return search_list_of_scan(text, [&](auto&& on_match) { scan_element_matches(element, text, on_match); });
+  return search_list_of_scan(text, [&](auto&& on_match) { scan_grammar_matches(element, text, on_match); });
 }
 
 PyObject* run_transform_string(const Element& element, PyObject* s, std::string_view text, PyObject* replacement_obj,
                                std::string_view replacement) {
-  // Two scans with the same matches: the first sizes the result, the second writes it, so the only block the
-  // size of the text is the result itself.
-  return transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_span) {
-    scan_element_matches(element, text, [&](Pos start, Pos end) {
-      if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
-    });
+  GrammarScanner scanner(element);
+  return transform_by_one_scan(s, text, replacement_obj, replacement, [&](auto&& on_span, Pos from) {
+    scanner.run(
+        text,
+        [&](Pos start, Pos end) {
+          if (end > start) on_span(start, end);  // zero-length matches leave their bytes as they are
+        },
+        from);
     return !recursion_overflowed();
   });
 }
@@ -74,7 +76,7 @@ PyObject* run_matches(const Element& element, std::string_view text) {
 
 PyObject* run_search_string_count(const Element& element, std::string_view text) {
   std::uint64_t count = 0;
-  scan_element_matches(element, text, [&count](Pos, Pos) { ++count; });
+  scan_grammar_matches(element, text, [&count](Pos, Pos) { ++count; });
   return py::new_count_or_die(count);
 }
 

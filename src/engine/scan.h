@@ -37,15 +37,18 @@ inline void scan_matches(std::string_view text, TryMatch&& try_match, OnMatch&& 
   }
 }
 
-// The same scan over only the positions whose byte `starts` admits (the others cannot start a match), with a
-// rule that may vouch for more positions: `try_match(text, pos, resume) -> MatchResult` gets `resume` set to
-// pos + 1 and, when it fails, may raise it to a later q once it has proven that no position in (pos, q) matches
-// either. Reports exactly the matches of scan_matches over the same rule.
-template <class TryMatch, class OnMatch>
-inline void scan_candidate_matches(std::string_view text, const StartBytes& starts, TryMatch&& try_match,
-                                   OnMatch&& on_match) {
+// The same scan over only the candidates of `starts` (a StartBytes or a ScanStarts: `next_candidate(text, pos)`
+// gives the first position at or after pos that can start a match, or the length), with a rule that may vouch
+// for more positions: `try_match(text, pos, resume) -> MatchResult` gets `resume` set to pos + 1 and, when it
+// fails, may raise it to a later q (at most the length) once it has proven that no position in (pos, q)
+// matches either. Reports exactly the matches of scan_matches over the same rule. A scan from `from` reports the
+// matches scan_matches reports after it has reached `from` (a position it resumes at: 0, or the end of a
+// non-empty match it reported), since where the scan goes from a position depends on that position alone.
+template <class Starts, class TryMatch, class OnMatch>
+inline void scan_candidate_matches(std::string_view text, Starts& starts, TryMatch&& try_match, OnMatch&& on_match,
+                                   Pos from = 0) {
   const Pos n = text.size();
-  Pos pos = starts.next_candidate(text, 0);
+  Pos pos = starts.next_candidate(text, from);
   while (pos < n) {
     Pos resume = pos + 1;
     const MatchResult m = try_match(text, pos, resume);
@@ -58,7 +61,8 @@ inline void scan_candidate_matches(std::string_view text, const StartBytes& star
   }
 }
 
-// The scan over an element's own try_match_at.
+// The scan over an element's own try_match_at at every position: the plain route, which the methods' scans
+// (grammar_scan.h) must agree with.
 template <class OnMatch>
 inline void scan_element_matches(const Element& element, std::string_view text, OnMatch&& on_match) {
   scan_matches(

@@ -35,8 +35,9 @@ inline Pos next_inside_char(std::string_view text, Pos pos) noexcept {
 // later boundary start matches either, and only the starts inside a character, where the target is tested at
 // the start itself, can still match, with zero length. Stops at once when a nested match overflows the
 // recursion bound (see scan_matches).
+// `from` as for scan_candidate_matches.
 template <class OnMatch>
-void scan_skip_to_matches(const SkipToElement& skip, std::string_view text, OnMatch&& on_match) {
+void scan_skip_to_matches(const SkipToElement& skip, std::string_view text, OnMatch&& on_match, Pos from = 0) {
   const Element& target = *skip.target();
   const Pos n = text.size();
   // A start inside a character: the target at the start, or no match.
@@ -46,7 +47,7 @@ void scan_skip_to_matches(const SkipToElement& skip, std::string_view text, OnMa
     if (matched) on_match(pos, pos);
     return true;
   };
-  for (Pos pos = 0; pos < n;) {
+  for (Pos pos = from; pos < n;) {
     if (!is_char_boundary(text, pos)) {
       if (!try_inside(pos)) return;
       ++pos;

@@ -29,7 +29,9 @@ TokenSpans::~TokenSpans() {
 }
 
 std::uint64_t ListInterner::make(std::size_t i) {
-  PyObject* s = py::new_str_or_throw(span_text(text_, spans_[i]));
+  const std::string_view t = span_text(text_, spans_[i]);
+  PyObject* s = unit_kind_ == 0 ? py::new_str_or_throw(t)
+                                : py::new_str_of_units_or_throw(t.data(), unit_kind_, t.size() / unit_kind_);
   items_[i] = s;
   return as_value(s);
 }
@@ -41,7 +43,7 @@ bool CountedTokenList::open(std::size_t count) {
     return false;
   }
   spans_.reserve(count);
-  interner_.emplace(text_, spans_.data(), list_.get());
+  interner_.emplace(text_, unit_kind_, spans_.data(), list_.get());
   keys_.emplace(SpanKeys<>{text_, spans_.data()});
   interning_.emplace(*keys_, count, lease_.scratch(), *interner_);
   return true;
@@ -56,7 +58,7 @@ PyObject* interned_list_of_spans(std::string_view text, const TokenSpans& spans)
   py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
   if (!list) return py::pending_error();
   DedupLease lease;
-  ListInterner interner(text, spans.data(), list.get());
+  ListInterner interner(text, 0, spans.data(), list.get());
   // On a throw the slots from the failing span on are null, which the list's release skips.
   intern_keys(SpanKeys<>{text, spans.data()}, spans.size(), lease.scratch(), interner);
   return list.release();

@@ -65,15 +65,18 @@ class TokenSpans {
 
 // The interner of a token list (engine/token_dedup.h): a span's value is its str in the list slot of the span
 // (the slot's reference). A text's first occurrence gets a new str; every later one that str again, one more
-// reference. Slots not filled yet are null.
+// reference. Slots not filled yet are null. The text is UTF-8 (unit kind 0), or a str's own units of 1, 2 or 4
+// bytes seen as bytes (py/str_units.h), the spans then cut at unit boundaries.
 class ListInterner {
  public:
-  ListInterner(std::string_view text, const TextSpan* spans, PyObject* list) noexcept
-      : text_(text), spans_(spans), items_(reinterpret_cast<PyListObject*>(list)->ob_item) {}
+  ListInterner(std::string_view text, unsigned unit_kind, const TextSpan* spans, PyObject* list) noexcept
+      : text_(text), unit_kind_(unit_kind), spans_(spans), items_(reinterpret_cast<PyListObject*>(list)->ob_item) {}
 
   std::uint64_t make(std::size_t i);
   bool same(std::uint64_t value, std::size_t i) const noexcept {
-    return py::str_equals_utf8(as_str(value), span_text(text_, spans_[i]));
+    const std::string_view t = span_text(text_, spans_[i]);
+    if (unit_kind_ == 0) return py::str_equals_utf8(as_str(value), t);
+    return py::str_equals_units(as_str(value), t.data(), unit_kind_, t.size() / unit_kind_);
   }
   void reuse(std::uint64_t value, std::size_t i) noexcept { items_[i] = Py_NewRef(as_str(value)); }
   bool same_item(std::size_t j, std::size_t i) const noexcept { return same(as_value(items_[j]), i); }
@@ -91,17 +94,20 @@ class ListInterner {
   }
 
   std::string_view text_;
+  unsigned unit_kind_;
   const TextSpan* spans_;
   PyObject** items_;
 };
 
 // A token list made at the length the search counted: `open(count)` (count >= 1), then `add` for each of the
 // count spans in text order (the tokens of repeated texts are settled at once), then `finish`. Equal slices
-// share one str. `add` and `finish` throw std::bad_alloc when a str or the working memory cannot be had; the
-// list made so far is then released with the CountedTokenList.
+// share one str. The text and the spans' offsets are in bytes, of UTF-8 or of units (ListInterner).
+// `add` and `finish` throw std::bad_alloc when a str or the working memory cannot be had; the list made so far
+// is then released with the CountedTokenList.
 class CountedTokenList {
  public:
-  explicit CountedTokenList(std::string_view text) noexcept : text_(text) {}
+  explicit CountedTokenList(std::string_view text, unsigned unit_kind = 0) noexcept
+      : text_(text), unit_kind_(unit_kind) {}
   CountedTokenList(const CountedTokenList&) = delete;
   CountedTokenList& operator=(const CountedTokenList&) = delete;
 
@@ -117,6 +123,7 @@ class CountedTokenList {
 
  private:
   std::string_view text_;
+  unsigned unit_kind_;
   py::PyRef list_;
   TokenSpans spans_;  // room for every span from open() on, so that their address holds
   DedupLease lease_;

@@ -23,17 +23,27 @@
 
 #include "elements/element.h"
 #include "elements/simd.h"
+#include "engine/fresh_memory.h"
+#include "engine/span_buffer.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 #include "py/str_units.h"
 
 namespace quillex::engine {
 
+// A new str of `length` code points of the class of `max_char` (PyUnicode_New), whose units the caller writes
+// next, front to back: a large one in huge pages (fresh_memory.h).
+[[nodiscard]] inline PyObject* new_result_str(Py_ssize_t length, Py_UCS4 max_char) noexcept {
+  PyObject* s = PyUnicode_New(length, max_char);
+  if (s != nullptr) advise_huge_pages(PyUnicode_DATA(s), static_cast<std::size_t>(length) * PyUnicode_KIND(s));
+  return s;
+}
+
 // A new exact str equal to `s` (a str or a subclass): its code points copied in its own representation, so the
 // copy is as canonical as `s`. nullptr with MemoryError when it cannot be made.
 [[nodiscard]] inline PyObject* new_str_copy(PyObject* s) {
   const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-  PyObject* copy = PyUnicode_New(n, PyUnicode_MAX_CHAR_VALUE(s));
+  PyObject* copy = new_result_str(n, PyUnicode_MAX_CHAR_VALUE(s));
   if (copy == nullptr) return py::pending_error();
   if (n != 0) {
     std::memcpy(PyUnicode_DATA(copy), PyUnicode_DATA(s), static_cast<std::size_t>(n) * PyUnicode_KIND(s));
@@ -212,7 +222,7 @@ class TransformOutput {
  private:
   // Makes the result str of size_ code points of the class of `max_char`; false with MemoryError.
   bool make_result(Py_UCS4 max_char) {
-    result_ = py::PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(size_), max_char));
+    result_ = py::PyRef::steal(new_result_str(static_cast<Py_ssize_t>(size_), max_char));
     if (!result_) {
       (void)py::pending_error();
       return false;
@@ -313,6 +323,41 @@ template <class Scan>
   });
   if (!sized) return nullptr;
   return transform_counted(s, text, replacement_obj, replacement, count, removed, scan);
+}
+
+// A transform from one scan that keeps the spans it reports while it sizes the result, so that writing it
+// needs no second scan. `run(on_span, from) -> bool` is a scan as for transform_counted that starts at `from`:
+// 0, or the end of a span it reported (where the scan resumes, so from there it reports the same spans as
+// before). The spans kept take at most about as many bytes as the text (one span per 16 bytes, and 64Ki
+// spans in any case); past them the sizing scan goes on counting, and the writing scan starts again after the
+// last span kept.
+template <class Run>
+[[nodiscard]] PyObject* transform_by_one_scan(PyObject* s, std::string_view text, PyObject* replacement_obj,
+                                              std::string_view replacement, Run&& run) {
+  SpanBuffer kept;
+  const std::size_t most = std::max<std::size_t>(text.size() / sizeof(SpanBuffer::Span), std::size_t{1} << 16);
+  std::uint64_t count = 0;
+  std::uint64_t removed = 0;
+  bool all_kept = true;
+  Pos rest = 0;  // the end of the last span kept
+  const bool sized = run(
+      [&](Pos start, Pos end) {
+        ++count;
+        removed += end - start;
+        if (!all_kept) return;
+        if (kept.size() == most) {
+          all_kept = false;
+          return;
+        }
+        kept.push(start, end);
+        rest = end;
+      },
+      0);
+  if (!sized) return nullptr;
+  return transform_counted(s, text, replacement_obj, replacement, count, removed, [&](auto&& on_span) {
+    for (const SpanBuffer::Span& span : kept) on_span(span.start, span.end);
+    return all_kept || run(on_span, rest);
+  });
 }
 
 }  // namespace quillex::engine

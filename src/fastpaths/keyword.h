@@ -13,6 +13,8 @@
 #include "elements/literals.h"
 #include "elements/simd.h"
 #include "elements/substring_search.h"
+#include "fastpaths/literal.h"
+#include "py/code_units.h"
 
 namespace quillex::fastpaths {
 
@@ -38,11 +40,11 @@ inline const NibbleSet IDENT_NIBBLES{IDENT_CHARS};
 // each occurrence the boundary refuses would compare the whole word again for each: the keyword 'a' * k over
 // 'a' * L is refused at every start, at a cost of k bytes each. `border[i]` is the length of the longest proper
 // prefix of word[0, i] that is also its suffix; after a mismatch at word[j] the match goes on with
-// border[j - 1] bytes matched. false, having reported nothing, when the table's memory cannot be had.
-template <class OnOccurrence>
-[[nodiscard]] inline bool for_each_keyword_occurrence(std::string_view word, std::string_view text, std::size_t from,
-                                                      OnOccurrence&& on_occurrence) {
-  const std::size_t n = word.size();
+// border[j - 1] bytes matched. false, having reported nothing, when the table's memory cannot be had. The same
+// runs over a str's own units (`Unit` the unit's integer type, positions counted in units).
+template <class Unit, class OnOccurrence>
+[[nodiscard]] inline bool for_each_occurrence_kmp(const Unit* word, std::size_t n, const Unit* text,
+                                                  std::size_t length, std::size_t from, OnOccurrence&& on_occurrence) {
   if (n > UINT32_MAX) return false;
   std::unique_ptr<std::uint32_t[]> border(new (std::nothrow) std::uint32_t[n]);
   if (!border) return false;
@@ -52,7 +54,7 @@ template <class OnOccurrence>
     if (word[i] == word[k]) ++k;
     border[i] = static_cast<std::uint32_t>(k);
   }
-  for (std::size_t i = from, j = 0; i < text.size(); ++i) {
+  for (std::size_t i = from, j = 0; i < length; ++i) {
     while (j > 0 && text[i] != word[j]) j = border[j - 1];
     if (text[i] == word[j]) ++j;
     if (j == n) {
@@ -61,6 +63,11 @@ template <class OnOccurrence>
     }
   }
   return true;
+}
+template <class OnOccurrence>
+[[nodiscard]] inline bool for_each_keyword_occurrence(std::string_view word, std::string_view text, std::size_t from,
+                                                      OnOccurrence&& on_occurrence) {
+  return for_each_occurrence_kmp(word.data(), word.size(), text.data(), text.size(), from, on_occurrence);
 }
 
 // The block scan of for_each_keyword_match: every start below h is settled; `resume` is the first start not
@@ -288,6 +295,118 @@ inline void for_each_keyword_match(const KeywordElement& keyword, std::string_vi
   for_each_keyword_match(
       keyword, text, [&count](std::size_t) { ++count; }, simd);
   return count;
+}
+
+// for_each_unit_keyword_match: the matches of for_each_keyword_match over a str's own units (`Unit` bytes each,
+// `text` their bytes), `word` being the non-empty keyword's code points in such units, reported as
+// on_match(start, end) in units. The rule read per code point: the word's code points stand at the position
+// and the one after them is no identifier character (IDENT_CHARS, all ASCII, as in UTF-8 every byte of the
+// other code points is 0x80 and above). The candidates come from UnitFinder; after a refusal the scan resumes
+// one unit on. As over bytes, a text whose candidates are mostly refused (the keyword 'a' * k over 'a' * L)
+// hands the rest of the scan to for_each_occurrence_kmp over the units, once the bytes compared at refused
+// candidates exceed four times the bytes passed (plus a fixed allowance). false when the finder gave up on
+// straddling occurrences: the matches reported so far must then be dropped, and the UTF-8 form answers.
+template <std::size_t Unit, class OnMatch>
+[[nodiscard]] inline bool for_each_unit_keyword_match(std::string_view word, std::string_view text,
+                                                      OnMatch&& on_match) {
+  using U = py::unit_t<Unit>;
+  const auto* t = reinterpret_cast<const U*>(text.data());
+  const std::size_t length = text.size() / Unit;
+  const std::size_t m = word.size() / Unit;
+  const auto boundary_after = [t, length](std::size_t end) {
+    return end >= length || t[end] >= 0x80 || IDENT_CHARS[t[end]] == 0;
+  };
+  UnitFinder<Unit> finder(word);
+  std::size_t pos = 0;  // bytes
+  std::size_t wasted = 0;
+  bool kmp_tried = false;
+  for (;;) {
+    const std::size_t h = finder.find(text, pos, text.size());
+    if (finder.gave_up()) return false;
+    if (h == NOT_FOUND) return true;
+    const std::size_t start = h / Unit;
+    if (boundary_after(start + m)) {
+      on_match(start, start + m);
+      pos = h + word.size();
+      continue;
+    }
+    pos = h + Unit;
+    wasted += word.size();
+    if (kmp_tried || wasted <= 4 * h + 4096) continue;
+    kmp_tried = true;  // when the table cannot be had, the candidates go on one by one
+    std::size_t resume = pos / Unit;
+    if (for_each_occurrence_kmp(reinterpret_cast<const U*>(word.data()), m, t, length, resume,
+                                [&](std::size_t found) {
+                                  if (found < resume || !boundary_after(found + m)) return;
+                                  on_match(found, found + m);
+                                  resume = found + m;
+                                })) {
+      return true;
+    }
+  }
+}
+
+// count_short_unit_keyword_avx2: count_keyword_matches of a keyword of one or two identifier characters (`word`,
+// n units) over a str's own units of 2 or 4 bytes, and whether any unit is a surrogate (U+D800..U+DFFF), in one
+// pass over the units, 32 bytes of starts a step. The passes never overlap (see count_keyword_matches), so they
+// are the passing positions: the keyword's first and last units compared at their offsets for every start of
+// the step, the rare starts where both stand tested one by one for an identifier character after them, and the
+// step's units tested for surrogates as py::holds_surrogate tests them. Example, 'if' over the 2-byte units
+// "elif x": the compares give the start 2; the unit after it is ' ', so it counts.
+struct UnitKeywordCount {
+  std::uint64_t count;
+  bool surrogate;
+};
+template <class U>
+[[nodiscard]] QUILLEX_AVX2 inline UnitKeywordCount count_short_unit_keyword_avx2(const U* word, std::size_t n,
+                                                                                 const U* t,
+                                                                                 std::size_t length) noexcept {
+  static_assert(sizeof(U) == 2 || sizeof(U) == 4);
+  constexpr std::size_t PER_STEP = 32 / sizeof(U);
+  const auto lanes = [&](std::uint32_t v) QUILLEX_AVX2 {
+    return sizeof(U) == 2 ? _mm256_set1_epi16(static_cast<short>(v)) : _mm256_set1_epi32(static_cast<int>(v));
+  };
+  const auto equal = [&](__m256i a, __m256i b) QUILLEX_AVX2 {
+    return sizeof(U) == 2 ? _mm256_cmpeq_epi16(a, b) : _mm256_cmpeq_epi32(a, b);
+  };
+  const auto load = [t](std::size_t at) QUILLEX_AVX2 {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + at));
+  };
+  // One bit per lane: the low byte's of each 2-byte lane, the sign bit of each 4-byte one. (The lambdas that take
+  // or give vectors capture, so that none has a plain function of the base target's calling convention.)
+  const auto lane_bits = [&](__m256i v) QUILLEX_AVX2 {
+    if constexpr (sizeof(U) == 2) {
+      return static_cast<std::uint32_t>(_mm256_movemask_epi8(v)) & 0x55555555u;
+    } else {
+      return static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(v)));
+    }
+  };
+  const auto passes = [&](std::size_t q) {
+    return t[q] == word[0] && t[q + n - 1] == word[n - 1] && (q + n == length || t[q + n] >= 0x80 ||
+                                                              IDENT_CHARS[t[q + n]] == 0);
+  };
+  const __m256i first = lanes(word[0]);
+  const __m256i last = lanes(word[n - 1]);
+  const __m256i surrogate_mask = lanes(sizeof(U) == 2 ? 0xF800u : 0xFFFFF800u);
+  const __m256i surrogate_bits = lanes(0xD800u);
+  __m256i surrogates = _mm256_setzero_si256();
+  UnitKeywordCount r{0, false};
+  std::size_t p = 0;
+  // The starts p .. p + PER_STEP - 1 read units up to p + PER_STEP - 1 + n, the one after the last's keyword.
+  for (; length - p >= PER_STEP + n; p += PER_STEP) {
+    const __m256i x = load(p);
+    surrogates = _mm256_or_si256(surrogates, equal(_mm256_and_si256(x, surrogate_mask), surrogate_bits));
+    for (std::uint32_t m = lane_bits(_mm256_and_si256(equal(x, first), equal(load(p + n - 1), last))); m != 0;
+         m &= m - 1) {
+      r.count += passes(p + static_cast<std::size_t>(__builtin_ctz(m)) / (sizeof(U) == 2 ? 2 : 1)) ? 1 : 0;
+    }
+  }
+  r.surrogate = !_mm256_testz_si256(surrogates, surrogates);
+  for (std::size_t q = p; q < length; ++q) {
+    r.surrogate |= (t[q] & 0xFFFFF800u) == 0xD800u;
+    if (length - q >= n && passes(q)) ++r.count;
+  }
+  return r;
 }
 
 }  // namespace quillex::fastpaths

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "classes.h"
@@ -14,6 +13,7 @@
 #include "engine/batch.h"
 #include "engine/bodies.h"
 #include "engine/transform_result.h"
+#include "engine/unit_results.h"
 #include "fastpaths/match_lists.h"
 #include "py/binder.h"
 #include "py/errors.h"
@@ -43,38 +43,12 @@ PyObject* literal_matches(PyObject*, const Element& element, PyObject*, std::str
   return Py_NewRef(as_literal(element).matches_at(text, 0) ? Py_True : Py_False);
 }
 
-// The literal in the units of a str of `kind` bytes: the cached str's own units when they are of that kind,
-// else widened into `storage`. false when the literal holds a code point wider than the kind holds: it then
-// occurs nowhere in such a str.
-bool literal_units(PyObject* cached_text, unsigned kind, std::vector<std::uint32_t>& storage, std::string_view& out) {
-  const py::StrUnits literal = py::str_units(cached_text);
-  if (literal.kind > kind) return false;
-  if (literal.kind == kind) {
-    out = literal.as_bytes();
-    return true;
-  }
-  storage.resize((literal.length * kind + 3) / 4);
-  char* units = reinterpret_cast<char*>(storage.data());
-  py::copy_units(literal.data, literal.kind, literal.length, units, kind);
-  out = {units, literal.length * kind};
-  return true;
-}
-
-template <class Body>
-decltype(auto) by_kind(unsigned kind, Body&& body) {
-  switch (kind) {
-    case 1: return body(std::integral_constant<std::size_t, 1>{});
-    case 2: return body(std::integral_constant<std::size_t, 2>{});
-    default: return body(std::integral_constant<std::size_t, 4>{});
-  }
-}
-
 // count_literal_matches of the text's UTF-8 bytes, or, for a str handed over unviewed, of its own units: a
 // literal's occurrences among code points and among UTF-8 bytes are the same occurrences (UTF-8 maps each code
 // point to its own bytes, and no character's bytes start inside another's), so the counts are equal. The empty
 // literal's count is the UTF-8 length. A unit search that gave up counts the UTF-8 form, made then. false with
 // the interpreter's error when that form cannot be made.
-bool literal_count(PyObject* self, const Element& element, PyObject* s, std::string_view text, std::uint64_t& count) {
+bool literal_count(const Element& element, PyObject* s, std::string_view text, std::uint64_t& count) {
   const std::string_view literal = as_literal(element).text();
   if (!unviewed(text)) {
     count = count_literal_matches(literal, text);
@@ -87,11 +61,11 @@ bool literal_count(PyObject* self, const Element& element, PyObject* s, std::str
   }
   std::vector<std::uint32_t> storage;
   std::string_view needle;
-  if (!literal_units(literal_object(self).cached_text.get(), units.kind, storage, needle)) {
+  if (!py::utf8_as_units(literal, units.kind, storage, needle)) {
     count = 0;
     return true;
   }
-  const std::optional<std::uint64_t> in_units = by_kind(units.kind, [&](auto unit) -> std::optional<std::uint64_t> {
+  const std::optional<std::uint64_t> in_units = py::by_unit(units.kind, [&](auto unit) -> std::optional<std::uint64_t> {
     if constexpr (unit() == 1) {
       return count_literal_matches(needle, units.as_bytes());
     } else {
@@ -109,13 +83,13 @@ bool literal_count(PyObject* self, const Element& element, PyObject* s, std::str
 
 PyObject* literal_search_string(PyObject* self, const Element& element, PyObject* s, std::string_view text) {
   std::uint64_t count = 0;
-  if (!literal_count(self, element, s, text, count)) return nullptr;
+  if (!literal_count(element, s, text, count)) return nullptr;
   return fastpaths::repeated_token_list(literal_object(self).cached_text.get(), count);
 }
 
-PyObject* literal_search_string_count(PyObject* self, const Element& element, PyObject* s, std::string_view text) {
+PyObject* literal_search_string_count(PyObject*, const Element& element, PyObject* s, std::string_view text) {
   std::uint64_t count = 0;
-  if (!literal_count(self, element, s, text, count)) return nullptr;
+  if (!literal_count(element, s, text, count)) return nullptr;
   return py::new_count_or_die(count);
 }
 
@@ -146,67 +120,33 @@ PyObject* transform_utf8(PyObject* s, std::string_view literal, PyObject* replac
   });
 }
 
-// transform_string over the text's own units (Unit bytes each), `needle` being the literal in such units:
-// count first, then write once into the result str, made at its exact length and of the kind of its widest
-// code point. That is the text's widest class when no occurrence can hold a code point of it (the literal's
-// widest is narrower, or the text is ASCII); otherwise the kept gaps are read for it while counting (the
-// literal 'é' taken out of a latin-1 text may leave it ASCII). The replacement joins it once anything is
-// replaced. Over units of 2 or 4 bytes both passes make the same finder calls, so the writing pass meets
-// exactly the occurrences the counting pass met, and a counting pass that gave up (straddling occurrences, see
-// UnitFinder) hands the transform to the UTF-8 form, `literal` and `replacement_text` being the UTF-8 views.
+// transform_string over the text's own units (Unit bytes each), `needle` being the literal in such units and
+// `literal_max` the class of its widest code point: the occurrences tallied, then written once into the result
+// (engine/unit_results.h). Both passes make the same finder calls, so the writing pass meets exactly the
+// occurrences the tally met, and a tally that gave up (straddling occurrences, see UnitFinder) hands the
+// transform to the UTF-8 form, `literal` and `replacement_text` being the UTF-8 views.
 template <std::size_t Unit>
 PyObject* transform_in_units(PyObject* s, const py::StrUnits& text, std::string_view needle, Py_UCS4 literal_max,
                              PyObject* replacement_obj, std::string_view literal, std::string_view replacement_text) {
   const std::string_view bytes = text.as_bytes();
-  const Py_UCS4 text_max = PyUnicode_MAX_CHAR_VALUE(s);
-  const bool read_gaps = literal_max >= text_max && text_max != 0x7F;
-  std::uint64_t count = 0;
-  Py_UCS4 kept_max = text_max;
-  if (Unit == 1 && !read_gaps) {
-    count = count_literal_matches(needle, bytes);
-  } else {
+  const std::size_t m = needle.size() / Unit;
+  const auto scan = [&](auto&& on_span) {
     fastpaths::UnitFinder<Unit> finder(needle);
-    std::uint32_t kept = 0;  // OR of the kept code points read so far
-    std::size_t copied = 0;  // first byte of the current gap
-    const auto read_gap = [&](std::size_t to) {
-      if (py::max_char_of_class(kept) < text_max) kept |= py::or_of_units(text, copied / Unit, (to - copied) / Unit);
-    };
-    (void)fastpaths::find_literal_occurrences(finder, bytes, 0, bytes.size(), [&](std::size_t h) {
-      ++count;
-      if (read_gaps) read_gap(h);
-      copied = h + needle.size();
-    });
-    if (finder.gave_up()) return transform_utf8(s, literal, replacement_obj, replacement_text);
-    if (read_gaps) {
-      read_gap(bytes.size());
-      kept_max = py::max_char_of_class(kept);
-    }
+    (void)fastpaths::find_literal_occurrences(finder, bytes, 0, bytes.size(),
+                                              [&](std::size_t h) { on_span(h / Unit, h / Unit + m); });
+    return !finder.gave_up();
+  };
+  const Py_UCS4 text_max = PyUnicode_MAX_CHAR_VALUE(s);
+  UnitSpanTally tally;
+  if (Unit == 1 && (literal_max < text_max || text_max == 0x7F)) {
+    // Latin-1 units with nothing to read in the gaps: the count alone, by count_literal_matches' shortcuts.
+    tally.count = count_literal_matches(needle, bytes);
+    tally.removed = tally.count * m;
+    tally.kept_max = text_max;
+  } else if (!tally_unit_spans(text, text_max, literal_max, scan, tally)) {
+    return transform_utf8(s, literal, replacement_obj, replacement_text);
   }
-  if (count == 0) return new_str_copy(s);
-
-  const py::StrUnits replacement = py::str_units(replacement_obj);
-  TransformOutput out;
-  if (!out.open_units(text.length, count, count * (needle.size() / Unit), replacement.length,
-                      std::max(kept_max, PyUnicode_MAX_CHAR_VALUE(replacement_obj)))) {
-    return nullptr;
-  }
-  std::vector<std::uint32_t> converted;  // the replacement in the result's units, when its own differ
-  const char* replacement_units = replacement.data;
-  if (replacement.kind != out.kind()) {
-    converted.resize((replacement.length * out.kind() + 3) / 4);
-    replacement_units = reinterpret_cast<const char*>(converted.data());
-    py::copy_units(replacement.data, replacement.kind, replacement.length, reinterpret_cast<char*>(converted.data()),
-                   out.kind());
-  }
-  fastpaths::UnitFinder<Unit> finder(needle);
-  std::size_t copied = 0;  // first byte not yet copied
-  (void)fastpaths::find_literal_occurrences(finder, bytes, 0, bytes.size(), [&](std::size_t h) {
-    out.append_units(text.data + copied, Unit, (h - copied) / Unit);
-    out.append_units(replacement_units, out.kind(), replacement.length);
-    copied = h + needle.size();
-  });
-  out.append_units(text.data + copied, Unit, (bytes.size() - copied) / Unit);
-  return out.finish();
+  return write_unit_transform(s, text, replacement_obj, tally, scan);
 }
 
 // Every occurrence replaced, read and written in the strs' own units whether or not a UTF-8 form is at hand:
@@ -217,14 +157,13 @@ PyObject* literal_transform_string(PyObject* self, const Element& element, PyObj
                                    PyObject* replacement_obj, std::string_view replacement) {
   const std::string_view literal = as_literal(element).text();
   if (literal.empty()) return new_str_copy(s);
-  PyObject* cached_text = literal_object(self).cached_text.get();
   const py::StrUnits text = py::str_units(s);
   std::vector<std::uint32_t> storage;
   std::string_view needle;
-  if (!literal_units(cached_text, text.kind, storage, needle)) return new_str_copy(s);
-  return by_kind(text.kind, [&](auto unit) {
-    return transform_in_units<unit()>(s, text, needle, PyUnicode_MAX_CHAR_VALUE(cached_text), replacement_obj, literal,
-                                      replacement);
+  if (!py::utf8_as_units(literal, text.kind, storage, needle)) return new_str_copy(s);
+  const Py_UCS4 literal_max = PyUnicode_MAX_CHAR_VALUE(literal_object(self).cached_text.get());
+  return py::by_unit(text.kind, [&](auto unit) {
+    return transform_in_units<unit()>(s, text, needle, literal_max, replacement_obj, literal, replacement);
   });
 }
 

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "elements/chars.h"
 #include "elements/literals.h"
+#include "py/code_units.h"
 
 namespace quillex::fastpaths {
 
@@ -77,13 +79,8 @@ inline std::uint64_t count_caseless_keyword(const CaselessKeywordElement& e, std
 }
 
 // QuotedString. A scan that fails after opening at p gave up at f (a line break without multiline, or the
-// end of the text), and every opening q with p < q < f fails the same way, so the count resumes at f and reads
-// each byte a bounded number of times. Why: a closing quote byte that the scan from p examined would have
-// closed it, so every quote byte q in (p, f) was skipped as the byte after an escape (or the escape is the
-// quote itself, and then nothing ever closes); the scan from p examines the byte after the quote at q, which
-// is where the scan from q begins. From a shared position both scans take the same steps and give up at f.
-// Example, escape '\', the 7 bytes  " \ " \ " \ "  (an opening quote, then three escaped quotes): the scan from
-// 0 skips the three pairs and runs off the end, so the openings at 2, 4 and 6 are not scanned again.
+// end of the text), and every opening q with p < q < f fails the same way (QuotedScan), so the count resumes
+// at f and reads each byte a bounded number of times.
 inline bool quoted_string_matches(const QuotedStringElement& e, std::string_view text) noexcept {
   return scan_quoted_string_from(e, text, 0).closed;
 }
@@ -106,6 +103,81 @@ inline std::uint64_t count_quoted_strings(const QuotedStringElement& e, std::str
     }
   }
   return count;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// The same rules over a str's own units (U the unit's integer type), positions in code points: each rule read per
+// code point is the byte rule at character boundaries, where alone a non-empty match can start or end, so the
+// matches are the same ones. The matches go to on_match(start, end).
+
+// Caseless: `lower` (m units, m >= 1) is the element's folded text in the text's units; only 'A'-'Z' fold, so a
+// code point from U+0080 matches only itself, as its UTF-8 bytes do. A keyword also wants no identifier
+// character after the match (`keyword`). Candidates are the units that fold to lower[0] (find_unit).
+template <class U, class OnMatch>
+inline void for_each_unit_caseless_match(const U* lower, std::size_t m, bool keyword, const U* t, std::size_t n,
+                                         OnMatch&& on_match) noexcept {
+  const auto fold = [](std::uint32_t u) { return u - 'A' < 26 ? u + 0x20 : u; };
+  const std::uint32_t first = lower[0];
+  const std::uint32_t bits = first - 'a' < 26 ? 0x20 : 0;
+  const auto accept = [&](std::size_t p) {
+    if (m > n - p) return false;
+    for (std::size_t i = 0; i < m; ++i) {
+      if (fold(t[p + i]) != lower[i]) return false;
+    }
+    return !keyword || p + m == n || t[p + m] >= 0x80 || IDENT_CHARS[t[p + m]] == 0;
+  };
+  for (std::size_t p = py::find_unit(t, n, 0, first, bits); p < n; p = py::find_unit(t, n, p, first, bits)) {
+    if (accept(p)) {
+      on_match(p, p + m);
+      p += m;
+    } else {
+      ++p;
+    }
+  }
+}
+
+// QuotedString: `quote` and `escape` are the element's characters as code points (escape: none when absent). The
+// scan of scan_quoted_string_from: after the escape the one unit it skips is the whole character that the byte
+// scan skips a byte of (the rest of that character's bytes are continuation bytes, which never equal a line
+// break, a quote or an escape); one unit after the opening quote is needed as one byte is.
+struct UnitQuotes {
+  std::uint32_t quote;
+  std::optional<std::uint32_t> escape;
+  bool multiline;
+};
+template <class U>
+inline QuotedScan scan_unit_quoted_string_from(const UnitQuotes& q, const U* t, std::size_t n, Pos pos) noexcept {
+  if (pos >= n || n - pos < 2 || t[pos] != q.quote) return {false, pos};
+  const std::uint64_t escape = q.escape ? *q.escape : ~std::uint64_t{0};  // no unit equals ~0
+  Pos i = pos + 1;
+  while (i < n) {
+    const std::uint32_t u = t[i];
+    if (u == '\n' && !q.multiline) return {false, i};
+    if (u == escape) {
+      i += 2;
+    } else if (u == q.quote) {
+      return {true, i};
+    } else {
+      ++i;
+    }
+  }
+  return {false, n};
+}
+
+// The quoted strings of the scan rule, found as count_quoted_strings finds them (a failed scan resumes where it
+// gave up).
+template <class U, class OnMatch>
+inline void for_each_unit_quoted_string(const UnitQuotes& q, const U* t, std::size_t n, OnMatch&& on_match) noexcept {
+  Pos p = 0;
+  while ((p = py::find_unit(t, n, p, q.quote)) < n) {
+    const QuotedScan r = scan_unit_quoted_string_from(q, t, n, p);
+    if (r.closed) {
+      on_match(p, r.at + 1);
+      p = r.at + 1;
+    } else {
+      p = r.at > p ? r.at : p + 1;
+    }
+  }
 }
 
 }  // namespace quillex::fastpaths

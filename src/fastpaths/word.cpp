@@ -16,9 +16,12 @@
 #include "engine/text_period.h"
 #include "engine/token_intern.h"
 #include "engine/transform_result.h"
+#include "engine/unit_results.h"
 #include "fastpaths/word_batch.h"
 #include "fastpaths/word_rule.h"
+#include "py/binder.h"
 #include "py/errors.h"
+#include "py/str_units.h"
 
 namespace quillex::fastpaths {
 
@@ -115,8 +118,53 @@ std::uint64_t count_words(const WordByteTables& tables, std::string_view text) n
   return count_words_branchless(tables, text, 0, p) * r + count_words_branchless(tables, text, r * p, n);
 }
 
-PyObject* word_search_string_count(PyObject*, const Element& e, PyObject*, std::string_view text) {
+// ---------------------------------------------------------------------------------------------------------------
+// A str handed over unviewed, read in its own units by the branch-free rule (a Word of the constructor's limits):
+// the tables hold the code points below U+0100 as their entries (the byte rule's members are ASCII, the wide
+// rule's U+0080..U+00FF sit at 0x80-0xFF), so each unit is one step of the rule, and the words are the ones the
+// UTF-8 route finds. Latin-1 units are bytes that are their own entries, so the byte functions serve them as
+// they are.
+
+// An entry in neither table, for the code points above U+00FF; none when every entry is in one.
+std::optional<unsigned char> outside_entry(const WordByteTables& tables) noexcept {
+  for (unsigned b = 0; b < 256; ++b) {
+    if (tables.INIT[b] == 0 && tables.BODY[b] == 0) return static_cast<unsigned char>(b);
+  }
+  return std::nullopt;
+}
+
+std::uint64_t count_word_units(const WordByteTables& tables, const py::StrUnits& units) noexcept {
+  if (units.kind == 1) return count_words(tables, units.as_bytes());
+  const std::optional<unsigned char> outside = outside_entry(tables);
+  return py::by_unit(units.kind, [&](auto unit) {
+    const auto* t = reinterpret_cast<const py::unit_t<unit()>*>(units.data);
+    if (outside) return cover_word_units(tables, t, units.length, *outside).words;
+    std::uint64_t count = 0;
+    scan_word_units(tables, t, units.length, [&count](std::size_t, std::size_t) { ++count; });
+    return count;
+  });
+}
+
+// Runs body(scan) with the word scan of `units` as a scan(on_span) -> true (engine/unit_results.h).
+template <class Body>
+PyObject* with_word_unit_scan(const WordByteTables& tables, const py::StrUnits& units, Body&& body) {
+  return py::by_unit(units.kind, [&](auto unit) {
+    const auto* t = reinterpret_cast<const py::unit_t<unit()>*>(units.data);
+    return body([&](auto&& on_span) {
+      scan_word_units(tables, t, units.length, on_span);
+      return true;
+    });
+  });
+}
+
+PyObject* word_search_string_count(PyObject*, const Element& e, PyObject* s, std::string_view text) {
   const WordElement& w = as_word(e);
+  if (engine::unviewed(text)) {
+    if (word_uses_branch_free_rule(w)) {
+      return py::new_count_or_die(count_word_units(WordByteTables(w), py::str_units(s)));
+    }
+    if (!py::extract_str_argument(s, text)) return nullptr;
+  }
   if (text.empty()) return py::new_count_or_die(0);
   std::uint64_t count = 0;
   if (word_uses_byte_rule(w)) {
@@ -132,7 +180,8 @@ PyObject* word_search_string_count(PyObject*, const Element& e, PyObject*, std::
 // for a replacement of at most 8 code points that fit that kind. The result keeps the text's widest code
 // points (they are never word members: above 0xFF, or non-ASCII for the byte rule), so it is canonical at that
 // kind; a wide rule over a latin-1 str could replace them all, so there the replacement must be non-ASCII.
-// nullopt when the route does not apply.
+// `text` is the UTF-8 view, or the null view of a str handed over unviewed. nullopt when the route does not
+// apply.
 template <class U>
 std::optional<PyObject*> transform_word_units(const WordByteTables& tables, bool wide, PyObject* s,
                                               std::string_view text, PyObject* replacement_obj) {
@@ -153,9 +202,9 @@ std::optional<PyObject*> transform_word_units(const WordByteTables& tables, bool
   // Latin-1 units are bytes, each below 256: the byte rule's own scans serve them as they are.
   const std::string_view bytes(reinterpret_cast<const char*>(t), sizeof(U) == 1 ? n : 0);
   // The byte rule's words are ASCII, so over the UTF-8 form they cover as many bytes as they cover units here.
-  const WordCoverage words = sizeof(U) == 1 ? cover_words_branch_free<false>(tables, bytes)
-                             : !wide        ? cover_words_branch_free<false>(tables, text)
-                                            : cover_word_units(tables, t, n, outside);
+  const WordCoverage words = sizeof(U) == 1                       ? cover_words_branch_free<false>(tables, bytes)
+                             : !wide && !engine::unviewed(text) ? cover_words_branch_free<false>(tables, text)
+                                                                : cover_word_units(tables, t, n, outside);
   if (words.words == 0) return engine::new_str_copy(s);
   engine::TransformOutput out;
   if (!out.open_units(n, words.words, words.bytes, static_cast<std::uint64_t>(r), PyUnicode_MAX_CHAR_VALUE(s))) {
@@ -207,9 +256,31 @@ PyObject* transform_words(const WordElement& w, PyObject* s, std::string_view te
   return out.finish();
 }
 
+// transform_string of a str handed over unviewed, by the branch-free rule over its units: transform_word_units,
+// else every word of the unit scan replaced (engine/unit_results.h).
+PyObject* transform_word_units_unviewed(const WordElement& w, PyObject* s, PyObject* replacement_obj) {
+  const WordByteTables tables(w);
+  const bool wide = !word_uses_byte_rule(w);
+  std::optional<PyObject*> done;
+  switch (PyUnicode_KIND(s)) {
+    case PyUnicode_1BYTE_KIND: done = transform_word_units<std::uint8_t>(tables, wide, s, {}, replacement_obj); break;
+    case PyUnicode_2BYTE_KIND: done = transform_word_units<std::uint16_t>(tables, wide, s, {}, replacement_obj); break;
+    default: done = transform_word_units<std::uint32_t>(tables, wide, s, {}, replacement_obj); break;
+  }
+  if (done) return *done;
+  return engine::unit_transform(s, replacement_obj, wide ? 0xFF : 0x7F,
+                                [&tables](const py::StrUnits& units, auto&& body) {
+                                  return with_word_unit_scan(tables, units, body);
+                                });
+}
+
 PyObject* word_transform_string(PyObject*, const Element& e, PyObject* s, std::string_view text,
                                 PyObject* replacement_obj, std::string_view replacement) {
   const WordElement& w = as_word(e);
+  if (engine::unviewed(text)) {
+    if (word_uses_branch_free_rule(w)) return transform_word_units_unviewed(w, s, replacement_obj);
+    if (!py::extract_str_argument(s, text)) return nullptr;
+  }
   if (word_uses_byte_rule(w)) return transform_words<false>(w, s, text, replacement_obj, replacement);
   if (word_uses_branch_free_rule(w)) return transform_words<true>(w, s, text, replacement_obj, replacement);
   return engine::transform_by_two_scans(s, text, replacement_obj, replacement, [&](auto&& on_word) {
@@ -362,8 +433,8 @@ std::vector<Span> period_spans(const WordByteTables& tables, std::string_view te
   return spans;
 }
 
-PyObject* word_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
-  const WordElement& w = as_word(e);
+// search_string over a UTF-8 view.
+PyObject* search_words(const WordElement& w, std::string_view text) {
   if (!word_uses_byte_rule(w)) {
     std::uint64_t count = 0;
     scan_element_words(w, text, [&count](Pos, Pos) { ++count; });
@@ -383,6 +454,25 @@ PyObject* word_search_string(PyObject*, const Element& e, PyObject*, std::string
   return result ? *result : single_pass();
 }
 
+// search_string of a str handed over unviewed: latin-1 units by the byte rule are searched as the bytes they are
+// (every word is ASCII, so its bytes are its UTF-8), any other by the unit scan, counted first.
+PyObject* word_search_units(const WordElement& w, PyObject* s) {
+  const py::StrUnits units = py::str_units(s);
+  if (units.kind == 1 && word_uses_byte_rule(w)) return search_words(w, units.as_bytes());
+  const WordByteTables tables(w);
+  const std::uint64_t count = count_word_units(tables, units);
+  return with_word_unit_scan(tables, units, [&](auto&& scan) { return engine::unit_search_list(units, count, scan); });
+}
+
+PyObject* word_search_string(PyObject*, const Element& e, PyObject* s, std::string_view text) {
+  const WordElement& w = as_word(e);
+  if (engine::unviewed(text)) {
+    if (word_uses_branch_free_rule(w)) return word_search_units(w, s);
+    if (!py::extract_str_argument(s, text)) return nullptr;
+  }
+  return search_words(w, text);
+}
+
 }  // namespace
 
 }  // namespace quillex::fastpaths
@@ -392,6 +482,8 @@ namespace quillex::engine {
 const MethodBodies WORD_BODIES = {fastpaths::word_parse_string,    fastpaths::word_matches,
                                   fastpaths::word_search_string,   fastpaths::word_search_string_count,
                                   fastpaths::word_parse_batch,     fastpaths::word_parse_batch_count,
-                                  fastpaths::word_transform_string};
+                                  fastpaths::word_transform_string,
+                                  method_bit(Method::SearchString) | method_bit(Method::SearchStringCount) |
+                                      method_bit(Method::TransformString)};
 
 }  // namespace quillex::engine

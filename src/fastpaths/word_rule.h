@@ -8,6 +8,7 @@
 // element's rule (`WordElement::match`) over the text instead.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -74,8 +75,10 @@ struct WordCoverage {
 // Example, "ab ba" with init {a}, body {a, b}: I = {0, 4}, M = {0, 1, 3, 4}; M + I = {2, 3, 5} (the carry
 // from bit 0 runs through bit 1, the one from bit 4 out of the run), so in = {0, 1, 4}: the 'b' at 3 is in no
 // word, as no initial byte leads its run; the words start at {0, 4}.
+// `carry`, when given, holds the state before `from` (whether the byte before belongs to a word) and receives
+// the state after `to`, so that a text can be covered in pieces.
 [[nodiscard]] QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text,
-                                                                Pos from, Pos to) noexcept;
+                                                                Pos from, Pos to, unsigned* carry = nullptr) noexcept;
 
 // Ranges of fewer bytes than this take the byte-by-byte pass (the 32-byte one would do no whole step).
 inline constexpr Pos WIDE_WORD_SCAN_MIN = 64;
@@ -158,13 +161,14 @@ class WordStepper {
 inline unsigned char byte_after(const unsigned char* t, Pos n, Pos i) noexcept { return i + 1 < n ? t[i + 1] : 0; }
 
 QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, std::string_view text, Pos from,
-                                                  Pos to) noexcept {
+                                                  Pos to, unsigned* carry) noexcept {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
   const NibbleLanes init{NibbleSet(tables.INIT)};
   const NibbleLanes body{NibbleSet(tables.BODY)};
   std::uint64_t words = 0;
   std::uint64_t covered = 0;
-  std::uint64_t last_in = 0;  // whether the byte before the step belongs to a word, as bit 0
+  // Whether the byte before the step belongs to a word, as bit 0.
+  std::uint64_t last_in = carry != nullptr ? *carry : 0;
   Pos i = from;
   for (; to - i >= 64; i += 64) {
     const std::uint64_t starts = init.members64(t + i);
@@ -181,6 +185,7 @@ QUILLEX_AVX2 inline WordCoverage cover_words_avx2(const WordByteTables& tables, 
     words += stepper.step(t[i], 0);
     covered += stepper.in();
   }
+  if (carry != nullptr) *carry = stepper.in();
   return {words, covered};
 }
 
@@ -255,17 +260,51 @@ template <class U>
   return unit < 256 ? static_cast<unsigned char>(unit) : outside;
 }
 
+// The words of `n` units and the code points they cover. The units are narrowed to their table entries a block
+// at a time, into a buffer on the stack that the byte rule's pass covers, the state carried from one block to
+// the next: a unit costs a compare and a store more than a byte of a UTF-8 text.
 template <class U>
 [[nodiscard]] inline WordCoverage cover_word_units(const WordByteTables& tables, const U* t, std::size_t n,
-                                                   unsigned char outside) noexcept {
-  WordStepper<false> words(tables);
-  std::uint64_t count = 0;
-  std::uint64_t covered = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    count += words.step(table_entry(t[i], outside), 0);
-    covered += words.in();
+                                                   unsigned char outside, Simd simd = best_simd()) noexcept {
+  constexpr std::size_t BLOCK = 4096;
+  unsigned char entries[BLOCK];
+  WordCoverage total{0, 0};
+  unsigned in = 0;
+  for (std::size_t at = 0; at < n; at += BLOCK) {
+    const std::size_t k = std::min(BLOCK, n - at);
+    for (std::size_t i = 0; i < k; ++i) entries[i] = table_entry(t[at + i], outside);
+    WordCoverage block{0, 0};
+    if (simd == Simd::AVX2 && k >= WIDE_WORD_SCAN_MIN) {
+      block = cover_words_avx2(tables, {reinterpret_cast<const char*>(entries), k}, 0, k, &in);
+    } else {
+      WordStepper<false> words(tables, in);
+      for (std::size_t i = 0; i < k; ++i) {
+        block.words += words.step(entries[i], 0);
+        block.bytes += words.in();
+      }
+      in = words.in();
+    }
+    total.words += block.words;
+    total.bytes += block.bytes;
   }
-  return {count, covered};
+  return total;
+}
+
+// The words of `n` units, in order, to on_word(start, end) in code points: the word scan (scan_words) with
+// each unit tested in the tables as its code point, any code point above U+00FF being a member of neither set.
+template <class U, class OnWord>
+inline void scan_word_units(const WordByteTables& tables, const U* t, std::size_t n, OnWord&& on_word) {
+  const auto in = [](const ByteTable& table, std::uint32_t u) { return u < 256 && table[u] != 0; };
+  for (std::size_t p = 0; p < n;) {
+    if (!in(tables.INIT, t[p])) {
+      ++p;
+      continue;
+    }
+    std::size_t end = p + 1;
+    while (end < n && in(tables.BODY, t[end])) ++end;
+    on_word(p, end);
+    p = end;
+  }
 }
 
 // As replace_words_branch_free, in units of 2 or 4 bytes: a unit outside words stores itself at j, a word's

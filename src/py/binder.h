@@ -97,6 +97,14 @@ inline PyCFunction as_method_function(FastcallEntry entry) noexcept {
   }
   return extract_str_argument(obj, out);
 }
+// The same without the surrogate check, for a body that makes it itself while it reads the units.
+[[nodiscard]] inline bool extract_str_argument_or_unchecked_units(PyObject* obj, std::string_view& out) {
+  if (PyUnicode_Check(obj) && !utf8_form_at_hand(obj)) [[unlikely]] {
+    out = {};
+    return true;
+  }
+  return extract_str_argument(obj, out);
+}
 // list or list subclass (items not examined); else downcast TypeError "PyList".
 [[nodiscard]] inline bool extract_list_argument(PyObject* obj) {
   if (PyList_Check(obj)) [[likely]]
@@ -155,6 +163,9 @@ class BoundArguments {
   // str for a body that reads units when the UTF-8 form is not at hand (extract_str_argument_or_units).
   [[nodiscard]] bool str_or_units(std::size_t i, std::string_view& out) const {
     return extract_str_argument_or_units(slots_[i], out) || wrap(i);
+  }
+  [[nodiscard]] bool str_or_unchecked_units(std::size_t i, std::string_view& out) const {
+    return extract_str_argument_or_unchecked_units(slots_[i], out) || wrap(i);
   }
   // str with a default (used when absent; None is refused like any non-str).
   [[nodiscard]] bool str_or(std::size_t i, std::string_view fallback, std::string_view& out) const {

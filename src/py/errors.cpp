@@ -1,6 +1,9 @@
 #include "py/errors.h"
 
+#include <cxxabi.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -44,6 +47,24 @@ PyObject* downcast_type_error(PyObject* obj, std::string_view expected) {
   return nullptr;
 }
 
+bool make_exception_state() noexcept {
+  // glibc takes the storage (the library's thread-local block, and the thread's table of such blocks when it
+  // must grow: a few hundred bytes) with malloc. A block freed just before leaves that much room in this
+  // thread's heap, so the call below finds it; without the block there is no room, and nothing was made.
+  constexpr std::size_t ROOM = 16 * 1024;
+  void* room = std::malloc(ROOM);
+  if (room == nullptr) {
+    (void)PyErr_NoMemory();
+    return false;
+  }
+  std::free(room);
+  abi::__cxa_eh_globals* state = abi::__cxa_get_globals();
+  // The declaration says the call has no effects; it does have one, the allocation, which must not be elided.
+  asm volatile("" : : "r"(state) : "memory");
+  g_exception_state_ready = true;
+  return true;
+}
+
 namespace {
 
 bool is_ascii(std::string_view t) noexcept {
@@ -59,18 +80,8 @@ bool is_ascii(std::string_view t) noexcept {
   return (high & 0x8080808080808080ull) == 0;
 }
 
-}  // namespace
-
-PyObject* new_str_or_throw(std::string_view utf8) {
-  // An ASCII text is its own str data: copied into a new ASCII str, without the UTF-8 decoder. One character
-  // or none goes to the interpreter, which hands out its shared strs for them.
-  PyObject* s;
-  if (utf8.size() > 1 && is_ascii(utf8)) {
-    s = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127);
-    if (s != nullptr) std::memcpy(PyUnicode_DATA(s), utf8.data(), utf8.size());
-  } else {
-    s = PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size()));
-  }
+// A str just made, or the failure to make it: MemoryError becomes std::bad_alloc; anything else is a fault.
+PyObject* made_str_or_throw(PyObject* s) {
   if (s != nullptr) [[likely]]
     return s;
   if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
@@ -79,6 +90,23 @@ PyObject* new_str_or_throw(std::string_view utf8) {
   }
   PyErr_Clear();
   throw std::bad_alloc();
+}
+
+}  // namespace
+
+PyObject* new_str_or_throw(std::string_view utf8) {
+  // An ASCII text is its own str data: copied into a new ASCII str, without the UTF-8 decoder. One character
+  // or none goes to the interpreter, which hands out its shared strs for them.
+  if (utf8.size() > 1 && is_ascii(utf8)) {
+    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127);
+    if (s != nullptr) std::memcpy(PyUnicode_DATA(s), utf8.data(), utf8.size());
+    return made_str_or_throw(s);
+  }
+  return made_str_or_throw(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+PyObject* new_str_of_units_or_throw(const char* units, unsigned kind, std::size_t length) {
+  return made_str_or_throw(PyUnicode_FromKindAndData(static_cast<int>(kind), units, static_cast<Py_ssize_t>(length)));
 }
 
 PyObject* new_str_or_die(std::string_view utf8) {

@@ -29,12 +29,27 @@ namespace quillex::py {
 // for want of memory, which a caller's input can cause: then it throws std::bad_alloc, which the method frame
 // turns into MemoryError once everything the body made has been released by its holders.
 [[nodiscard]] PyObject* new_str_or_throw(std::string_view utf8);
+// The same for `length` code points stored as units of `kind` bytes (a slice of a str's own representation):
+// a canonical str, of the kind of its widest code point.
+[[nodiscard]] PyObject* new_str_of_units_or_throw(const char* units, unsigned kind, std::size_t length);
+
+// libstdc++ keeps a thread's exception state (and std::call_once's, which RE2 uses) in thread-local storage that
+// glibc allocates with malloc on the thread's first throw, and glibc stops the process when that malloc fails.
+// So every entry whose work may throw first makes sure the storage exists, at a point where a failure can still
+// be reported as MemoryError without throwing. True once it exists on this thread; false with MemoryError set.
+constinit inline thread_local bool g_exception_state_ready __attribute__((tls_model("initial-exec"))) = false;
+[[nodiscard]] bool make_exception_state() noexcept;
+[[nodiscard]] inline bool exception_state_ready() noexcept {
+  return g_exception_state_ready || make_exception_state();
+}
 
 // Runs `body`, the work of an entry the interpreter calls, and turns std::bad_alloc into MemoryError. Memory
 // that the input asks for and cannot be had (a huge argument, result or grammar) is ordinary input; the work
 // holds what it made in owners that release it while the exception unwinds.
 template <class Body>
 [[nodiscard]] PyObject* memory_error_on_exhaustion(Body&& body) noexcept {
+  if (!exception_state_ready()) [[unlikely]]
+    return nullptr;
   try {
     return body();
   } catch (const std::bad_alloc&) {

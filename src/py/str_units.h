@@ -6,6 +6,7 @@
 // UnicodeEncodeError, so a body that skips the form must still refuse such a str the same way.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -74,6 +75,20 @@ namespace quillex::py {
   return k == length;
 }
 
+// Whether `s` (a ready str) holds exactly the `length` code points stored as units of `kind` bytes at `units`
+// (a slice of a str's own units). A str of the same kind compares its units as bytes; one of another kind (the
+// units' str may be narrower than their source's) code point by code point.
+[[nodiscard]] inline bool str_equals_units(PyObject* s, const char* units, unsigned kind, std::size_t length) noexcept {
+  if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)) != length) return false;
+  const auto skind = static_cast<unsigned>(PyUnicode_KIND(s));
+  const void* data = PyUnicode_DATA(s);
+  if (skind == kind) return same_bytes(static_cast<const char*>(data), units, length * kind);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (PyUnicode_READ(skind, data, i) != PyUnicode_READ(kind, units, i)) return false;
+  }
+  return true;
+}
+
 // The byte length of the UTF-8 form of a str without surrogates: one byte per code point, one more from U+0080,
 // one more from U+0800, one more from U+10000.
 [[nodiscard]] inline std::size_t utf8_length(const StrUnits& u) noexcept {
@@ -96,6 +111,14 @@ namespace quillex::py {
 // the code points does (0x41 | 0xE9 = 0xE9: latin-1; 0x41 | 0x62 = 0x63: ASCII).
 [[nodiscard]] constexpr Py_UCS4 max_char_of_class(std::uint32_t v) noexcept {
   return v < 0x80 ? 0x7F : v < 0x100 ? 0xFF : v < 0x10000 ? 0xFFFF : 0x10FFFF;
+}
+
+// The class (max_char_of_class) of the widest code point of the valid UTF-8 `s`, read from its lead bytes: 0xC2
+// and 0xC3 lead U+0080..U+00FF, up to 0xEF the rest of U+0100..U+FFFF, from 0xF0 the code points beyond.
+[[nodiscard]] inline Py_UCS4 utf8_max_class(std::string_view s) noexcept {
+  unsigned lead = 0;
+  for (const char c : s) lead = std::max(lead, static_cast<unsigned>(static_cast<unsigned char>(c)));
+  return lead < 0x80 ? 0x7F : lead < 0xC4 ? 0xFF : lead < 0xF0 ? 0xFFFF : 0x10FFFF;
 }
 
 // The OR of units [start, start + count) of `u`.

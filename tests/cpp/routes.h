@@ -58,10 +58,15 @@ inline void expect_parse_into_agrees(const Element& e, std::string_view text, Po
   }
 }
 
+// The kind the tests' own elements claim. Readings and scans look inside an element by its kind (a Char's
+// members, a SkipTo's target), so an element of the tests must claim one whose reading looks at nothing and
+// whose scans only call its operations: rest_of_line's.
+inline constexpr Kind TEST_ELEMENT_KIND = Kind::RestOfLine;
+
 // A zero-width test of the next byte (`byte` at pos): the one kind of the tests that matches inside a character.
 class BeforeByte final : public Element {
  public:
-  explicit BeforeByte(char b) : Element(Kind::Char), byte_(b) {}
+  explicit BeforeByte(char b) : Element(TEST_ELEMENT_KIND), byte_(b) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override {
     if (try_match_at(text, pos).matched) return ParseOutcome::success(pos);
     return ParseOutcome::failure(SharedStr::make("no byte"), pos);

@@ -3,11 +3,13 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "alloc_counter.h"
 #include "routes.h"
 #include "elements/forward.h"
+#include "elements/literals.h"
 #include "elements/positional.h"
 #include "elements/structure.h"
 
@@ -152,6 +154,43 @@ TEST(ElementLifetime, MillionLongChainIsMatchedAndFreedWithoutDeepRecursion) {
     EXPECT_GT(live_element_count(), before + 1000000);
   }
   EXPECT_EQ(live_element_count(), before);
+}
+
+// Freeing queues no element in storage of its own, so it cannot fail for want of memory: a choice a hundred
+// thousand alternatives wide, each a chain of nested holders, freed on this thread and as the first release on
+// a new one (whose teardown state must need nothing on first use either).
+TEST(ElementLifetime, FreeingAWideAndDeepGrammarAllocatesNothing) {
+  const auto build = [] {
+    ElementList alternatives;
+    for (int i = 0; i < 100000; ++i) {
+      ElementRef e = make_literal_element(std::to_string(i));
+      if (i % 1000 == 0) {
+        for (int depth = 0; depth < 1000; ++depth) e = make_element<GroupElement>(std::move(e));
+      }
+      alternatives.push_back(std::move(e));
+    }
+    ElementRef wide = make_element<MatchFirstElement>(std::move(alternatives));
+    return make_element<AndElement>(ElementList{wide, make_element<OptionalElement>(wide)});
+  };
+  const std::size_t before = live_element_count();
+  for (const bool on_new_thread : {false, true}) {
+    SCOPED_TRACE(on_new_thread ? "first release on a new thread" : "this thread");
+    ElementRef grammar = build();
+    EXPECT_EQ(live_element_count(), before + 100000 + 100 * 1000 + 3);
+    std::size_t allocations = 0;
+    const auto release = [&] {
+      testing::AllocationScope scope;
+      grammar = nullptr;
+      allocations = scope.count();
+    };
+    if (on_new_thread) {
+      std::thread(release).join();
+    } else {
+      release();
+    }
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(live_element_count(), before);
+  }
 }
 
 TEST(Tokens, AppendMovesWithoutTouchingCounts) {

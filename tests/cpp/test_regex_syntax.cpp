@@ -2,11 +2,13 @@
 // that the Regex element's fast forms rest on, checked against RE2 itself.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "elements/regex.h"
+#include "elements/regex_automaton.h"
 #include "elements/regex_sequence.h"
 #include "elements/regex_syntax.h"
 #include "elements/regex_find.h"
@@ -590,14 +592,50 @@ TEST(RegexSequence, RandomSequencesAgreeWithRE2) {
   for (int k = 0; k < 3; ++k) EXPECT_GT(searches[k], 30) << "search " << k;
 }
 
+// A search's matches over a text, for a table of edges.
+struct EdgeRow {
+  std::string pattern;
+  std::string text;
+  Spans spans;
+};
+
+// Each row's pattern has the fast form `has_form` says, finds the row's matches, and agrees with RE2.
+template <std::size_t N, class HasForm>
+void expect_edges(const EdgeRow (&rows)[N], HasForm has_form) {
+  for (const EdgeRow& r : rows) {
+    SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(has_form(e->fast()));
+    EXPECT_EQ(element_spans(*e, r.text), r.spans);
+    expect_agrees_with_re2(*e, r.text);
+  }
+}
+
+// A search whose walks may cost too much: whether its finder hands the call over to RE2, and its matches.
+struct GiveUpRow {
+  const char* pattern;
+  std::string text;
+  bool gives_up;
+};
+
+template <class Finder, std::size_t N, class HasForm>
+void expect_give_ups(const GiveUpRow (&rows)[N], HasForm has_form) {
+  for (const GiveUpRow& r : rows) {
+    SCOPED_TRACE(r.pattern);
+    const Ref<const RegexElement> e = regex(r.pattern);
+    ASSERT_TRUE(has_form(e->fast()));
+    Finder find(*e, r.text);
+    Spans found;
+    iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
+    EXPECT_EQ(find.given_up(), r.gives_up);
+    EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
+  }
+}
+
 TEST(RegexSequence, EdgesOfTheSearch) {
   const std::string blocks = repeat("x", 100);
   auto at = [&blocks](Pos k, std::string_view s) { return cat(blocks.substr(0, k), s, blocks.substr(k)); };
-  const struct {
-    std::string pattern;
-    std::string text;
-    Spans spans;
-  } rows[] = {
+  const EdgeRow rows[] = {
       {"aab", "aaab", {{1, 4}}},                 // overlapping candidates
       {"aab", "aabaab", {{0, 3}, {3, 6}}},       // at the very start and end
       {"aa", "aaaaa", {{0, 2}, {2, 4}}},
@@ -622,13 +660,7 @@ TEST(RegexSequence, EdgesOfTheSearch) {
       {"\\w+@\\w+", cat(repeat(" ", 40), "ab@cd", repeat(" ", 30)), {{40, 45}}},
       {"[^=]+=\\d", cat(E_ACUTE, "a=1=", EURO, "=2"), {{0, 5}, {6, 11}}},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(cat("/", r.pattern, "/ on '", r.text, "'"));
-    const Ref<const RegexElement> e = regex(r.pattern);
-    ASSERT_TRUE(e->fast().sequence);
-    EXPECT_EQ(element_spans(*e, r.text), r.spans);
-    expect_agrees_with_re2(*e, r.text);
-  }
+  expect_edges(rows, [](const RegexFastForm& f) { return f.sequence.has_value(); });
 }
 
 // Walks that fail far past their start, each rereading what the last read ("[a1]\d+x" over a long run of
@@ -636,27 +668,197 @@ TEST(RegexSequence, EdgesOfTheSearch) {
 // few bytes; walks that fail at once on ordinary text do not.
 TEST(RegexSequence, FailedWalksThatRereadHandOverToRE2) {
   const std::string digits = cat(repeat("1", 20000), " 1x");
-  const struct {
-    const char* pattern;
-    std::string text;
-    bool gives_up;
-  } rows[] = {
+  const GiveUpRow rows[] = {
       {"[a1]\\d+x", digits, true},
       {"\\d+x", digits, false},  // a failed walk skips the run it took
       {"[a-z]=\\d+", repeat("ab=c x=1 ", 3000), false},
       {"\"[^\"\n]*\"", repeat("\"abc\n", 3000), false},
       {"[xz] \\d", cat(repeat("x y ", 10000), "z 1x 2"), true},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.pattern);
-    const Ref<const RegexElement> e = regex(r.pattern);
-    ASSERT_TRUE(e->fast().sequence);
-    SequenceFinder find(*e, r.text);
-    Spans found;
-    iterate_matches(r.text, find, [&found](Pos s, Pos t) { found.emplace_back(s, t); });
-    EXPECT_EQ(find.given_up(), r.gives_up);
-    EXPECT_EQ(found, re2_spans(e->unanchored(), r.text));
+  expect_give_ups<SequenceFinder>(rows, [](const RegexFastForm& f) { return f.sequence.has_value(); });
+}
+
+namespace automaton {
+
+// Which fast form a pattern gets: "run", "sequence", "automaton" or "" (RE2).
+std::string form_of(std::string_view pattern) {
+  const Ref<const RegexElement> e = regex(pattern);
+  const RegexFastForm& f = e->fast();
+  return f.run ? "run" : f.sequence ? "sequence" : f.automaton ? "automaton" : "";
+}
+
+// The automaton of a pattern as built from its tree, without the element's check against RE2.
+std::optional<CharAutomaton> raw_automaton(std::string_view pattern) {
+  const std::optional<regex_syntax::PatternNode> tree = regex_syntax::read_tree(pattern);
+  if (!tree) return std::nullopt;
+  return CharAutomaton::build(*tree);
+}
+
+// The automaton's walk at every position against RE2's anchored match.
+void expect_walks_agree(const CharAutomaton& a, const RegexElement& e, std::string_view text) {
+  for (Pos pos = 0; pos <= text.size(); ++pos) {
+    if (!is_char_boundary(text, pos)) continue;
+    const MatchResult walked = a.match(text, pos);
+    const MatchResult plain = e.re2_match_at(text, pos);
+    ASSERT_EQ(walked.matched, plain.matched) << "at " << pos;
+    if (plain.matched) {
+      ASSERT_EQ(walked.end, plain.end) << "at " << pos;
+    }
   }
+}
+
+}  // namespace automaton
+
+TEST(RegexAutomaton, WhichPatternsHaveAutomata) {
+  using automaton::form_of;
+  const struct {
+    std::string pattern;
+    const char* form;
+  } rows[] = {
+      // Token patterns as users write them.
+      {"\"(?:[^\"\\\\]|\\\\.)*\"", "automaton"},
+      {"\"([^\"\\\\]|\\\\.)*\"", "automaton"},
+      {"\"(?:[^\"\\\\\\x00-\\x1f]|\\\\[\"\\\\/bfnrt]|\\\\u[0-9a-fA-F]{4})*\"", "automaton"},
+      {"-?\\d+(\\.\\d+)?([eE][+-]?\\d+)?", "automaton"},
+      {"-?(?:0|[1-9]\\d*)(?:\\.\\d+)?(?:[eE][+-]?\\d+)?", "automaton"},
+      {"true|false|null", "automaton"},
+      {"[+-]?\\d+", "sequence"},
+      {"\\s*", "run"},
+      {"[A-Za-z_][A-Za-z0-9_]*(?:\\.[A-Za-z_][A-Za-z0-9_]*)*", "automaton"},
+      {"\\d{1,3}(?:\\.\\d{1,3}){3}", "automaton"},
+      {"'(?:[^'\\n]|'')*'", "automaton"},
+      // Counts that may give characters back, lazy counts, empty branches, non-ASCII characters.
+      {"a*a", "automaton"},
+      {"[a-z]*\\w", "automaton"},
+      {"a+?b", "automaton"},
+      {"(?:ab)+", "automaton"},
+      {"a|", "automaton"},
+      {"|a", "automaton"},
+      {cat(E_ACUTE, "+|", EURO), "automaton"},
+      {cat("(?:", E_ACUTE, "|.)x"), "automaton"},
+      {"x{0}|y", "automaton"},
+      // Left to RE2: flags, assertions, byte and Unicode classes, classes with some non-ASCII members, counts of
+      // parts that may match empty, a count right after a count, past the limits.
+      {"(?i)true|false", ""},
+      {"(?i:a)|b", ""},
+      {"^a|b", ""},
+      {"a|b$", ""},
+      {"a|\\bb", ""},
+      {"a|\\C", ""},
+      {"\\pL|a", ""},
+      {cat("[a", E_ACUTE, "]|x"), ""},
+      {"(?:a*)*", ""},
+      {"(?:a|)+", ""},
+      {"(?:a?){2}", ""},
+      {"(?:a|b)+\\Q\\E+", ""},
+      {cat(repeat("(?:a|b)", 65)), ""},        // 130 positions
+      {"(?:a|b)*a(?:a|b){5}", "automaton"},     // 64 states
+      {"(?:a|b)*a(?:a|b){6}", ""},              // 128 states
+      {"\\Qa\\\\b\\E|c", ""},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(form_of(r.pattern), r.form) << r.pattern;
+  }
+  EXPECT_EQ(regex("(?:a|b)*a(?:a|b){5}")->fast().automaton->state_count(), CharAutomaton::MAX_STATES);
+}
+
+// Patterns of alternations, groups and counts over every text of up to four characters of an alphabet of their
+// bytes, line breaks and characters of two, three and four bytes: the element's routes against RE2's, and the
+// automaton as built (before the element checks it against RE2) on its own.
+TEST(RegexAutomaton, SmallWorldAgreesWithRE2) {
+  const std::string SMILE = "\xF0\x9F\x98\x80";
+  const std::vector<std::string> texts =
+      testing::small_world_texts({"a", "b", "1", ".", "\"", "\\", "\n", E_ACUTE, EURO, SMILE}, 4);
+  const std::string patterns[] = {
+      "\"(?:[^\"\\\\]|\\\\.)*\"", "-?\\d+(\\.\\d+)?", "1(?:\\.1+)?(?:b1)?", "a|ab|abc", "abc|ab|a", "(?:a|ab)(?:1|b1)",
+      "a*a", "a*?a", "a+?", "a??b", "(?:ab)*a", "(?:a|b)*b", "(?:a|1)*?1", "a{1,3}?a", "(?:a\\.?){2,}", "(?:a|b.){2}",
+      "a|", "|a", "(?:)|a", cat(E_ACUTE, "|", EURO, "|."), cat("(?:", E_ACUTE, "a|.b)+"), cat(SMILE, "?\\d"),
+      "[^a]*a|b", "(?:\\\\.|[^\\\\\"])*", "\\.|\\d+|[ab]+",
+  };
+  for (const std::string& p : patterns) {
+    const Ref<const RegexElement> e = regex(p);
+    ASSERT_TRUE(e->fast().automaton) << p;
+    const std::optional<CharAutomaton> raw = automaton::raw_automaton(p);
+    ASSERT_TRUE(raw) << p;
+    for (const std::string& t : texts) {
+      SCOPED_TRACE(cat("/", p, "/ on '", t, "'"));
+      expect_agrees_with_re2(*e, t);
+      automaton::expect_walks_agree(*raw, *e, t);
+    }
+  }
+}
+
+// Random trees of items, groups, alternations and counts (greedy and lazy) over random texts long enough to cross
+// the vector blocks: the element's routes against RE2's, and every automaton as built against RE2 on its own, so
+// that the element's check at construction hides no fault. Seeded, so a failure repeats.
+TEST(RegexAutomaton, RandomTreesAgreeWithRE2) {
+  const std::vector<std::string> atoms = {
+      "a", "b", "=", "1", "\"", "\\\\", E_ACUTE, EURO, "\\d", "\\w", "[ab]", "[^a]", "[^\"\\\\]", ".", "[^\\x00-\\x7F]",
+      "\\x{20AC}", "\\.", "ab", "1=",
+  };
+  const std::vector<std::string> ops = {"", "", "", "*", "+", "?", "{2}", "{0,2}", "{1,3}", "{2,}", "*?", "+?", "??",
+                                        "{1,2}?"};
+  const std::vector<std::string> chars = {"a", "a", "b", "=", "1", "1", " ", "\n", "\"", "\\", ".", E_ACUTE, EURO};
+  std::mt19937 rng(31);
+  auto pick = [&rng](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
+  std::function<std::string(int)> tree = [&](int depth) -> std::string {
+    const unsigned r = depth >= 3 ? 0 : rng() % 5;
+    if (r <= 1) return cat(pick(atoms), pick(ops));
+    if (r == 2) return cat(tree(depth + 1), tree(depth + 1));
+    std::string inner = tree(depth + 1);
+    for (unsigned k = 0, branches = rng() % 3; k < branches; ++k) inner.append("|").append(tree(depth + 1));
+    return cat(rng() % 2 != 0 ? "(?:" : "(", inner, ")", pick(ops));
+  };
+  int automata = 0;
+  int refused_by_check = 0;
+  for (int i = 0; i < 2500; ++i) {
+    std::string pattern = tree(0);
+    if (rng() % 4 == 0) pattern.append("|").append(tree(1));
+    RegexBuild b = make_regex_element(pattern);
+    if (!b.element) continue;
+    const RegexFastForm& fast = b.element->fast();
+    const std::optional<CharAutomaton> raw = automaton::raw_automaton(pattern);
+    if (!fast.run && !fast.sequence && raw) refused_by_check += !fast.automaton;
+    automata += fast.automaton.has_value();
+    for (int j = 0; j < 4; ++j) {
+      std::string text;
+      const std::size_t length = rng() % 140;
+      while (text.size() < length) text += pick(chars);
+      SCOPED_TRACE(cat("/", pattern, "/ on '", text, "'"));
+      expect_agrees_with_re2(*b.element, text);
+      if (raw) automaton::expect_walks_agree(*raw, *b.element, text);
+    }
+  }
+  EXPECT_GT(automata, 800);
+  EXPECT_EQ(refused_by_check, 0);
+}
+
+TEST(RegexAutomaton, EdgesOfTheSearch) {
+  const EdgeRow rows[] = {
+      {"true|false|null", "nulltrue falsenul", {{0, 4}, {4, 8}, {9, 14}}},
+      {"\"(?:[^\"\\\\]|\\\\.)*\"", "x\"a\\\"b\" \"\\\" \"\"", {{1, 7}, {8, 13}}},  // escaped quotes
+      {"-?\\d+(\\.\\d+)?", "1.x -2.50 3..4", {{0, 1}, {4, 9}, {10, 11}, {13, 14}}},  // optional group given back
+      {"a|ab|abc", "abcab", {{0, 1}, {3, 4}}},     // the first branch that matches, not the longest
+      {"abc|ab|a", "abcab", {{0, 3}, {3, 5}}},
+      {"a*a", "aaa b a", {{0, 3}, {6, 7}}},        // a count gives a character back
+      {"a+?", "aa", {{0, 1}, {1, 2}}},
+      {"(?:ab)*", "abab x", {{0, 4}, {5, 5}, {6, 6}}},  // empty matches: not right after a match
+      {cat("(?:", E_ACUTE, "|a)+"), cat("b", E_ACUTE, "a", EURO, "a"), {{1, 4}, {7, 8}}},
+      {".(?:b|c)", cat(E_ACUTE, "b", EURO, "x", EURO, "c"), {{0, 3}, {7, 11}}},
+  };
+  expect_edges(rows, [](const RegexFastForm& f) { return f.automaton.has_value(); });
+}
+
+// Walks that fail far past their start hand the search over to RE2 before they cost the square of the text, and
+// so do walks that fail every few bytes; walks that fail at once on ordinary text do not.
+TEST(RegexAutomaton, FailedWalksThatRereadHandOverToRE2) {
+  const GiveUpRow rows[] = {
+      {"(?:a|b)+c|x", cat(repeat("a", 20000), " ac"), true},
+      {"\"(?:[^\"\\\\]|\\\\.)*\"", cat(repeat("\"abc\\", 3000), "\"x\""), false},
+      {"(?:x|y) (?:1|2)", cat(repeat("x y ", 10000), "y 1x 2"), true},
+      {"true|false|null", repeat("x = true, y = null; z = nul ", 2000), false},
+  };
+  expect_give_ups<AutomatonFinder>(rows, [](const RegexFastForm& f) { return f.automaton.has_value(); });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "elements/chars.h"
@@ -40,7 +41,7 @@ using testing::BeforeByte;
 // Another element's rule, counting its tests.
 class Counted final : public Element {
  public:
-  explicit Counted(ElementRef inner) : Element(Kind::Char), inner_(std::move(inner)) {}
+  explicit Counted(ElementRef inner) : Element(testing::TEST_ELEMENT_KIND), inner_(std::move(inner)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override { return inner_->parse(text, pos); }
   MatchResult try_match_at(std::string_view text, Pos pos) const override {
     ++tests;
@@ -193,6 +194,54 @@ TEST(SkipToSearch, MemosAnswerOnlyForTheirTextAndSession) {
   }
 }
 
+// A memo made by a session on one thread is not read by a session on another, even while the first is still
+// open and when the text at the same address has changed in between: both sessions are the first of new
+// threads, so stamps counted per thread would be equal.
+TEST(SkipToSearch, MemosDoNotPassBetweenThreads) {
+  const Ref<const SkipToElement> s = skip_to(lit("b"));
+  std::string text = "aaab";
+  std::optional<Pos> first, second;
+  std::thread([&] {
+    MatchSession session;
+    first = end_of(s->try_match_at(text, 0));
+    std::thread([&] {
+      text[1] = 'b';
+      MatchSession own;
+      second = end_of(s->try_match_at(text, 0));
+    }).join();
+  }).join();
+  EXPECT_EQ(first, 3u);
+  EXPECT_EQ(second, 1u);
+}
+
+// Sixteen SkipTos tried in turn at every start of a scan, each searching for its own absent target: every one
+// keeps its own memo, so the target tests grow with the text, not with its square (which the per-start searches
+// of targets that lose their memos to each other would cost, 16 times as many at four times the length).
+TEST(SkipToSearch, ManyTargetsInOneChoiceKeepTheScanLinear) {
+  std::vector<Ref<const Counted>> targets;
+  ElementList alternatives;
+  for (char c = 'b'; c < 'b' + 16; ++c) {
+    targets.push_back(make_element<Counted>(lit(std::string(1, c))));
+    alternatives.push_back(skip_to(targets.back()));
+  }
+  const ElementRef choice = make_element<MatchFirstElement>(std::move(alternatives));
+  const auto tests_of_a_scan = [&](std::size_t n) {
+    for (const auto& t : targets) t->tests = 0;
+    const std::string text(n, 'a');
+    std::uint64_t matches = 0;
+    MatchSession session;
+    engine::scan_element_matches(*choice, text, [&matches](Pos, Pos) { ++matches; });
+    EXPECT_EQ(matches, 0u);
+    std::uint64_t tests = 0;
+    for (const auto& t : targets) tests += t->tests;
+    return tests;
+  };
+  const std::uint64_t at_n = tests_of_a_scan(500);
+  const std::uint64_t at_4n = tests_of_a_scan(2000);
+  EXPECT_LE(at_n, 16 * 3 * 501u);
+  EXPECT_LE(at_4n, 5 * at_n);
+}
+
 // The number of target tests of whole scans over 'a' * 400: a memo per target keeps it linear where the plain
 // rule takes one new search per start (about 80,000 tests).
 TEST(SkipToSearch, ScansTestEachPositionOfTheTextABoundedNumberOfTimes) {
@@ -232,7 +281,7 @@ TEST(SkipToSearch, ScansTestEachPositionOfTheTextABoundedNumberOfTimes) {
 // remembered. A grammar built twice, once with SkipTo and once with this in its place, must match alike.
 class PlainSkipTo final : public Element {
  public:
-  explicit PlainSkipTo(ElementRef target) : Element(Kind::SkipTo), target_(std::move(target)) {}
+  explicit PlainSkipTo(ElementRef target) : Element(testing::TEST_ELEMENT_KIND), target_(std::move(target)) {}
   ParseOutcome parse(std::string_view text, Pos pos) const override {
     const MatchResult m = try_match_at(text, pos);
     if (m.matched) return ParseOutcome::success(m.end);
@@ -372,7 +421,7 @@ TEST(SkipToSearch, RandomGrammarsMatchTheirPlainTwins) {
   }
 }
 
-// More SkipTo targets than the memo has slots, searched in turn within one session.
+// Twelve SkipTos, each with its own target and memo, searched in turn within one session.
 TEST(SkipToSearch, ManyTargetsInOneChoiceMatchTheirPlainTwins) {
   ElementList fast_alts, plain_alts;
   for (int k = 0; k < 12; ++k) {

@@ -12,6 +12,9 @@
   batch result hold one object, and that each is held by those slots alone.
 - `NOARG_CLASSES`, `ALL_CLASS_NAMES`: the classes made without arguments, and the 26 class names in
   registration order.
+- `plain_route(g)`: a grammar that matches exactly where g does and whose scans try every position: the plain
+  scan, which the skipping scans of the methods must agree with; `plain_matches(g, s)`: where its non-empty
+  matches start (in characters) and their texts, found from its search and a transform marking them with `MARK`.
 """
 import collections
 import contextlib
@@ -143,6 +146,30 @@ def raised(func, *args, **kwargs):
 
 
 PLACEHOLDER_CONSTRUCTOR = "No constructor defined for "
+
+
+# Matches nowhere, and no reading of where matches start looks past a SkipTo (which may match anywhere): a
+# MatchFirst holding it is tried at every position.
+NEVER = quillex.SkipTo(quillex.NoMatch())
+
+
+MARK = "\x00"  # never in a test's text
+
+
+def plain_route(g):
+    return quillex.MatchFirst([g, NEVER])
+
+
+def plain_matches(g, s):
+    p = plain_route(g)
+    found = p.search_string(s)
+    gaps = p.transform_string(s, MARK).split(MARK)
+    assert len(gaps) == len(found) + 1
+    out, at = [], len(gaps[0])
+    for text, gap in zip(found, gaps[1:]):
+        out.append((at, text))
+        at += len(text) + len(gap)
+    return out
 
 
 def fresh(text):

@@ -223,3 +223,41 @@ def test_recursion_overflow_in_a_batch_is_a_recursion_error(method, name):
         call_checked(getattr(f, method), items)
     assert str(info.value) == "maximum grammar recursion depth exceeded"
     f.set(q.Empty())  # break the cycle
+
+
+def arithmetic():
+    gap = q.Optional(q.Suppress(q.Word(" ")))
+    expr = q.Forward()
+    term = q.Word(q.nums()) | q.Word(q.alphas()) | (q.Literal("(") + gap + expr + gap + q.Literal(")"))
+    expr <<= term + q.ZeroOrMore(gap + q.Char("+-*/") + gap + term)
+    return expr
+
+
+def test_recursive_grammar_batch_over_distinct_strs_equals_a_loop():
+    # Distinct items through a Forward: successes of a few and of many tokens (past any inline buffer), failures
+    # that had taken tokens before failing (a batch must not carry them into the next item), matches that stop
+    # short of the end, and non-ASCII text.
+    g = arithmetic()
+    rng = random.Random(9)
+    pieces = ["(", ")", "1", "22", "x", "rate", " + ", "-", " * ", "/", " ", "\u00e9", "\u20ac"]
+    items = [fresh("".join(rng.choice(pieces) for _ in range(rng.randrange(12)))) for _ in range(400)]
+    items += [fresh(s) for s in ["((1 + 2)", "(1 + (2 * x)", "1 + (2", "(" * 40 + "1" + ")" * 40, "\u00e91",
+                                 " + ".join(str(i) for i in range(300)), "((((x))))", "(x + (y * (z - 1))) / 2"]]
+    rng.shuffle(items)
+    expected = loop_parse(g, items)
+    assert any(r == [] for r in expected) and any(len(r) > 100 for r in expected)
+    with refcounts_unchanged(*items):
+        result = call_checked(g.parse_batch, items)
+        assert result == expected
+        assert call_checked(g.parse_batch_count, items) == sum(g.matches(s) for s in items)
+        del result
+
+
+def test_recursion_overflow_in_a_recursive_grammar_batch_after_good_items():
+    g = arithmetic()
+    deep = "(" * 100_000 + "1" + ")" * 100_000
+    items = [fresh(f"({i} + x)") for i in range(50)] + [deep] + [fresh("1")]
+    with pytest.raises(RecursionError) as info:
+        call_checked(g.parse_batch, items)
+    assert str(info.value) == "maximum grammar recursion depth exceeded"
+    assert g.parse_batch(items[:50]) == [g.parse_string(s) for s in items[:50]]

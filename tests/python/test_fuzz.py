@@ -13,7 +13,7 @@ from collections import Counter
 import pytest
 
 import quillex as q
-from conftest import call_checked, fresh, refcounts_unchanged
+from conftest import NEVER, call_checked, fresh, refcounts_unchanged
 
 # Fewer cases under the sanitizers, which run each call several times slower.
 CASES_PER_SEED = 60 if os.environ.get("QUILLEX_SANITIZED") else 250
@@ -22,9 +22,6 @@ SEEDS = range(4)
 # 'é' and 'ã' share their lead byte; '€' is three bytes, '😀' four; 'ÿ' is the last code point a Word set keeps.
 ALPHABET = ["a", "b", "A", "1", "_", " ", "\n", '"', "'", "\\", "(", ")", "é", "ã", "ÿ", "€", "😀"]
 MARK = "\x00"  # never in a text: marks the replacements of transform_string
-# Matches nowhere, and its first child says nothing of the bytes a match starts with: a MatchFirst holding it
-# admits every byte, so its count tries every position.
-NEVER = q.Empty() + q.NoMatch()
 REGEX_PATTERNS = ["a", "a|ab", "[a-z]+", "[^a]", ".", r"\w+", r"\s*", "", "x?", "é+", "[é€]", "(?:ab)*", r"\bA",
                   "a$", "^a|b", r"\d", "[^\n]*", "€|😀", "ã*", "(", "a{2,}", "[0-9]+", ".*", "a*", r"[^\n]+",
                   r"\S+", "(?i)a+", "1[0-9]*", r"\(+", "ab", "a=[0-9]+", "[a-z]=b?", '"[^"]*"', "é[0-9]{2}", ".{2}",
@@ -311,7 +308,7 @@ def check_text(g, s):
         assert gaps[0] + "".join(m + gap for m, gap in zip(found, gaps[1:])) == s
     else:
         assert count == common_count
-        # A scan that admits every byte (the Regex matches nowhere), so no position is skipped.
+        # The plain scan: a MatchFirst with NEVER is tried at every position.
         assert count == call(Built(q.MatchFirst([g.obj, NEVER]), f"MatchFirst([{g}, NEVER])", g.loose,
                                    g.looks_back, g.recursive), "search_string_count", s)
         assert marked == call(group, "transform_string", s, MARK)

@@ -1,37 +1,19 @@
 """The faster routes of grammars beside their plain routes. The scans of And and the combinator counts skip
-positions that cannot start a match (bytes the first child cannot start with, and the rest of a leading Word's
-run once the children after it failed at its end); each case runs them beside the common routines through a
-Group (search and transform, which try every position) and a count through a MatchFirst with a never-matching
-Regex (which admits every byte, so no position is skipped). And's search is compared with the slice walk at each
-match the plain scan finds. parse_string runs on the engine's parse path, compared with the batch routine, which
-still runs the elements' parse, and with the tokens and errors written out."""
+positions that cannot start a match (what the first children's matches begin with, and the rest of a leading
+Word's run once the children after it failed at its end); each case runs them beside the plain scan, which tries
+every position (conftest.plain_route). And's search is compared with the slice walk at each match the plain scan
+finds. parse_string runs on the engine's parse path, compared with the batch routine, which still runs the
+elements' parse, and with the tokens and errors written out."""
 import random
 
 import pytest
 
 import quillex as q
-from conftest import call_checked
-
-MARK = "\x00"
-# Matches nowhere, and its first child says nothing of the bytes a match starts with: a MatchFirst holding it
-# admits every byte, so its count tries every position.
-NEVER = q.Empty() + q.NoMatch()
-
-
-def plain_matches(g, s):
-    """(start, text) of each non-empty match of the plain scan, start counted in characters."""
-    found = q.Group(g).search_string(s)
-    gaps = q.Group(g).transform_string(s, MARK).split(MARK)
-    assert len(gaps) == len(found) + 1
-    out, at = [], len(gaps[0])
-    for text, gap in zip(found, gaps[1:]):
-        out.append((at, text))
-        at += len(text) + len(gap)
-    return out
+from conftest import call_checked, plain_matches, plain_route
 
 
 def plain_count(g, s):
-    return q.MatchFirst([g, NEVER]).search_string_count(s)
+    return plain_route(g).search_string_count(s)
 
 
 def check_and(g, s):
@@ -44,7 +26,7 @@ def check_and(g, s):
     assert call_checked(g.search_string_count, s) == plain_count(g, s)
     for replacement in ("<>", "", "é€"):
         result = call_checked(g.transform_string, s, replacement)
-        assert result == q.Group(g).transform_string(s, replacement)
+        assert result == plain_route(g).transform_string(s, replacement)
 
 
 CONFIG = q.Word(q.alphas()) + q.Literal("=") + q.Regex("[^\n]*")

@@ -1,5 +1,6 @@
-"""Regex's fast forms (class runs scanned as bytes, plain sequences walked over the bytes, positions refused by
-their first byte) against RE2 itself.
+"""Regex's fast forms (class runs scanned as bytes, plain sequences walked over the bytes, patterns with
+alternations, groups and counts walked by their automaton, positions refused by their first byte) against RE2
+itself.
 
 The plain route is the same pattern behind an alternative that can never match, `\\b\\B` (a position cannot be
 a word boundary and not be one): RE2 gives exactly the same matches, while the pattern's reading must take
@@ -153,6 +154,79 @@ def test_generated_sequences_agree_with_re2(pattern, s):
                           st.sampled_from([1, 1, 2, 3, 40, 700])), max_size=12))
 def test_sequences_over_long_texts_agree_with_re2(pattern, pieces):
     check_agrees(pattern, "".join(piece * k for piece, k in pieces))
+
+
+# Trees of characters, classes, groups, alternations and counts, greedy and lazy: walked by the pattern's
+# automaton where it has one (most have), else by RE2; both must agree with RE2 on every method.
+TREE_ATOMS = ["a", "b", "=", '"', r"\\", "1", E, EURO, SMILE, r"\d", "[ab]", r'[^"\\]', ".", r"[^\x00-\x7F]", "ab",
+              r"\.", "", "(?:)"]
+TREE_OPS = ["", "", "", "*", "+", "?", "{2}", "{0,2}", "{2,}", "*?", "+?", "??", "{0}"]
+
+
+@st.composite
+def trees(draw, depth=0):
+    kind = draw(st.integers(0, 4)) if depth < 3 else 0
+    if kind <= 1:
+        return draw(st.sampled_from(TREE_ATOMS)) + draw(st.sampled_from(TREE_OPS))
+    if kind == 2:
+        return draw(trees(depth + 1)) + draw(trees(depth + 1))
+    branches = [draw(trees(depth + 1)) for _ in range(draw(st.integers(1, 3)))]
+    return draw(st.sampled_from(["(?:", "("])) + "|".join(branches) + ")" + draw(st.sampled_from(TREE_OPS))
+
+
+TREE_TEXT_CHARS = ["a", "a", "b", "=", '"', "\\", "1", "1", ".", " ", "\n", E, EURO, SMILE]
+tree_texts = st.lists(st.sampled_from(TREE_TEXT_CHARS), max_size=90).map("".join)
+
+
+@SETTINGS
+@given(trees().filter(compiles), tree_texts)
+def test_generated_trees_agree_with_re2(pattern, s):
+    check_agrees(pattern, s)
+
+
+# Token patterns as users write them, over texts of such tokens, near misses and long runs.
+TOKEN_PATTERNS = [
+    r'"(?:[^"\\]|\\.)*"', r'"([^"\\]|\\.)*"', r'"(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*"',
+    r"-?\d+(\.\d+)?([eE][+-]?\d+)?", r"-?(?:0|[1-9]\d*)(?:\.\d+)?(?:[eE][+-]?\d+)?", r"[+-]?\d+", "true|false|null",
+    r"\s*", r"[A-Za-z_]\w*(?:\.[A-Za-z_]\w*)*", r"\d{1,3}(?:\.\d{1,3}){3}", r"'(?:[^'\n]|'')*'",
+]
+TOKEN_PIECES = ['"a"', '"a\\"b"', '"\\u00e9x"', '"\\u12"', '"\\q"', '"' + E + EURO + '"', '"\x01"', '"', "\\",
+                "0", "-0", "01", "1.5", "1.", "-", "1e5", "2E+10", "3e", "-4.25e-3", "true", "tru", "falsey", "null",
+                "nul", " ", "\n", ",", ":", "[", "{", "a.b", "x_1.y2", "1.2.3.4", "1.2.3", "999.1.1.1.1", "'it''s'",
+                "'a\nb'", E, SMILE]
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.sampled_from(TOKEN_PATTERNS),
+       st.lists(st.tuples(st.sampled_from(TOKEN_PIECES), st.sampled_from([1, 1, 1, 2, 40])), max_size=30))
+def test_token_patterns_agree_with_re2(pattern, pieces):
+    check_agrees(pattern, "".join(piece * k for piece, k in pieces))
+
+
+def json_grammar(token):
+    ws = q.Optional(q.Suppress(q.Word(" \t\r\n")))
+    string = token(r'"(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*"')
+    number = token(r"-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?")
+    value = q.Forward()
+    comma = ws + q.Literal(",") + ws
+    member = string + ws + q.Suppress(q.Literal(":")) + ws + value
+    obj = q.Literal("{") + ws + q.Optional(member + q.ZeroOrMore(comma + member)) + ws + q.Literal("}")
+    arr = q.Literal("[") + ws + q.Optional(value + q.ZeroOrMore(comma + value)) + ws + q.Literal("]")
+    value <<= q.MatchFirst([obj, arr, string, number, token("true|false|null")])
+    return value
+
+
+@pytest.mark.parametrize("s", [
+    '{"a": [1, -2.5e3, true, null], "b\\"c": {"d": "\\u00e9' + E + '"}}', '[0, 01, 1.]', '{"a" 1}', '["\\x"]',
+    '[' + ", ".join(f'"{EURO * i}{i}"' for i in range(40)) + ']',
+    '{"k": [' + "[" * 30 + "]" * 30 + '], "' + SMILE + '": 1e9}',
+])
+def test_a_grammar_of_regex_tokens_agrees_with_its_re2_tokens(s):
+    fast, slow = json_grammar(q.Regex), json_grammar(plain)
+    assert fast.matches(s) is slow.matches(s)
+    assert fast.parse_batch([s, s[1:], s[:-1]]) == slow.parse_batch([s, s[1:], s[:-1]])
+    assert fast.search_string(s) == slow.search_string(s)
+    assert fast.transform_string(s, "#") == slow.transform_string(s, "#")
 
 
 # ---------------------------------------------------------------------------------------------------------------

@@ -1,8 +1,9 @@
 """The token lists of search_string: equal token texts are one str object, held by their slots alone, and
 different texts never share one, on every route the list is made by: a table of the distinct texts (few of
 them), the partitions (nearly all distinct, more than a hundred thousand), and a call that starts on the table
-and moves on (distinct texts, then repeats of them across the move). Texts of every str kind and str
-subclasses; tokens of ASCII, latin-1, UCS-2 and UCS-4 characters."""
+and moves on (distinct texts, then repeats of them across the move). Texts of every str kind, read as UTF-8 or
+in their own units (a str without its UTF-8 form), and str subclasses; tokens of ASCII, latin-1, UCS-2 and
+UCS-4 characters."""
 import collections
 import gc
 import random
@@ -16,10 +17,11 @@ from conftest import call_checked
 
 E, A, S = "\u00e9", "\u3042", "\U0001F600"  # latin-1, UCS-2 and UCS-4 characters
 
-# (id, grammar, a Python model of its search over a text of words between spaces): the class run, Word, RE2's
-# iteration, the common routine, And, MatchFirst.
+# (id, grammar, a Python model of its search over a text of words between spaces): the class run, Word (which
+# reads a str without its UTF-8 form in its own units), RE2's iteration, the common routine, And, MatchFirst.
 GRAMMARS = [
     ("Word", lambda: q.Word(q.alphas()), lambda t: re.findall("[A-Za-z]+", t)),
+    ("Word-latin1", lambda: q.Word(q.alphas() + E), lambda t: re.findall(f"[A-Za-z{E}]+", t)),
     ("Regex-run", lambda: q.Regex("[a-z]+"), lambda t: re.findall("[a-z]+", t)),
     ("Regex-RE2", lambda: q.Regex("[^ =]+"), lambda t: re.findall("[^ =]+", t)),
     ("Group", lambda: q.Group(q.Regex("[^ =]+")), lambda t: re.findall("[^ =]+", t)),
@@ -85,6 +87,15 @@ def with_equals(text):
     return "".join(p + ("=" if i % 2 == 0 else " ") for i, p in enumerate(parts))
 
 
+def with_utf8_form(s):
+    q.Regex("zz").matches(s)  # reading a str's UTF-8 form keeps it on the str
+    return s
+
+
+class Sub(str):
+    pass
+
+
 @pytest.mark.parametrize("name,make,model", GRAMMARS, ids=[g[0] for g in GRAMMARS])
 @pytest.mark.parametrize("text_id,text", TEXTS, ids=[t[0] for t in TEXTS])
 def test_equal_tokens_are_one_str_on_every_route(name, make, model, text_id, text):
@@ -92,13 +103,10 @@ def test_equal_tokens_are_one_str_on_every_route(name, make, model, text_id, tex
     if name in ("And", "MatchFirst"):
         text = with_equals(text)
     expected = model(text)
-    assert_one_str_per_text(g.search_string(text), expected)
-
-    class Sub(str):
-        pass
-
-    # The tokens of a str subclass instance are exact strs too.
-    assert_one_str_per_text(call_checked(g.search_string, Sub(text)), expected)
+    # A new str has no UTF-8 form until something asks for it; the tokens of a str subclass instance are exact
+    # strs too.
+    for s in ((text + "!")[:-1], with_utf8_form((text + "!")[:-1]), Sub(text), with_utf8_form(Sub(text))):
+        assert_one_str_per_text(call_checked(g.search_string, s), expected)
 
 
 def test_a_search_started_by_a_finaliser_during_a_search_gets_memory_of_its_own():
