@@ -40,18 +40,6 @@ bool is_white_space(char32_t c) noexcept {
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-// The code point at `i` of valid UTF-8 (the text of a str) and its byte length.
-char32_t decode_at(std::string_view s, std::size_t i, unsigned& len) noexcept {
-  const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k])); };
-  len = utf8_char_len(static_cast<unsigned char>(s[i]));
-  switch (len) {
-    case 1: return b(0);
-    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
-  }
-}
-
 // A MatchFirst of one literal element per whitespace-separated word, in text order: not sorted, not made
 // unique, no longer word moved first (one_of('a ab') on 'ab' gives 'a'). A word is the exact bytes between
 // separators.
@@ -63,7 +51,7 @@ PyObject* one_of_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   std::size_t start = 0;
   for (std::size_t i = 0; i <= strs.size();) {
     unsigned len = 1;
-    if (i == strs.size() || is_white_space(decode_at(strs, i, len))) {
+    if (i == strs.size() || is_white_space(decode_utf8_at(strs, i, len))) {
       if (i > start) words.push_back(make_literal_element(strs.substr(start, i - start)));
       start = i + len;
     }

@@ -111,6 +111,17 @@ inline bool is_char_boundary(std::string_view text, Pos pos) noexcept {
 inline unsigned utf8_char_len(unsigned char lead) noexcept {
   return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
+// The code point at `i` of valid UTF-8 (the text of a str) and its byte length.
+inline char32_t decode_utf8_at(std::string_view s, std::size_t i, unsigned& len) noexcept {
+  const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k])); };
+  len = utf8_char_len(static_cast<unsigned char>(s[i]));
+  switch (len) {
+    case 1: return b(0);
+    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+  }
+}
 
 // ---------------------------------------------------------------------------------------------------------------
 // Match values. A failed match is a value, never an exception.

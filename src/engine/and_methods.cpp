@@ -170,7 +170,7 @@ class TokenIndexTable {
  private:
   std::array<PyObject*, CAPACITY> tokens_;  // [0, size_) are the table's own references
   std::size_t size_ = 0;
-  absl::flat_hash_map<std::string_view, std::uint8_t> index_of_;
+  absl::flat_hash_map<std::string_view, std::uint8_t, TextHash> index_of_;
   std::array<Py_ssize_t, CAPACITY> use_counts_{};
 };
 

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "elements/element.h"
-#include "engine/span_buffer.h"
 #include "engine/token_intern.h"
 #include "py/errors.h"
 #include "py/pyref.h"
@@ -23,7 +22,7 @@ namespace quillex::engine {
 // that the recursion bound stopped makes no list (see scan_matches).
 template <class Scan>
 [[nodiscard]] PyObject* search_list_of_scan(std::string_view text, Scan&& scan) {
-  SpanBuffer spans;
+  TokenSpans spans;
   scan([&spans](Pos start, Pos end) {
     if (end > start) spans.push(start, end);
   });

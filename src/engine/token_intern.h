@@ -1,124 +1,140 @@
-// TokenInternMap: within one call, equal matched texts share one str object.
+// The list of a search's tokens, equal texts sharing one str (engine/token_dedup.h finds the first occurrence of
+// every text; one str is made for each, in text order, straight into the list). Two ways in: a search that knows
+// its number of tokens first makes a CountedTokenList of that length and adds each span as it finds it, so that the
+// common case (texts that repeat) is settled while the text is still in the cache; one that does not records its
+// spans (TokenSpans) and hands them to interned_list_of_spans.
+//
+// The working memory (the spans, the dedup tables) is kept between calls: a search over a large text would
+// otherwise map fresh memory for it every time, and touching a fresh page costs far more than reusing a warm
+// one. A call takes the kept memory for itself and gives it back when it ends, so a call that starts while
+// another holds it (a finaliser run by an allocation, another thread while the interpreter lock is let go) gets
+// memory of its own; what comes back larger than the limits below is freed instead of kept. Everything runs
+// under the interpreter lock.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
+#include <vector>
 
-#include "absl/container/flat_hash_map.h"
-#include "engine/batch.h"
-#include "py/errors.h"
+#include "engine/token_dedup.h"
 #include "py/pyref.h"
+#include "py/str_units.h"
 
 namespace quillex::engine {
 
-// Keys are views into the call's text (never copied), so the map must not outlive the text it was fed. It holds
-// one reference to each str it made and releases them when it dies. Starts without storage; the first text
-// entered allocates. Hash and iteration order are never visible.
-//
-// Two ways to hand out a str: `get_or_create` gives a counted reference at once; `take_uncounted` gives the str
-// for a slot that is counted later, when the map settles (at `settle()` or at its end), with one addition per
-// distinct str instead of one increment per slot. A result filled by take_uncounted holds references not yet
-// counted, so it must not be released before the map settles: declare its holder before the map.
-//
-// The texts are UTF-8, or, for a map made with a unit kind (1, 2 or 4), slices of a str's own units
-// (py/str_units.h) seen as bytes: then each str is made from those units.
-class TokenInternMap {
+// The most memory kept for the next call: a span buffer up to KEPT_SPAN_BYTES (some 2 million spans), and dedup
+// tables up to KEPT_DEDUP_BYTES together (enough for about as many tokens, or a million batch inputs).
+inline constexpr std::size_t KEPT_SPAN_BYTES = std::size_t{32} << 20;
+inline constexpr std::size_t KEPT_DEDUP_BYTES = std::size_t{48} << 20;
+
+// The working memory of one call that finds repeated keys (engine/token_dedup.h): the kept memory when no other
+// call holds it, else memory of its own. Given back (or freed) when the lease ends.
+class DedupLease {
  public:
-  TokenInternMap() = default;
-  explicit TokenInternMap(unsigned unit_kind) noexcept : unit_kind_(unit_kind) {}
-  TokenInternMap(const TokenInternMap&) = delete;
-  TokenInternMap& operator=(const TokenInternMap&) = delete;
-  ~TokenInternMap() {
-    for (auto& entry : map_) {
-      if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
-      Py_XDECREF(entry.second.str);  // null: its str could not be made (and none was handed out)
-    }
-  }
+  DedupLease() noexcept;
+  ~DedupLease();
+  DedupLease(const DedupLease&) = delete;
+  DedupLease& operator=(const DedupLease&) = delete;
 
-  // A new reference to the one str for `text`, made the first time this text is asked for. std::bad_alloc when
-  // the entry or the str cannot be had (the texts come from a valid str and are cut on character boundaries,
-  // so nothing else can fail).
-  [[nodiscard]] PyObject* get_or_create(std::string_view text) {
-    PyObject* str = entry(text).str;
-    Py_INCREF(str);
-    return str;
-  }
-
-  // The one str for `text`, with one reference owed to the caller's slot and counted when the map settles.
-  // Touches only the map's own entry, not the str. Throws as get_or_create does.
-  [[nodiscard]] PyObject* take_uncounted(std::string_view text) {
-    Entry& e = entry(text);
-    ++e.pending;
-    return e.str;
-  }
-
-  // Counts every reference handed out by take_uncounted so far.
-  void settle() noexcept {
-    for (auto& entry : map_) {
-      if (entry.second.pending != 0) bulk_incref(entry.second.str, entry.second.pending);
-      entry.second.pending = 0;
-    }
-  }
-
-  std::size_t size() const noexcept { return map_.size(); }
-
-  // How many texts the call will ask for in all, when it knows: a map that is still mostly distinct after
-  // some thousands of texts is then grown once to the size it is heading for, instead of doubling (and
-  // rehashing into fresh memory) at every step on the way.
-  void expect(std::uint64_t texts) noexcept { expected_ = texts; }
+  DedupScratch& scratch() noexcept { return scratch_; }
 
  private:
-  struct Entry {
-    PyObject* str = nullptr;  // the map's own reference
-    Py_ssize_t pending = 0;   // references handed out by take_uncounted, not yet counted
-  };
-
-  Entry& entry(std::string_view text) {
-    ++asked_;
-    if (map_.size() >= next_check_) grow_ahead();  // before the lookup: growing moves the entries
-    auto [it, inserted] = map_.try_emplace(text);
-    if (inserted) it->second.str = make_str(text);
-    return it->second;
-  }
-
-  PyObject* make_str(std::string_view text) const {
-    if (unit_kind_ == 0) return py::new_str_or_throw(text);
-    return py::new_str_of_units_or_throw(text.data(), unit_kind_, text.size() / unit_kind_);
-  }
-
-  // At 4096, 8192, ... distinct texts: when at least half the texts asked for so far were new, reserves for the
-  // distinct texts the rest of the call should bring at that rate. Any size is correct; this only saves growth.
-  void grow_ahead() {
-    next_check_ *= 2;
-    if (expected_ <= asked_ || map_.size() * 2 < asked_) return;
-    const double rate = static_cast<double>(map_.size()) / static_cast<double>(asked_);
-    const auto heading = static_cast<std::size_t>(static_cast<double>(expected_) * rate * 1.1);
-    if (heading > map_.size() * 2) {
-      map_.reserve(heading);
-      while (next_check_ <= heading) next_check_ *= 2;
-    }
-  }
-
-  absl::flat_hash_map<std::string_view, Entry> map_;
-  unsigned unit_kind_ = 0;  // 0: the texts are UTF-8
-  std::uint64_t expected_ = 0;  // texts the call will ask for, 0 when unknown
-  std::uint64_t asked_ = 0;
-  std::size_t next_check_ = 4096;
+  DedupScratch scratch_;
 };
 
-// The list of the slices [start, end) of `text` for `spans` (a non-empty sequence of values with `start` and
-// `end`, in text order), made at its final length, equal slices sharing one str. nullptr with the
-// interpreter's error when the list cannot be made; std::bad_alloc as get_or_create.
-template <class Spans>
-[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const Spans& spans) {
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(spans.size())));
-  if (!list) return py::pending_error();
-  TokenInternMap interned;
-  interned.expect(spans.size());
-  Py_ssize_t i = 0;
-  for (const auto& span : spans) {
-    PyList_SET_ITEM(list.get(), i++, interned.get_or_create(text.substr(span.start, span.end - span.start)));
+// The spans of a search's tokens in text order, in a buffer kept between calls. `push` and `reserve` throw
+// std::bad_alloc when the buffer cannot grow.
+class TokenSpans {
+ public:
+  TokenSpans();
+  ~TokenSpans();
+  TokenSpans(const TokenSpans&) = delete;
+  TokenSpans& operator=(const TokenSpans&) = delete;
+
+  void reserve(std::size_t n) { spans_.reserve(n); }
+  void push(Pos start, Pos end) { spans_.push_back({start, end}); }
+  std::size_t size() const noexcept { return spans_.size(); }
+  bool empty() const noexcept { return spans_.empty(); }
+  const TextSpan* data() const noexcept { return spans_.data(); }
+
+ private:
+  std::vector<TextSpan> spans_;
+};
+
+// The interner of a token list (engine/token_dedup.h): a span's value is its str in the list slot of the span
+// (the slot's reference). A text's first occurrence gets a new str; every later one that str again, one more
+// reference. Slots not filled yet are null. The text is UTF-8 (unit kind 0), or a str's own units of 1, 2 or 4
+// bytes seen as bytes (py/str_units.h), the spans then cut at unit boundaries.
+class ListInterner {
+ public:
+  ListInterner(std::string_view text, unsigned unit_kind, const TextSpan* spans, PyObject* list) noexcept
+      : text_(text), unit_kind_(unit_kind), spans_(spans), items_(reinterpret_cast<PyListObject*>(list)->ob_item) {}
+
+  std::uint64_t make(std::size_t i);
+  bool same(std::uint64_t value, std::size_t i) const noexcept {
+    const std::string_view t = span_text(text_, spans_[i]);
+    if (unit_kind_ == 0) return py::str_equals_utf8(as_str(value), t);
+    return py::str_equals_units(as_str(value), t.data(), unit_kind_, t.size() / unit_kind_);
   }
-  return list.release();
-}
+  void reuse(std::uint64_t value, std::size_t i) noexcept { items_[i] = Py_NewRef(as_str(value)); }
+  bool same_item(std::size_t j, std::size_t i) const noexcept { return same(as_value(items_[j]), i); }
+  void reuse_item(std::size_t j, std::size_t i) noexcept { items_[i] = Py_NewRef(items_[j]); }
+  void prefetch_slot(std::size_t j) const noexcept { __builtin_prefetch(&items_[j]); }
+  // A slot not filled yet holds null, whose prefetch does nothing.
+  void prefetch_value(std::size_t j) const noexcept { __builtin_prefetch(items_[j], 1); }
+
+ private:
+  static PyObject* as_str(std::uint64_t value) noexcept {
+    return reinterpret_cast<PyObject*>(static_cast<std::uintptr_t>(value));
+  }
+  static std::uint64_t as_value(PyObject* s) noexcept {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(s));
+  }
+
+  std::string_view text_;
+  unsigned unit_kind_;
+  const TextSpan* spans_;
+  PyObject** items_;
+};
+
+// A token list made at the length the search counted: `open(count)` (count >= 1), then `add` for each of the
+// count spans in text order (the tokens of repeated texts are settled at once), then `finish`. Equal slices
+// share one str. The text and the spans' offsets are in bytes, of UTF-8 or of units (ListInterner).
+// `add` and `finish` throw std::bad_alloc when a str or the working memory cannot be had; the list made so far
+// is then released with the CountedTokenList.
+class CountedTokenList {
+ public:
+  explicit CountedTokenList(std::string_view text, unsigned unit_kind = 0) noexcept
+      : text_(text), unit_kind_(unit_kind) {}
+  CountedTokenList(const CountedTokenList&) = delete;
+  CountedTokenList& operator=(const CountedTokenList&) = delete;
+
+  // False with the interpreter's error when the list cannot be made.
+  [[nodiscard]] bool open(std::size_t count);
+  std::size_t size() const noexcept { return spans_.size(); }
+  void add(Pos start, Pos end) {
+    spans_.push(start, end);
+    interning_->next();
+  }
+  // The list (a new reference).
+  [[nodiscard]] PyObject* finish();
+
+ private:
+  std::string_view text_;
+  unsigned unit_kind_;
+  py::PyRef list_;
+  TokenSpans spans_;  // room for every span from open() on, so that their address holds
+  DedupLease lease_;
+  std::optional<ListInterner> interner_;
+  std::optional<SpanKeys<>> keys_;
+  std::optional<KeyInterning<SpanKeys<>, ListInterner>> interning_;
+};
+
+// The list of the slices [start, end) of `text` for `spans` (non-empty, in text order), made at its final
+// length, equal slices sharing one str. nullptr with the interpreter's error when the list cannot be made;
+// std::bad_alloc when a str or the working memory cannot be had (the list made so far is released).
+[[nodiscard]] PyObject* interned_list_of_spans(std::string_view text, const TokenSpans& spans);
 
 }  // namespace quillex::engine

@@ -107,19 +107,14 @@ template <class Scan>
 template <class Scan>
 [[nodiscard]] PyObject* unit_search_list(const py::StrUnits& text, std::uint64_t count, Scan&& scan) {
   if (count == 0) return py::new_empty_list_or_die();
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!list) return py::pending_error();
-  TokenInternMap interned(text.kind);
-  interned.expect(count);
-  const std::string_view bytes = text.as_bytes();
-  std::uint64_t filled = 0;
+  CountedTokenList list(text.as_bytes(), text.kind);
+  if (!list.open(count)) return nullptr;
   (void)scan([&](std::size_t start, std::size_t end) {
-    if (filled == count) fatal("search_string: the scan found more matches than it counted");
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(filled++),
-                    interned.get_or_create(bytes.substr(start * text.kind, (end - start) * text.kind)));
+    if (list.size() == count) fatal("search_string: the scan found more matches than it counted");
+    list.add(start * text.kind, end * text.kind);
   });
-  if (filled != count) fatal("search_string: the scan found fewer matches than it counted");
-  return list.release();
+  if (list.size() != count) fatal("search_string: the scan found fewer matches than it counted");
+  return list.finish();
 }
 
 // search_string_count, search_string and transform_string over the units of `s` from `with_scan(units, body)`,

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "absl/container/inlined_vector.h"
 #include "elements/regex.h"
 #include "engine/batch.h"
 #include "engine/bodies.h"
@@ -44,33 +43,29 @@ PyObject* regex_search_string_count(PyObject*, const Element& e, PyObject*, std:
   return py::new_count_or_die(count_regex_matches(as_regex(e), text));
 }
 
-// The list is made at its final length and filled in place; equal match texts share one str. A class run
-// counts first (a byte scan) and then fills; RE2's iteration records the spans (offsets, no texts) in one
-// pass instead, since a counting pass followed by a second iteration would pay every RE2 search twice (about
-// 1.8x slower on texts with many short matches).
+// The list is made at its final length, equal match texts sharing one str. A class run counts first (a byte
+// scan) and then fills the list as it finds the matches; RE2's iteration records the spans (offsets, no texts)
+// in one pass instead, from which the list is made, since a counting pass followed by a second iteration would
+// pay every RE2 search twice (about 1.8x slower on texts with many short matches).
 PyObject* regex_search_string(PyObject*, const Element& e, PyObject*, std::string_view text) {
   const RegexElement& re = as_regex(e);
   const RegexFastForm& fast = re.fast();
   if (const std::optional<ByteClass>& run = fast.run) {
     const std::uint64_t count = run->count_run_matches(text, fast.run_may_be_empty);
     if (count == 0) return py::new_empty_list_or_die();
-    py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-    if (!list) return py::pending_error();
-    TokenInternMap interned;
-    interned.expect(count);
-    std::uint64_t i = 0;
+    CountedTokenList list(text);
+    if (!list.open(count)) return nullptr;
     iterate_matches(
         text, [&](Pos from) { return find_run_match(*run, fast.run_may_be_empty, text, from); },
         [&](Pos start, Pos end) {
-          if (i == count) fatal("Regex.search_string: the class run was counted wrongly");
-          PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i++),
-                          interned.get_or_create(text.substr(start, end - start)));
+          if (list.size() == count) fatal("Regex.search_string: the class run was counted wrongly");
+          list.add(start, end);
         });
-    if (i != count) fatal("Regex.search_string: the class run was counted wrongly");
-    return list.release();
+    if (list.size() != count) fatal("Regex.search_string: the class run was counted wrongly");
+    return list.finish();
   }
-  absl::InlinedVector<RegexMatch, 16> spans;
-  for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push_back({start, end}); });
+  TokenSpans spans;
+  for_each_regex_match(re, text, [&spans](Pos start, Pos end) { spans.push(start, end); });
   if (spans.empty()) return py::new_empty_list_or_die();
   return interned_list_of_spans(text, spans);
 }

@@ -292,23 +292,19 @@ PyObject* word_transform_string(PyObject*, const Element& e, PyObject* s, std::s
 // ---------------------------------------------------------------------------------------------------------------
 // search_string
 
-// word_search_single_pass: the words counted first (`count`), the list created at that length, then filled in
-// one scan with equal words sharing one str (TokenInternMap).
+// word_search_single_pass: the words counted first (`count`), the list made at that length, then filled in one
+// scan with equal words sharing one str (engine::CountedTokenList).
 template <class Scan>
 PyObject* word_search_single_pass(std::string_view text, std::uint64_t count, Scan&& scan) {
   if (count == 0) return py::new_empty_list_or_die();
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!list) return py::pending_error();
-  engine::TokenInternMap interned;
-  interned.expect(count);
-  std::uint64_t filled = 0;
+  engine::CountedTokenList list(text);
+  if (!list.open(count)) return nullptr;
   scan([&](Pos start, Pos end) {
-    if (filled == count) fatal("Word.search_string: the scan found more words than it counted");
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(filled++),
-                    interned.get_or_create(text.substr(start, end - start)));
+    if (list.size() == count) fatal("Word.search_string: the scan found more words than it counted");
+    list.add(start, end);
   });
-  if (filled != count) fatal("Word.search_string: the scan found fewer words than it counted");
-  return list.release();
+  if (list.size() != count) fatal("Word.search_string: the scan found fewer words than it counted");
+  return list.finish();
 }
 
 // WordKeyCache: the distinct words of the periodic path, 32 slots on the call's stack, each owning its str. A

@@ -7,11 +7,12 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
-#include "absl/container/flat_hash_map.h"
 #include "absl/container/inlined_vector.h"
 #include "engine/batch.h"
+#include "engine/token_intern.h"
 #include "py/errors.h"
 #include "py/pyref.h"
 
@@ -115,24 +116,57 @@ class FlatTokenList {
 };
 
 // The general path's identity table: per input object that may occur again, its token (borrowed from the
-// result slot that owns it, which lives as long as the call) or nullptr for no match. Inputs held by their
+// result slot that owns it, which lives as long as the call) or NO_TOKEN for no match. Inputs held by their
 // slot alone never enter it (engine::held_by_slot_alone), so a list of distinct objects builds no table at all.
-// Keys are addresses, valid while the caller holds the list.
+// Keys are addresses, valid while the caller holds the list. The slots are the dedup table's (engine/
+// token_dedup.h: an address and its token each, linear probing, grown by doubling at half full) in the kept
+// dedup memory (engine::DedupLease): a list of a million distinct objects held elsewhere too costs a lookup per
+// input without mapping fresh memory, and the caller fetches the home slot of an input some places ahead so
+// that the lookups' cache misses overlap.
 class PointerTokenMap {
  public:
+  static constexpr std::uint64_t NO_TOKEN = 1;  // no object lives at address 1
+
+  explicit PointerTokenMap(engine::DedupScratch& scratch) : scratch_(scratch) { resize(4); }
+
   // The entry of `item`, added empty when the item was not yet met: `found` tells which, and `token` is where
-  // its result stands or is to be written (valid until the next call).
+  // its result stands or is to be written (a token, or NO_TOKEN; valid until the next call).
   struct Entry {
-    PyObject** token;
+    std::uint64_t* token;
     bool found;
   };
   [[nodiscard]] Entry entry(PyObject* item) {
-    const auto [it, added] = map_.try_emplace(item, nullptr);
-    return {&it->second, !added};
+    if ((used_ + 1) * 2 > (std::size_t{1} << bits_)) resize(bits_ + 1);
+    engine::HashedValue* slots = scratch_.table.data();
+    const std::uint64_t key = address(item);
+    const std::size_t mask = (std::size_t{1} << bits_) - 1;
+    for (std::size_t s = engine::dedup_detail::home_slot(key, bits_);; s = (s + 1) & mask) {
+      if (slots[s].value == 0) {
+        slots[s] = {key, NO_TOKEN};
+        ++used_;
+        return {&slots[s].value, false};
+      }
+      if (slots[s].hash == key) return {&slots[s].value, true};
+    }
+  }
+
+  void prefetch(PyObject* item) const noexcept {
+    __builtin_prefetch(scratch_.table.data() + engine::dedup_detail::home_slot(address(item), bits_));
   }
 
  private:
-  absl::flat_hash_map<PyObject*, PyObject*> map_;
+  static std::uint64_t address(PyObject* item) noexcept {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(item));
+  }
+
+  void resize(unsigned bits) {
+    engine::dedup_detail::grow_table(scratch_, bits_, bits);
+    bits_ = bits;
+  }
+
+  engine::DedupScratch& scratch_;
+  unsigned bits_ = 0;
+  std::size_t used_ = 0;
 };
 
 // Period path. The inputs r*h .. n-1 (r = n / h) are the objects 0 .. o-1 (o = n % h) and take their tokens.
@@ -183,19 +217,25 @@ template <class Token>
   return result.release();
 }
 
-// General path (n == 1 included): each distinct object evaluated once, in list order.
+// General path (n == 1 included): each distinct object evaluated once, in list order. The input AHEAD places on
+// is looked at early: its object (read for its count) and, when it may occur again, its home slot in the table.
 template <class Token>
 [[nodiscard]] PyObject* flat_batch_by_pointer(const engine::BatchItems& b, Token& token) {
   FlatTokenList result;
   if (!result.open(b.n)) return nullptr;
-  PointerTokenMap seen;
+  engine::DedupLease lease;
+  PointerTokenMap seen(lease.scratch());
+  constexpr std::size_t AHEAD = 8;
   for (std::size_t i = 0; i < b.n; ++i) {
+    if (i + AHEAD < b.n && !engine::held_by_slot_alone(b.items[i + AHEAD])) seen.prefetch(b.items[i + AHEAD]);
     PyObject* item = b.items[i];
-    PyObject** stored = nullptr;  // the identity entry of an item that may occur again
+    std::uint64_t* stored = nullptr;  // the identity entry of an item that may occur again
     if (!engine::held_by_slot_alone(item)) {
       const PointerTokenMap::Entry e = seen.entry(item);
       if (e.found) {
-        if (*e.token != nullptr) result.push(Py_NewRef(*e.token));
+        if (*e.token != PointerTokenMap::NO_TOKEN) {
+          result.push(Py_NewRef(reinterpret_cast<PyObject*>(static_cast<std::uintptr_t>(*e.token))));
+        }
         continue;
       }
       stored = e.token;
@@ -203,8 +243,9 @@ template <class Token>
     std::string_view text;
     if (!engine::batch_item_text(item, i, text)) return nullptr;
     PyObject* t = token(item, text);
-    if (stored != nullptr) *stored = t;
-    if (t != nullptr) result.push(t);
+    if (t == nullptr) continue;  // the entry keeps NO_TOKEN
+    if (stored != nullptr) *stored = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(t));
+    result.push(t);
   }
   return result.finish();
 }

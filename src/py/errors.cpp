@@ -2,7 +2,9 @@
 
 #include <cxxabi.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -65,6 +67,19 @@ bool make_exception_state() noexcept {
 
 namespace {
 
+bool is_ascii(std::string_view t) noexcept {
+  const char* p = t.data();
+  std::size_t n = t.size();
+  std::uint64_t high = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    high |= w;
+  }
+  for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
+  return (high & 0x8080808080808080ull) == 0;
+}
+
 // A str just made, or the failure to make it: MemoryError becomes std::bad_alloc; anything else is a fault.
 PyObject* made_str_or_throw(PyObject* s) {
   if (s != nullptr) [[likely]]
@@ -80,6 +95,13 @@ PyObject* made_str_or_throw(PyObject* s) {
 }  // namespace
 
 PyObject* new_str_or_throw(std::string_view utf8) {
+  // An ASCII text is its own str data: copied into a new ASCII str, without the UTF-8 decoder. One character
+  // or none goes to the interpreter, which hands out its shared strs for them.
+  if (utf8.size() > 1 && is_ascii(utf8)) {
+    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127);
+    if (s != nullptr) std::memcpy(PyUnicode_DATA(s), utf8.data(), utf8.size());
+    return made_str_or_throw(s);
+  }
   return made_str_or_throw(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
 }
 

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
+#include "elements/element.h"
 #include "py/code_units.h"
 #include "py/pyref.h"
 
@@ -28,6 +30,63 @@ namespace quillex::py {
 [[nodiscard]] inline bool utf8_form_at_hand(PyObject* s) noexcept {
   if (!PyUnicode_IS_READY(s) || PyUnicode_IS_ASCII(s)) return true;
   return reinterpret_cast<PyCompactUnicodeObject*>(s)->utf8 != nullptr;
+}
+
+// Whether the n bytes at a and at b are the same. Up to 16 bytes in two loads a side that may overlap, as most
+// tokens are, instead of a call; longer through memcmp.
+[[nodiscard]] inline bool same_bytes(const char* a, const char* b, std::size_t n) noexcept {
+  const auto load = [](const char* p, auto word) {
+    std::memcpy(&word, p, sizeof word);
+    return word;
+  };
+  if (n >= 8 && n <= 16) {
+    return ((load(a, std::uint64_t{}) ^ load(b, std::uint64_t{})) |
+            (load(a + n - 8, std::uint64_t{}) ^ load(b + n - 8, std::uint64_t{}))) == 0;
+  }
+  if (n >= 4 && n < 8) {
+    return ((load(a, std::uint32_t{}) ^ load(b, std::uint32_t{})) |
+            (load(a + n - 4, std::uint32_t{}) ^ load(b + n - 4, std::uint32_t{}))) == 0;
+  }
+  if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  return std::memcmp(a, b, n) == 0;
+}
+
+// Whether `s` (a ready str) holds exactly the text `utf8` (valid UTF-8). An ASCII str is its own UTF-8 form;
+// any other str's form is longer than its length, one byte more at least for each code point from U+0080.
+[[nodiscard]] inline bool str_equals_utf8(PyObject* s, std::string_view utf8) noexcept {
+  const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
+  if (PyUnicode_IS_ASCII(s)) {
+    return length == utf8.size() && same_bytes(static_cast<const char*>(PyUnicode_DATA(s)), utf8.data(), length);
+  }
+  if (length >= utf8.size()) return false;
+  const int kind = PyUnicode_KIND(s);
+  const void* data = PyUnicode_DATA(s);
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++k) {
+    unsigned len;
+    if (k == length || PyUnicode_READ(kind, data, k) != decode_utf8_at(utf8, i, len)) return false;
+    i += len;
+  }
+  return k == length;
+}
+
+// Whether `s` (a ready str) holds exactly the `length` code points stored as units of `kind` bytes at `units`
+// (a slice of a str's own units). A str of the same kind compares its units as bytes; one of another kind (the
+// units' str may be narrower than their source's) code point by code point.
+[[nodiscard]] inline bool str_equals_units(PyObject* s, const char* units, unsigned kind, std::size_t length) noexcept {
+  if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)) != length) return false;
+  const auto skind = static_cast<unsigned>(PyUnicode_KIND(s));
+  const void* data = PyUnicode_DATA(s);
+  if (skind == kind) return same_bytes(static_cast<const char*>(data), units, length * kind);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (PyUnicode_READ(skind, data, i) != PyUnicode_READ(kind, units, i)) return false;
+  }
+  return true;
 }
 
 // The byte length of the UTF-8 form of a str without surrogates: one byte per code point, one more from U+0080,
