@@ -242,6 +242,7 @@ void followed_by(const Lead& a, const Lead& b, Lead& r) noexcept {
 // allows (on a thread with a small stack), it knows nothing.
 struct Reader {
   int visits = 0;
+  bool through_forwards = true;  // false: a Forward reads as unknown
 
   void read(const Element& e, int depth, Lead& out) noexcept {
     if (depth > MAX_DEPTH || ++visits > MAX_VISITS || !frame_above_stack_floor()) {
@@ -350,6 +351,7 @@ struct Reader {
       case Kind::Combine:
         return read(*static_cast<const InnerElement&>(e).inner(), depth + 1, out);
       case Kind::Forward: {
+        if (!through_forwards) return out.set_anything();
         const ElementRef inner = static_cast<const ForwardElement&>(e).inner();
         if (!inner) return out.reset();  // unset: matches nowhere
         return read(*inner, depth + 1, out);
@@ -414,6 +416,14 @@ Pos StartBytes::next_in_blocks(std::string_view text, Pos pos) const noexcept {
   }
   if (!blocks_) blocks_.emplace(bytes_);
   return blocks_->next_member(text, pos);
+}
+
+std::optional<std::bitset<256>> lasting_first_bytes(const Element& element) noexcept {
+  Lead lead;
+  Reader reader;
+  reader.through_forwards = false;
+  reader.read(element, 0, lead);
+  return first_bytes(lead);
 }
 
 StartBytes start_bytes(const Element& element) noexcept {

@@ -78,6 +78,11 @@ class StartBytes {
 // condition only: admitted bytes still need the element's own test. Allocates nothing; bounded work.
 [[nodiscard]] StartBytes start_bytes(const Element& element) noexcept;
 
+// The bytes at which a match of `element` can start below the length, read without following a Forward, so that
+// the answer holds whatever any Forward is set to later: nothing when a match may be empty (or start where its
+// bytes say nothing), or the reading reaches a Forward or a bound. Meant for tables made once, at construction.
+[[nodiscard]] std::optional<std::bitset<256>> lasting_first_bytes(const Element& element) noexcept;
+
 // ScanStarts: the positions a scan for the matches of an element tries, found from the reading. The promise:
 // whenever element.try_match_at(text, p) matches with p below the length, p is a candidate. Nothing is promised
 // at p == length (no scan tries it). Built in place for one method call (it keeps the needle its substring

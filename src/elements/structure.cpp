@@ -1,7 +1,9 @@
 #include "elements/structure.h"
 
 #include <algorithm>
+#include <new>
 
+#include "elements/chars.h"
 #include "elements/literals.h"
 #include "elements/match_session.h"
 #include "elements/regex.h"
@@ -68,6 +70,50 @@ constexpr MatchResult NO_MATCH{false, 0};
 
 // And
 
+struct AndElement::TestStep {
+  enum class Op : std::uint8_t { Call, Literal, Word, Regex };
+  const Element* element;  // the child with its wrappers taken off; owned through the child
+  Op op;
+  bool optional;  // a failure that did not overflow is a zero-length match
+};
+
+namespace {
+
+// At most this many wrappers are taken off a child: the guards they would have entered are what bounds the
+// nesting of a deep chain of wrappers, so a chain stays nested about as deep as before.
+constexpr int MAX_UNWRAPPED = 4;
+
+AndElement::TestStep test_step(const Element* e) noexcept {
+  bool optional = false;
+  for (int k = 0; k < MAX_UNWRAPPED; ++k) {
+    const Kind kind = e->kind();
+    if (kind == Kind::Optional) {
+      optional = true;
+    } else if (kind != Kind::Group && kind != Kind::Suppress && kind != Kind::Combine) {
+      break;
+    }
+    e = static_cast<const InnerElement*>(e)->inner().get();
+  }
+  using Op = AndElement::TestStep::Op;
+  const Op op = e->kind() == Kind::Literal ? Op::Literal
+                : e->kind() == Kind::Word  ? Op::Word
+                : e->kind() == Kind::Regex ? Op::Regex
+                                           : Op::Call;
+  return {e, op, optional};
+}
+
+}  // namespace
+
+AndElement::AndElement(ElementList children) noexcept : Element(Kind::And), children_(std::move(children)) {
+  if (children_.empty()) return;
+  auto* steps = new (std::nothrow) TestStep[children_.size()];
+  if (steps == nullptr) return;
+  for (std::size_t i = 0; i < children_.size(); ++i) steps[i] = test_step(children_[i].get());
+  steps_.reset(steps);
+}
+
+AndElement::~AndElement() = default;
+
 ParseOutcome AndElement::parse(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return recursion_failure(pos);
@@ -86,10 +132,39 @@ MatchResult AndElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
   Pos p = pos;
-  for (const ElementRef& child : children_) {
-    MatchResult m = child->try_match_at(text, p);
-    if (!m.matched) return NO_MATCH;
-    p = m.end;
+  if (!steps_) {
+    for (const ElementRef& child : children_) {
+      MatchResult m = child->try_match_at(text, p);
+      if (!m.matched) return NO_MATCH;
+      p = m.end;
+    }
+    return {true, p};
+  }
+  using Op = TestStep::Op;
+  const TestStep* const last = steps_.get() + children_.size();
+  for (const TestStep* step = steps_.get(); step != last; ++step) {
+    MatchResult m;
+    switch (step->op) {
+      case Op::Literal: {
+        const auto& literal = static_cast<const LiteralElement&>(*step->element);
+        m = {literal.matches_at(text, p), p + literal.text().size()};
+        break;
+      }
+      case Op::Word:
+        m = static_cast<const WordElement&>(*step->element).match(text, p);
+        break;
+      case Op::Regex:
+        m = static_cast<const RegexElement&>(*step->element).match_at(text, p);
+        break;
+      case Op::Call:
+        m = step->element->try_match_at(text, p);
+        break;
+    }
+    if (m.matched) {
+      p = m.end;
+    } else if (!step->optional || recursion_overflowed()) {
+      return NO_MATCH;
+    }
   }
   return {true, p};
 }
@@ -112,6 +187,39 @@ MatchResult AndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& 
 
 // MatchFirst
 
+struct MatchFirstElement::Dispatch {
+  std::uint64_t admitted[256];  // bit i: alternative i may match at a position holding this byte
+};
+
+MatchFirstElement::MatchFirstElement(ElementList alternatives) noexcept
+    : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {
+  const std::size_t n = alternatives_.size();
+  if (n == 0 || n > 64) return;
+  std::uint64_t everywhere = 0;  // alternatives whose first bytes are not known
+  std::bitset<256> first[64];
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::optional<std::bitset<256>> bytes = lasting_first_bytes(*alternatives_[i]);
+    if (bytes) {
+      first[i] = *bytes;
+    } else {
+      everywhere |= std::uint64_t{1} << i;
+    }
+  }
+  if (everywhere == (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1)) return;
+  auto* dispatch = new (std::nothrow) Dispatch;
+  if (dispatch == nullptr) return;
+  for (unsigned b = 0; b < 256; ++b) {
+    std::uint64_t admitted = everywhere;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (first[i][b]) admitted |= std::uint64_t{1} << i;
+    }
+    dispatch->admitted[b] = admitted;
+  }
+  dispatch_.reset(dispatch);
+}
+
+MatchFirstElement::~MatchFirstElement() = default;
+
 ParseOutcome MatchFirstElement::parse(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return recursion_failure(pos);
@@ -128,6 +236,15 @@ ParseOutcome MatchFirstElement::parse(std::string_view text, Pos pos) const {
 MatchResult MatchFirstElement::try_match_at(std::string_view text, Pos pos) const {
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
+  if (dispatch_ && pos < text.size()) {
+    for (std::uint64_t left = dispatch_->admitted[static_cast<unsigned char>(text[pos])]; left != 0;
+         left &= left - 1) {
+      MatchResult m = alternatives_[static_cast<std::size_t>(__builtin_ctzll(left))]->try_match_at(text, pos);
+      if (m.matched) return m;
+      if (recursion_overflowed()) return NO_MATCH;
+    }
+    return NO_MATCH;
+  }
   for (const ElementRef& alt : alternatives_) {
     MatchResult m = alt->try_match_at(text, pos);
     if (m.matched) return m;

@@ -14,6 +14,7 @@
 // end, passes over positions inside a character.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -54,35 +55,54 @@ using ElementList = std::vector<ElementRef>;
 
 // And: each child from the previous child's end; the tokens of all children in order. Fails with the first
 // failing child's error, unchanged. No children: a zero-length match.
+//
+// try_match_at tests each child through a step made at construction: the child with its Group, Suppress,
+// Combine and Optional wrappers taken off (they only pass their inner element's test on, Optional turning a
+// failure into a zero-length match), and a Literal, Word or Regex tested in place instead of through a virtual
+// call. The steps decide exactly what the children's own tests decide.
 class AndElement final : public Element {
  public:
-  explicit AndElement(ElementList children) noexcept : Element(Kind::And), children_(std::move(children)) {}
+  explicit AndElement(ElementList children) noexcept;
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementList& children() const noexcept { return children_; }
 
+  struct TestStep;
+
  private:
-  ~AndElement() override = default;
+  ~AndElement() override;
   ElementList children_;
+  // One step per child; null when their memory could not be had (the children are then tested as they stand).
+  std::unique_ptr<const TestStep[]> steps_;
 };
 
 // MatchFirst: the first alternative, in order, that matches; its outcome unchanged. All fail: the last
 // alternative's error; no alternatives: "No match found" at pos.
+//
+// try_match_at below the length tries only the alternatives that can start with the byte at the position, in
+// order: a table made at construction from each alternative's first bytes, read without crossing a Forward (whose
+// inner element may change later), so an alternative it leaves out cannot match there. parse and parse_into try
+// every alternative, since the error they report is the last alternative's.
 class MatchFirstElement final : public Element {
  public:
-  explicit MatchFirstElement(ElementList alternatives) noexcept
-      : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {}
+  explicit MatchFirstElement(ElementList alternatives) noexcept;
   ParseOutcome parse(std::string_view text, Pos pos) const override;
   MatchResult try_match_at(std::string_view text, Pos pos) const override;
   MatchResult parse_into(std::string_view text, Pos pos, TokenBuffer& out) const override;
 
   const ElementList& alternatives() const noexcept { return alternatives_; }
+  // Test hook: whether try_match_at goes by the first-byte table.
+  bool dispatches_by_first_byte() const noexcept { return dispatch_ != nullptr; }
+
+  struct Dispatch;
 
  private:
-  ~MatchFirstElement() override = default;
+  ~MatchFirstElement() override;
   ElementList alternatives_;
+  // Null when no alternative's first bytes are known, there are more than 64, or the memory could not be had.
+  std::unique_ptr<const Dispatch> dispatch_;
 };
 
 // The kinds with one child. Not a kind itself: the final classes below derive from it.
