@@ -20,7 +20,7 @@ import sysconfig
 import quillex as q
 
 import bench_common
-from bench_common import QUICK, quicker_count, row, selected
+from bench_common import loop_of_parse_string, QUICK, quicker_count, row, selected
 from bench_grammar import config_text
 
 MB = 1_000_000
@@ -247,15 +247,8 @@ def batch_rows():
             items = batch_inputs(kind, distinct, BATCH_ITEMS)
             parse = g.parse_string
             if kind == "kv":
-                # one token list per item, empty for an item that does not match
                 def loop(items=items, parse=parse):
-                    out = []
-                    for s in items:
-                        try:
-                            out.append(parse(s))
-                        except ValueError:
-                            out.append([])
-                    return out
+                    return loop_of_parse_string(parse, items)
             else:
                 # a terminal's batch is the flat list of the matching items' tokens
                 def loop(items=items, parse=parse):

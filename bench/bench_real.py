@@ -23,7 +23,7 @@ import sysconfig
 import quillex as q
 
 import bench_common
-from bench_common import QUICK, quicker_count, row, selected
+from bench_common import loop_of_parse_string, QUICK, quicker_count, row, selected
 from bench_grammar import config_text
 
 try:
@@ -391,13 +391,7 @@ def arithmetic_rows():
     parse = g.parse_string
 
     def loop():
-        out = []
-        for s in items:
-            try:
-                out.append(parse(s))
-            except ValueError:
-                out.append([])
-        return out
+        return loop_of_parse_string(parse, items)
 
     assert g.parse_batch(items) == loop()
     print(f"arithmetic expressions: {len(items):,} distinct strs", flush=True)
