@@ -113,3 +113,8 @@ def loop_of_parse_string(parse, items):
         except ValueError:
             out.append([])
     return out
+
+
+def flatten(found):
+    """re.findall's group tuples as the flat token list of a sequence grammar (empty groups give no token)."""
+    return [part for groups in found for part in groups if part]

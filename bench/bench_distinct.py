@@ -20,7 +20,7 @@ import sysconfig
 import quillex as q
 
 import bench_common
-from bench_common import loop_of_parse_string, QUICK, quicker_count, row, selected
+from bench_common import flatten, loop_of_parse_string, QUICK, quicker_count, row, selected
 from bench_grammar import config_text
 
 MB = 1_000_000
@@ -50,11 +50,6 @@ KEEP_FLOORS = {
     "keep: converted 2-byte str: Keyword('if') transform_string  vs re": 1.0,
     "keep: converted 2-byte str: Word(alphas()) search_string  vs re": 3.8,
 }
-
-
-def flatten(found):
-    """re.findall's group tuples as the flat token list of a sequence grammar (empty groups give no token)."""
-    return [part for groups in found for part in groups if part]
 
 
 def new_copies(items):

@@ -12,7 +12,7 @@ import re
 
 import quillex as q
 
-from bench_common import QUICK, ROUNDS, per_call, quicker_count, row, selected
+from bench_common import flatten, QUICK, ROUNDS, per_call, quicker_count, row, selected
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -57,7 +57,7 @@ def config_rows():
     rx = re.compile(r"([A-Za-z]+)(=)([^\n]*)")
 
     found = rx.findall(text)
-    flat = [part for groups in found for part in groups if part]
+    flat = flatten(found)
     assert g.search_string(text) == flat
     assert g.search_string_count(text) == len(found) == sum(1 for _ in rx.finditer(text))
     assert g.transform_string(text, "<kv>") == rx.sub("<kv>", text)

@@ -23,7 +23,7 @@ import sysconfig
 import quillex as q
 
 import bench_common
-from bench_common import loop_of_parse_string, QUICK, quicker_count, row, selected
+from bench_common import flatten, loop_of_parse_string, QUICK, quicker_count, row, selected
 from bench_grammar import config_text
 
 try:
@@ -122,11 +122,6 @@ def text_or_note(label, text):
         note(f"{label}: text not found on this machine, rows skipped")
         return None
     return text
-
-
-def flatten(found):
-    """re.findall's group tuples as the flat token list of a sequence grammar (empty groups give no token)."""
-    return [part for groups in found for part in groups if part]
 
 
 # ---------------------------------------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "elements/element.h"
 #include "elements/simd.h"
 #include "elements/substring_search.h"
 
@@ -42,13 +43,8 @@ decltype(auto) by_unit(unsigned kind, Body&& body) {
 
 // The code point whose UTF-8 bytes start at utf8[i] (valid UTF-8, i < utf8.size()); i moves past them.
 [[nodiscard]] inline std::uint32_t next_code_point(std::string_view utf8, std::size_t& i) noexcept {
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-  std::uint32_t c = p[i];
-  const std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  if (len > 1) {
-    c &= 0x7Fu >> len;
-    for (std::size_t k = 1; k < len && i + k < utf8.size(); ++k) c = (c << 6) | (p[i + k] & 0x3Fu);
-  }
+  unsigned len = 0;
+  const char32_t c = decode_utf8_at(utf8, i, len);
   i += len;
   return c;
 }

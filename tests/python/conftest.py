@@ -7,9 +7,11 @@
   method descriptor refuses a foreign receiver before the module's own check could run).
 - `raised(func, *args, **kwargs)`: the exception a call raises; skips the test while a constructor it meets is
   still a placeholder ("No constructor defined for ...").
-- `fresh(text)`: a new str object equal to `text`; `loop_parse(g, items)`: the batch answer of a plain loop
-  over `g.parse_string` (a failing input gives []); `assert_shared_by_groups(result, groups)`: which slots of a
-  batch result hold one object, and that each is held by those slots alone.
+- `fresh(text)`: a new str object equal to `text`; `utf8_made(s)`: s with its UTF-8 form made, so that the
+  methods read its UTF-8 view rather than its own units; `canonical(s)`: an equal str of the smallest kind;
+  `loop_parse(g, items)`: the batch answer of a plain loop over `g.parse_string` (a failing input gives []);
+  `assert_shared_by_groups(result, groups)`: which slots of a batch result hold one object, and that each is
+  held by those slots alone.
 - `NOARG_CLASSES`, `ALL_CLASS_NAMES`: the classes made without arguments, and the 26 class names in
   registration order.
 - `plain_route(g)`: a grammar that matches exactly where g does and whose scans try every position: the plain
@@ -175,6 +177,23 @@ def plain_matches(g, s):
 def fresh(text):
     """A new str object equal to `text` (texts of two or more characters are never shared by the interpreter)."""
     return (text + "!")[:-1]
+
+
+def utf8_made(s):
+    """`s` (a str or str subclass instance) with its UTF-8 form made, by a method that reads the UTF-8 view; a
+    non-ASCII str without the form then grows by its size. An ASCII str is its own UTF-8 form, and a str of one
+    character may be the interpreter's shared one, whose form an earlier call may have made."""
+    before = sys.getsizeof(s)
+    quillex.Empty().matches(s)
+    if not s.isascii() and not (type(s) is str and len(s) == 1):
+        assert sys.getsizeof(s) > before, "no UTF-8 form was made"
+    return s
+
+
+def canonical(s):
+    """An equal str made by the interpreter from scratch: of the smallest kind that holds it, without a UTF-8
+    form."""
+    return s.encode().decode()
 
 
 def loop_parse(g, items):

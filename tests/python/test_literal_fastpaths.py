@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import quillex as q
-from conftest import call_checked, fresh, refcounts_unchanged
+from conftest import call_checked, canonical, fresh, refcounts_unchanged, utf8_made
 from fixed_text_models import (BAD_ITEMS, BATCH_METHODS, BATCH_SHAPES, REFCOUNT_CALLS, REFCOUNT_IDS, cached_token,
                                UNENCODABLE_ITEMS, batch_shapes, check_bad_item, check_batch_lists_are_fresh_for_each_call,
                                check_every_result_hands_out_the_cached_token, check_list_subclass_is_read_like_a_list,
@@ -266,17 +266,6 @@ C2 = "\u0109"  # two bytes as UCS-2, two in UTF-8
 C3 = "\u20ac"  # UCS-2, three bytes in UTF-8
 C4 = "\U0001f600"  # UCS-4, four bytes in UTF-8
 UNIT_ALPHABET = ["a", "b", " ", E, "\u00ff", C2, "\u6100", C3, C4]
-
-
-def utf8_made(s):
-    """s, with its UTF-8 form made (by a method that reads the UTF-8 view)."""
-    q.Empty().matches(s)
-    return s
-
-
-def canonical(s):
-    """An equal str made by the interpreter from scratch: canonical, without a UTF-8 form."""
-    return s.encode().decode()
 
 
 def check_units_route(lit, text, replacement, keeps_units=True):

@@ -15,15 +15,10 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked, refcounts_unchanged
+from conftest import call_checked, fresh, refcounts_unchanged
 from test_batch import BAD_ITEMS
 
 E = "\u00e9"  # é, two bytes in UTF-8
-
-
-def fresh(text):
-    """A new str object equal to `text`."""
-    return (text + "!")[:-1]
 
 
 def find_iter(find, s):

@@ -13,7 +13,7 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked
+from conftest import call_checked, fresh, utf8_made
 
 E, A, S = "\u00e9", "\u3042", "\U0001F600"  # latin-1, UCS-2 and UCS-4 characters
 
@@ -87,11 +87,6 @@ def with_equals(text):
     return "".join(p + ("=" if i % 2 == 0 else " ") for i, p in enumerate(parts))
 
 
-def with_utf8_form(s):
-    q.Regex("zz").matches(s)  # reading a str's UTF-8 form keeps it on the str
-    return s
-
-
 class Sub(str):
     pass
 
@@ -105,7 +100,7 @@ def test_equal_tokens_are_one_str_on_every_route(name, make, model, text_id, tex
     expected = model(text)
     # A new str has no UTF-8 form until something asks for it; the tokens of a str subclass instance are exact
     # strs too.
-    for s in ((text + "!")[:-1], with_utf8_form((text + "!")[:-1]), Sub(text), with_utf8_form(Sub(text))):
+    for s in (fresh(text), utf8_made(fresh(text)), Sub(text), utf8_made(Sub(text))):
         assert_one_str_per_text(call_checked(g.search_string, s), expected)
 
 

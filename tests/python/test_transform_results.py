@@ -6,7 +6,7 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked, fresh
+from conftest import call_checked, fresh, utf8_made
 
 E = "\u00e9"
 
@@ -134,11 +134,6 @@ NEEDLES = ["a", E, "\u20ac", "\U0001f600", "a\u20ac", E + "b"]
 REPLACEMENTS = ["", "x", E, "\u20ac", "\U0001f600", "xyz" * 7]
 
 
-def with_utf8_form(s):
-    q.Literal("zz").matches(s)  # reading a str's UTF-8 form keeps it on the str
-    return s
-
-
 def test_transform_over_every_kind_agrees_with_str_replace_and_re_sub():
     import random
     import re
@@ -158,7 +153,7 @@ def test_transform_over_every_kind_agrees_with_str_replace_and_re_sub():
         for make, model in routes:
             g = make(needle)
             expected = model(needle, text, replacement)
-            for s in (fresh(text), with_utf8_form(fresh(text))):
+            for s in (fresh(text), utf8_made(fresh(text))):
                 result = g.transform_string(s, replacement)
                 assert result == expected, (g, text, replacement)
                 assert sys.getsizeof(result) == sys.getsizeof(expected), (g, text, replacement)
@@ -174,7 +169,7 @@ def test_transform_over_every_kind_agrees_with_str_replace_and_re_sub():
 ])
 def test_transform_result_kind_follows_what_is_left(text, needle, replacement, expected):
     for g in (q.Literal(needle), q.Group(q.Literal(needle))):
-        for s in (fresh(text), with_utf8_form(fresh(text))):
+        for s in (fresh(text), utf8_made(fresh(text))):
             result = call_checked(g.transform_string, s, replacement)
             assert result == expected
             assert sys.getsizeof(result) == sys.getsizeof(fresh(expected))
@@ -196,7 +191,7 @@ def test_word_transform_over_units_agrees_with_re_sub(chars, text, replacement):
 
     expected = re.sub("[" + re.escape(chars) + "]+", lambda m: replacement, text)
     g = q.Word(chars)
-    for s in (fresh(text), with_utf8_form(fresh(text))):
+    for s in (fresh(text), utf8_made(fresh(text))):
         result = call_checked(g.transform_string, s, replacement)
         assert result == expected
         assert sys.getsizeof(result) == sys.getsizeof(fresh(expected)) and result.isascii() == expected.isascii()

@@ -11,7 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import quillex as q
-from conftest import call_checked, fresh
+from conftest import call_checked, canonical, fresh, utf8_made
 
 E = "\u00e9"  # latin-1
 Y = "\u00ff"
@@ -23,17 +23,6 @@ METHODS = ["search_string_count", "search_string", "transform_string"]
 
 class StrSub(str):
     pass
-
-
-def utf8_made(s):
-    """s, with its UTF-8 form made (by a method that reads the UTF-8 view)."""
-    q.Empty().matches(s)
-    return s
-
-
-def canonical(s):
-    """An equal str made by the interpreter from scratch: of the smallest kind that holds it."""
-    return s.encode().decode()
 
 
 def common_route(g):

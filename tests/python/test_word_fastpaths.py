@@ -9,16 +9,11 @@ import sys
 import pytest
 
 import quillex as q
-from conftest import call_checked
+from conftest import call_checked, fresh
 
 E = "\u00e9"  # é: a set member U+0080..U+00FF, two UTF-8 bytes (0xC3 0xA9)
 A_MACRON = "\u0100"  # Ā: above U+00FF, never a member
 LOWER = "abcdefghijklmnopqrstuvwxyz"
-
-
-def fresh(text):
-    """A new str object equal to `text`."""
-    return (text + "!")[:-1]
 
 
 class Subclass(str):
