@@ -561,11 +561,11 @@ const RegexElement* forward_only_regex(const Element& target) noexcept {
 }
 
 // The first boundary i with from <= i < stop at which the target matches: one test per candidate of the target
-// below the length (ScanStarts: no other position can hold a match there), and one at the length itself when
-// stop is past it.
-std::optional<Pos> test_each_candidate(const Element& target, std::string_view text, Pos from, Pos stop) {
+// below the length (`starts`, the target's ScanStarts: no other position can hold a match there), and one at the
+// length itself when stop is past it.
+std::optional<Pos> test_each_candidate(const Element& target, ScanStarts& starts, std::string_view text, Pos from,
+                                       Pos stop) {
   const Pos n = text.size();
-  ScanStarts starts(target);
   for (Pos i = starts.next_candidate(text, from); i < n && i < stop; i = starts.next_candidate(text, i + 1)) {
     if (recursion_overflowed()) return std::nullopt;
     if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return i;
@@ -598,7 +598,20 @@ SkipToElement::SkipToElement(ElementRef target) noexcept
 std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
   const Element& target = *inner();
   if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
-  if (target_regex_ == nullptr) return test_each_candidate(target, text, from, stop.value_or(text.size() + 1));
+  if (target_regex_ == nullptr) {
+    const Pos before = stop.value_or(text.size() + 1);
+    const std::uint64_t stamp = match_session_epoch();
+    if (stamp == 0) {
+      ScanStarts starts(target);
+      return test_each_candidate(target, starts, text, from, before);
+    }
+    // A scan makes a search at each target it passes: the grammar is read once for all of them.
+    if (starts_stamp_ != stamp) {
+      starts_.emplace(target);
+      starts_stamp_ = stamp;
+    }
+    return test_each_candidate(target, *starts_, text, from, before);
+  }
   // A target right at `from` is the common case in a scan through text the target covers, and the anchored
   // test settles it without the unanchored search's second, backward pass over the match.
   if (target.try_match_at(text, from).matched) return from;

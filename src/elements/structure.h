@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "elements/element.h"
+#include "elements/start_bytes.h"
 
 namespace quillex {
 
@@ -263,6 +264,11 @@ class SkipToElement final : public InnerElement {
     Pos found = 0;
   };
   mutable TargetScan memo_;
+  // The candidate starts of a target that is neither Literal nor Regex, read once per match session (no Forward
+  // the reading follows is re-set inside one) and stamped like memo_. Every search of the session uses it, one
+  // made back into this SkipTo through the target included: a search keeps no position of its own in it.
+  mutable std::optional<ScanStarts> starts_;
+  mutable std::uint64_t starts_stamp_ = 0;
 };
 
 // The success body shared by the kinds that always match at position 0 with no tokens (Empty, LineStart,
