@@ -97,13 +97,14 @@ class MatchFirstElement final : public Element {
   // Test hook: whether try_match_at goes by the first-byte table.
   bool dispatches_by_first_byte() const noexcept { return dispatch_ != nullptr; }
 
-  struct Dispatch;
-
  private:
   ~MatchFirstElement() override;
   ElementList alternatives_;
-  // Null when no alternative's first bytes are known, there are more than 64, or the memory could not be had.
-  std::unique_ptr<const Dispatch> dispatch_;
+  // The first-byte table: by byte, the alternatives that may match at a position holding it (bit i: alternative
+  // i), in entries of 1 << entry_shift_ bytes, the fewest that hold a bit per alternative. Null when no
+  // alternative's first bytes are known, there are more than 64, or the memory could not be had.
+  std::unique_ptr<const std::uint64_t[]> dispatch_;
+  std::uint8_t entry_shift_ = 0;
 };
 
 // The kinds with one child. Not a kind itself: the final classes below derive from it.
