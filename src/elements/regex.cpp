@@ -77,12 +77,6 @@ bool re2_confirms_run(const re2::RE2& anchored, const std::bitset<256>& members)
   });
 }
 
-std::string utf8_of(char32_t c) {
-  std::string out;
-  regex_syntax::append_utf8(out, c);
-  return out;
-}
-
 // At most this many distinct items written as escapes, classes or '.' are each compiled alone to check their
 // reading; a pattern with more gets no sequence form or automaton (its compile already costs more than the
 // walk saves).
@@ -100,7 +94,7 @@ bool re2_confirms_items(const std::vector<const regex_syntax::SequenceItem*>& it
     const std::unique_ptr<const re2::RE2> alone = compile(regex_unanchored_text(item->source), error);
     if (!alone) return false;
     if (item->literal) {
-      const std::string own = utf8_of(*item->literal);
+      const std::string own = regex_syntax::utf8_of(*item->literal);
       if (!re2_confirms_members(*alone, [&own](std::string_view s) { return s == own; }, own)) return false;
     } else if (!re2_confirms_members(*alone, [item](std::string_view s) {
                  return item->cls.bytes.test(static_cast<unsigned char>(s[0]));
@@ -131,7 +125,7 @@ bool re2_confirms_sequence(const re2::RE2& anchored, const std::vector<regex_syn
     std::string sample;
     for (const regex_syntax::SequenceItem& item : items) {
       if (item.literal) {
-        sample += utf8_of(*item.literal);
+        sample += regex_syntax::utf8_of(*item.literal);
         continue;
       }
       std::string member;

@@ -185,12 +185,6 @@ List cut_at_match(const List& list) {
   return end == list.end() ? list : List(list.begin(), end + 1);
 }
 
-std::string utf8_of(char32_t c) {
-  std::string out;
-  regex_syntax::append_utf8(out, c);
-  return out;
-}
-
 }  // namespace
 
 std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
@@ -205,7 +199,7 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
     }
   }
   std::bitset<256> by_char;  // lead bytes some literal character begins with
-  for (char32_t c : a.wide_) by_char.set(static_cast<unsigned char>(utf8_of(c)[0]));
+  for (char32_t c : a.wide_) by_char.set(static_cast<unsigned char>(regex_syntax::utf8_of(c)[0]));
   const unsigned other = 128 + static_cast<unsigned>(a.wide_.size());
 
   // The states in the order they are found, numbered from 1 (0 is the dead state).
@@ -318,9 +312,9 @@ std::optional<CharAutomaton> CharAutomaton::build(const PatternNode& tree) {
   return a;
 }
 
-std::size_t CharAutomaton::wide_symbol(const unsigned char* p, unsigned len) const noexcept {
-  char32_t c = p[0] & (0x7F >> len);
-  for (unsigned k = 1; k < len; ++k) c = (c << 6) | (p[k] & 0x3F);
+std::size_t CharAutomaton::wide_symbol(std::string_view text, Pos pos) const noexcept {
+  unsigned len;
+  const char32_t c = decode_utf8_at(text, pos, len);
   for (std::size_t k = 0; k < wide_.size(); ++k) {
     if (wide_[k] == c) return k;
   }
@@ -331,17 +325,16 @@ std::vector<std::string> CharAutomaton::sample_texts(std::size_t limit) const {
   // One character for each symbol: the ASCII ones, the pattern's own non-ASCII ones, and one of none of those.
   std::vector<std::string> chars;
   for (unsigned c = 0; c < 128; ++c) chars.emplace_back(1, static_cast<char>(c));
-  for (char32_t c : wide_) chars.push_back(utf8_of(c));
+  for (char32_t c : wide_) chars.push_back(regex_syntax::utf8_of(c));
   for (char32_t c : {U'\u00e9', U'\u20ac', U'\U0001F600', U'\u0100', U'\u0800', U'\U00010000', U'\u00ff'}) {
     if (std::find(wide_.begin(), wide_.end(), c) == wide_.end()) {
-      chars.push_back(utf8_of(c));
+      chars.push_back(regex_syntax::utf8_of(c));
       break;
     }
   }
   auto next_of = [this](std::size_t state, const std::string& ch) -> std::size_t {
-    const auto* p = reinterpret_cast<const unsigned char*>(ch.data());
-    Entry next = entry(state, p[0]);
-    if (next == BY_CHAR) next = states_[state].wide_next[wide_symbol(p, static_cast<unsigned>(ch.size()))];
+    Entry next = entry(state, static_cast<unsigned char>(ch[0]));
+    if (next == BY_CHAR) next = states_[state].wide_next[wide_symbol(ch, 0)];
     return next & 0xFF;
   };
   // The shortest text into each state, breadth first.

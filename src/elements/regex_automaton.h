@@ -100,8 +100,8 @@ class CharAutomaton {
   };
 
   Entry entry(std::size_t state, unsigned char byte) const noexcept { return table_[state * 256 + byte]; }
-  // The index in wide_ of the character of `len` bytes at `p` (wide_.size() when none).
-  std::size_t wide_symbol(const unsigned char* p, unsigned len) const noexcept;
+  // The index in wide_ of the non-ASCII character at `pos` (wide_.size() when none).
+  std::size_t wide_symbol(std::string_view text, Pos pos) const noexcept;
 
   // By state and by the byte a character begins with, the entry of the next state. Continuation bytes, which
   // begin no character, are DEAD. State 0 is the dead state.
@@ -157,7 +157,7 @@ inline CharAutomaton::Walk CharAutomaton::walk(std::string_view text, Pos pos) c
       const unsigned len = utf8_char_len(b);
       if (n - pos < len) break;  // a stray lead byte at the end (never in a str's UTF-8)
       if (next == BY_CHAR) {
-        next = states_[state].wide_next[wide_symbol(t + pos, len)];
+        next = states_[state].wide_next[wide_symbol(text, pos)];
         if (next == DEAD) break;
       }
       pos += len;

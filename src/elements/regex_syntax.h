@@ -111,5 +111,11 @@ std::optional<PatternNode> read_tree(std::string_view pattern);
 
 // Appends the UTF-8 form of `c` (at most U+10FFFF).
 void append_utf8(std::string& out, char32_t c);
+// The UTF-8 form of `c` (at most U+10FFFF).
+inline std::string utf8_of(char32_t c) {
+  std::string out;
+  append_utf8(out, c);
+  return out;
+}
 
 }  // namespace quillex::regex_syntax

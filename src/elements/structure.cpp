@@ -187,35 +187,37 @@ MatchResult AndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& 
 
 // MatchFirst
 
-struct MatchFirstElement::Dispatch {
-  std::uint64_t admitted[256];  // bit i: alternative i may match at a position holding this byte
-};
-
 MatchFirstElement::MatchFirstElement(ElementList alternatives) noexcept
     : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {
   const std::size_t n = alternatives_.size();
   if (n == 0 || n > 64) return;
   std::uint64_t everywhere = 0;  // alternatives whose first bytes are not known
-  std::bitset<256> first[64];
+  std::uint64_t admitted[256] = {};
   for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
     const std::optional<std::bitset<256>> bytes = lasting_first_bytes(*alternatives_[i]);
-    if (bytes) {
-      first[i] = *bytes;
-    } else {
-      everywhere |= std::uint64_t{1} << i;
+    if (!bytes) {
+      everywhere |= bit;
+      continue;
     }
+    for (std::size_t b = bytes->_Find_first(); b < 256; b = bytes->_Find_next(b)) admitted[b] |= bit;
   }
   if (everywhere == (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1)) return;
-  auto* dispatch = new (std::nothrow) Dispatch;
-  if (dispatch == nullptr) return;
+  // Entries of 1, 2, 4 or 8 bytes, the fewest that hold a bit per alternative.
+  const unsigned shift = n <= 8 ? 0 : n <= 16 ? 1 : n <= 32 ? 2 : 3;
+  auto* table = new (std::nothrow) std::uint64_t[(256u << shift) / sizeof(std::uint64_t)];
+  if (table == nullptr) return;
   for (unsigned b = 0; b < 256; ++b) {
-    std::uint64_t admitted = everywhere;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (first[i][b]) admitted |= std::uint64_t{1} << i;
+    const std::uint64_t mask = admitted[b] | everywhere;
+    switch (shift) {
+      case 0: reinterpret_cast<std::uint8_t*>(table)[b] = static_cast<std::uint8_t>(mask); break;
+      case 1: reinterpret_cast<std::uint16_t*>(table)[b] = static_cast<std::uint16_t>(mask); break;
+      case 2: reinterpret_cast<std::uint32_t*>(table)[b] = static_cast<std::uint32_t>(mask); break;
+      default: table[b] = mask; break;
     }
-    dispatch->admitted[b] = admitted;
   }
-  dispatch_.reset(dispatch);
+  dispatch_.reset(table);
+  entry_shift_ = static_cast<std::uint8_t>(shift);
 }
 
 MatchFirstElement::~MatchFirstElement() = default;
@@ -237,8 +239,16 @@ MatchResult MatchFirstElement::try_match_at(std::string_view text, Pos pos) cons
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
   if (dispatch_ && pos < text.size()) {
-    for (std::uint64_t left = dispatch_->admitted[static_cast<unsigned char>(text[pos])]; left != 0;
-         left &= left - 1) {
+    const std::uint64_t* const table = dispatch_.get();
+    const auto b = static_cast<unsigned char>(text[pos]);
+    std::uint64_t left;
+    switch (entry_shift_) {
+      case 0: left = reinterpret_cast<const std::uint8_t*>(table)[b]; break;
+      case 1: left = reinterpret_cast<const std::uint16_t*>(table)[b]; break;
+      case 2: left = reinterpret_cast<const std::uint32_t*>(table)[b]; break;
+      default: left = table[b]; break;
+    }
+    for (; left != 0; left &= left - 1) {
       MatchResult m = alternatives_[static_cast<std::size_t>(__builtin_ctzll(left))]->try_match_at(text, pos);
       if (m.matched) return m;
       if (recursion_overflowed()) return NO_MATCH;
@@ -561,11 +571,11 @@ const RegexElement* forward_only_regex(const Element& target) noexcept {
 }
 
 // The first boundary i with from <= i < stop at which the target matches: one test per candidate of the target
-// below the length (ScanStarts: no other position can hold a match there), and one at the length itself when
-// stop is past it.
-std::optional<Pos> test_each_candidate(const Element& target, std::string_view text, Pos from, Pos stop) {
+// below the length (`starts`, the target's ScanStarts: no other position can hold a match there), and one at the
+// length itself when stop is past it.
+std::optional<Pos> test_each_candidate(const Element& target, ScanStarts& starts, std::string_view text, Pos from,
+                                       Pos stop) {
   const Pos n = text.size();
-  ScanStarts starts(target);
   for (Pos i = starts.next_candidate(text, from); i < n && i < stop; i = starts.next_candidate(text, i + 1)) {
     if (recursion_overflowed()) return std::nullopt;
     if (is_char_boundary(text, i) && target.try_match_at(text, i).matched) return i;
@@ -598,7 +608,20 @@ SkipToElement::SkipToElement(ElementRef target) noexcept
 std::optional<Pos> SkipToElement::search_target(std::string_view text, Pos from, std::optional<Pos> stop) const {
   const Element& target = *inner();
   if (target_literal_ != nullptr) return find_literal(target_literal_->text(), text, from, stop);
-  if (target_regex_ == nullptr) return test_each_candidate(target, text, from, stop.value_or(text.size() + 1));
+  if (target_regex_ == nullptr) {
+    const Pos before = stop.value_or(text.size() + 1);
+    const std::uint64_t stamp = match_session_epoch();
+    if (stamp == 0) {
+      ScanStarts starts(target);
+      return test_each_candidate(target, starts, text, from, before);
+    }
+    // A scan makes a search at each target it passes: the grammar is read once for all of them.
+    if (starts_stamp_ != stamp) {
+      starts_.emplace(target);
+      starts_stamp_ = stamp;
+    }
+    return test_each_candidate(target, *starts_, text, from, before);
+  }
   // A target right at `from` is the common case in a scan through text the target covers, and the anchored
   // test settles it without the unanchored search's second, backward pass over the match.
   if (target.try_match_at(text, from).matched) return from;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "elements/element.h"
+#include "elements/start_bytes.h"
 
 namespace quillex {
 
@@ -96,13 +97,14 @@ class MatchFirstElement final : public Element {
   // Test hook: whether try_match_at goes by the first-byte table.
   bool dispatches_by_first_byte() const noexcept { return dispatch_ != nullptr; }
 
-  struct Dispatch;
-
  private:
   ~MatchFirstElement() override;
   ElementList alternatives_;
-  // Null when no alternative's first bytes are known, there are more than 64, or the memory could not be had.
-  std::unique_ptr<const Dispatch> dispatch_;
+  // The first-byte table: by byte, the alternatives that may match at a position holding it (bit i: alternative
+  // i), in entries of 1 << entry_shift_ bytes, the fewest that hold a bit per alternative. Null when no
+  // alternative's first bytes are known, there are more than 64, or the memory could not be had.
+  std::unique_ptr<const std::uint64_t[]> dispatch_;
+  std::uint8_t entry_shift_ = 0;
 };
 
 // The kinds with one child. Not a kind itself: the final classes below derive from it.
@@ -263,6 +265,11 @@ class SkipToElement final : public InnerElement {
     Pos found = 0;
   };
   mutable TargetScan memo_;
+  // The candidate starts of a target that is neither Literal nor Regex, read once per match session (no Forward
+  // the reading follows is re-set inside one) and stamped like memo_. Every search of the session uses it, one
+  // made back into this SkipTo through the target included: a search keeps no position of its own in it.
+  mutable std::optional<ScanStarts> starts_;
+  mutable std::uint64_t starts_stamp_ = 0;
 };
 
 // The success body shared by the kinds that always match at position 0 with no tokens (Empty, LineStart,

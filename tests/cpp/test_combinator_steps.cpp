@@ -127,6 +127,35 @@ TEST(CombinatorSteps, AgreeWithThePlainRuleOnGeneratedGrammars) {
   EXPECT_EQ(recursion_state().depth, 0u);
 }
 
+// Choices of 1 to 64 alternatives (tables of 1-, 2-, 4- and 8-byte entries), each alternative led by its own
+// character, so that every one, the last included, is the first to match somewhere; some are also led by '~', and
+// one is a Forward (admitted everywhere). The table must admit each exactly where the plain rule takes it.
+TEST(CombinatorSteps, ChoicesOfEveryWidthAdmitEachAlternative) {
+  for (const std::size_t n : {1u, 7u, 8u, 9u, 16u, 17u, 31u, 32u, 33u, 63u, 64u}) {
+    const Ref<const ForwardElement> forward = make_element<ForwardElement>();
+    ElementList alternatives;
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string own(1, static_cast<char>('!' + i));  // 64 distinct ASCII characters from '!', none '~'
+      text += own + E_ACUTE + "~";
+      if (i == n / 2 && n > 1) {
+        forward_set_inner(*forward, lit(own));
+        alternatives.push_back(forward);
+      } else if (i % 5 == 3) {
+        alternatives.push_back(seq({opt(lit("~")), lit(own)}));
+      } else {
+        alternatives.push_back(lit(own));
+      }
+    }
+    const ElementRef choice = alt(std::move(alternatives));
+    EXPECT_TRUE(static_cast<const MatchFirstElement&>(*choice).dispatches_by_first_byte()) << n;
+    expect_same_tests(*choice, text, std::to_string(n) + " alternatives");
+    const Pos last = text.size() - 1 - E_ACUTE.size() - 1;  // the last alternative's own character
+    const MatchResult m = choice->try_match_at(text, last);
+    EXPECT_TRUE(m.matched && m.end == last + 1) << n;
+  }
+}
+
 // Steps of each kind, with and without their wrappers, over every short text of a small alphabet.
 TEST(CombinatorSteps, EachStepKindOnEveryShortText) {
   const ElementRef suppress_word = make_element<SuppressElement>(word("a" + E_ACUTE, std::string_view("ab")));
