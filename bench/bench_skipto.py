@@ -77,6 +77,8 @@ def rows():
     every = q.SkipTo(q.Literal("a"))
     and_lit = q.Literal("a") + q.SkipTo(q.Literal("end"))
     sixteen = q.MatchFirst([q.SkipTo(q.Literal(c)) for c in "bcdefghijklmnopq"])
+    # A target that is a grammar (neither Literal nor Regex), standing every few bytes: a search at each one.
+    dense = q.SkipTo(q.MatchFirst([q.Literal(c) + q.Optional(q.Word(q.alphas())) for c in "bcdefghijklmnopq"]))
     letters = lambda n: "ab" * (n // 2)  # noqa: E731
     a_run = lambda n: "a" * n  # noqa: E731
     # (label, call, text of about n bytes, answer, whether the answer is a plain-Python route worth timing).
@@ -105,6 +107,9 @@ def rows():
          lambda t: 0, False),
         ("MatchFirst of 16 SkipTo(Literal(c)).search_string_count, 'a'*n", sixteen.search_string_count, a_run,
          lambda t: 0, False),
+        ("SkipTo(MatchFirst of 16 Literal(c) + Optional(Word)).search_string_count, 'ab '*n/3",
+         dense.search_string_count, lambda n: "ab " * (n // 3), from_spans(by_search("[b-q]"), lambda t, sp: len(sp)),
+         True),
         ("SkipTo(Literal('end')).search_string_count, 'é'*n/2 + 'end'", lit_end.search_string_count,
          lambda n: "é" * (n // 2 - 2) + "end", from_spans(by_find("end"), lambda t, sp: len(sp)), True),
     ]
