@@ -1,6 +1,7 @@
 #include "elements/structure.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "elements/chars.h"
@@ -187,6 +188,22 @@ MatchResult AndElement::parse_into(std::string_view text, Pos pos, TokenBuffer& 
 
 // MatchFirst
 
+namespace {
+
+// The first-byte table's entries, read and written through memcpy: the table is bytes, whatever its entry width.
+template <class Entry>
+void store_entry(unsigned char* table, unsigned b, Entry value) noexcept {
+  std::memcpy(table + b * sizeof(Entry), &value, sizeof(Entry));
+}
+template <class Entry>
+Entry load_entry(const unsigned char* table, unsigned b) noexcept {
+  Entry value;
+  std::memcpy(&value, table + b * sizeof(Entry), sizeof(Entry));
+  return value;
+}
+
+}  // namespace
+
 MatchFirstElement::MatchFirstElement(ElementList alternatives) noexcept
     : Element(Kind::MatchFirst), alternatives_(std::move(alternatives)) {
   const std::size_t n = alternatives_.size();
@@ -205,15 +222,15 @@ MatchFirstElement::MatchFirstElement(ElementList alternatives) noexcept
   if (everywhere == (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1)) return;
   // Entries of 1, 2, 4 or 8 bytes, the fewest that hold a bit per alternative.
   const unsigned shift = n <= 8 ? 0 : n <= 16 ? 1 : n <= 32 ? 2 : 3;
-  auto* table = new (std::nothrow) std::uint64_t[(256u << shift) / sizeof(std::uint64_t)];
+  auto* table = new (std::nothrow) unsigned char[256u << shift];
   if (table == nullptr) return;
   for (unsigned b = 0; b < 256; ++b) {
     const std::uint64_t mask = admitted[b] | everywhere;
     switch (shift) {
-      case 0: reinterpret_cast<std::uint8_t*>(table)[b] = static_cast<std::uint8_t>(mask); break;
-      case 1: reinterpret_cast<std::uint16_t*>(table)[b] = static_cast<std::uint16_t>(mask); break;
-      case 2: reinterpret_cast<std::uint32_t*>(table)[b] = static_cast<std::uint32_t>(mask); break;
-      default: table[b] = mask; break;
+      case 0: table[b] = static_cast<std::uint8_t>(mask); break;
+      case 1: store_entry(table, b, static_cast<std::uint16_t>(mask)); break;
+      case 2: store_entry(table, b, static_cast<std::uint32_t>(mask)); break;
+      default: store_entry(table, b, mask); break;
     }
   }
   dispatch_.reset(table);
@@ -239,14 +256,14 @@ MatchResult MatchFirstElement::try_match_at(std::string_view text, Pos pos) cons
   DepthGuard guard;
   if (!guard.ok()) return NO_MATCH;
   if (dispatch_ && pos < text.size()) {
-    const std::uint64_t* const table = dispatch_.get();
+    const unsigned char* const table = dispatch_.get();
     const auto b = static_cast<unsigned char>(text[pos]);
     std::uint64_t left;
     switch (entry_shift_) {
-      case 0: left = reinterpret_cast<const std::uint8_t*>(table)[b]; break;
-      case 1: left = reinterpret_cast<const std::uint16_t*>(table)[b]; break;
-      case 2: left = reinterpret_cast<const std::uint32_t*>(table)[b]; break;
-      default: left = table[b]; break;
+      case 0: left = table[b]; break;
+      case 1: left = load_entry<std::uint16_t>(table, b); break;
+      case 2: left = load_entry<std::uint32_t>(table, b); break;
+      default: left = load_entry<std::uint64_t>(table, b); break;
     }
     for (; left != 0; left &= left - 1) {
       MatchResult m = alternatives_[static_cast<std::size_t>(__builtin_ctzll(left))]->try_match_at(text, pos);

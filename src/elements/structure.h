@@ -103,7 +103,7 @@ class MatchFirstElement final : public Element {
   // The first-byte table: by byte, the alternatives that may match at a position holding it (bit i: alternative
   // i), in entries of 1 << entry_shift_ bytes, the fewest that hold a bit per alternative. Null when no
   // alternative's first bytes are known, there are more than 64, or the memory could not be had.
-  std::unique_ptr<const std::uint64_t[]> dispatch_;
+  std::unique_ptr<const unsigned char[]> dispatch_;
   std::uint8_t entry_shift_ = 0;
 };
 
