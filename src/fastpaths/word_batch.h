@@ -150,6 +150,8 @@ class PointerTokenMap {
     }
   }
 
+  bool empty() const noexcept { return used_ == 0; }
+
   void prefetch(PyObject* item) const noexcept {
     __builtin_prefetch(scratch_.table.data() + engine::dedup_detail::home_slot(address(item), bits_));
   }
@@ -227,7 +229,10 @@ template <class Token>
   PointerTokenMap seen(lease.scratch());
   constexpr std::size_t AHEAD = 8;
   for (std::size_t i = 0; i < b.n; ++i) {
-    if (i + AHEAD < b.n && !engine::held_by_slot_alone(b.items[i + AHEAD])) seen.prefetch(b.items[i + AHEAD]);
+    // Only once the table holds an input: a list of objects held by their slots alone never looks ahead.
+    if (!seen.empty() && i + AHEAD < b.n && !engine::held_by_slot_alone(b.items[i + AHEAD])) {
+      seen.prefetch(b.items[i + AHEAD]);
+    }
     PyObject* item = b.items[i];
     std::uint64_t* stored = nullptr;  // the identity entry of an item that may occur again
     if (!engine::held_by_slot_alone(item)) {
