@@ -68,6 +68,8 @@ class AndScanRule {
   }
 
   std::size_t children() const noexcept { return children_.size(); }
+  // Whether the first child lets a failure raise the resume position.
+  bool has_lead_rule() const noexcept { return lead_word_ != nullptr || lead_run_ != nullptr || lead_skip_ != nullptr; }
 
   // `ends`, when given, has room for one position per child and receives each child's end (read only after a
   // match). On failure `resume` may be raised (above).
@@ -220,6 +222,7 @@ class GrammarScanner {
     const Element& e = root_.element();
     switch (e.kind()) {
       case Kind::And:
+        if (!and_rule_->has_lead_rule()) break;  // the And's own test (its steps) is the rule
         scan_candidate_matches(text, *starts_, *and_rule_, on_match, from);
         return;
       case Kind::QuotedString:
@@ -234,11 +237,10 @@ class GrammarScanner {
         scan_always_matching(static_cast<const InnerElement&>(e), *starts_, text, on_match, from);
         return;
       default:
-        scan_candidate_matches(
-            text, *starts_, [&e](std::string_view t, Pos pos, Pos&) { return e.try_match_at(t, pos); }, on_match,
-            from);
-        return;
+        break;
     }
+    scan_candidate_matches(
+        text, *starts_, [&e](std::string_view t, Pos pos, Pos&) { return e.try_match_at(t, pos); }, on_match, from);
   }
 
  private:
